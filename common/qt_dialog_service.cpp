@@ -1,0 +1,70 @@
+#include "common/qt_dialog_service.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+
+namespace hx {
+
+MsgAnswer QtDialogService::Message(const MessageBoxRequest& request) {
+  QMessageBox box(parent_);
+  box.setText(QString::fromStdString(request.text));
+  box.setWindowTitle(QString::fromStdString(request.title));
+  switch (request.icon) {
+    case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+    case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
+    case MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+    case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+  }
+  QMessageBox::StandardButtons buttons;
+  switch (request.buttons) {
+    case MsgButtons::Ok: buttons = QMessageBox::Ok; break;
+    case MsgButtons::OkCancel: buttons = QMessageBox::Ok | QMessageBox::Cancel; break;
+    case MsgButtons::YesNo: buttons = QMessageBox::Yes | QMessageBox::No; break;
+    case MsgButtons::YesNoCancel:
+      buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+      break;
+    case MsgButtons::RetryCancel: buttons = QMessageBox::Retry | QMessageBox::Cancel; break;
+  }
+  box.setStandardButtons(buttons);
+  switch (box.exec()) {
+    case QMessageBox::Ok: return MsgAnswer::Ok;
+    case QMessageBox::Yes: return MsgAnswer::Yes;
+    case QMessageBox::No: return MsgAnswer::No;
+    case QMessageBox::Retry: return MsgAnswer::Retry;
+    default: return MsgAnswer::Cancel;
+  }
+}
+
+QString QtDialogService::QtFilter(const std::string& filter) {
+  const QStringList parts = QString::fromStdString(filter).split('|');
+  QStringList out;
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    QString desc = parts[i];
+    const QString pattern = QString(parts[i + 1]).replace(';', ' ');
+    if (!desc.contains('(')) desc += " (" + pattern + ")";
+    out << desc;
+  }
+  return out.join(";;");
+}
+
+std::optional<std::string> QtDialogService::OpenFile(const FileDialogRequest& request) {
+  QString dir = QString::fromStdString(request.initialFolder);
+  if (!request.fileName.empty()) dir += (dir.isEmpty() ? "" : "/") + QString::fromStdString(request.fileName);
+  const QString file = QFileDialog::getOpenFileName(parent_, QString::fromStdString(request.title), dir,
+                                                    QtFilter(request.filter));
+  if (file.isEmpty()) return std::nullopt;
+  return file.toStdString();
+}
+
+std::optional<std::string> QtDialogService::SaveFile(const FileDialogRequest& request) {
+  QString dir = QString::fromStdString(request.initialFolder);
+  if (!request.fileName.empty()) dir += (dir.isEmpty() ? "" : "/") + QString::fromStdString(request.fileName);
+  const QString file = QFileDialog::getSaveFileName(parent_, QString::fromStdString(request.title), dir,
+                                                    QtFilter(request.filter));
+  if (file.isEmpty()) return std::nullopt;
+  return file.toStdString();
+}
+
+}  // namespace hx
