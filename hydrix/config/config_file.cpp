@@ -30,12 +30,6 @@ std::string_view TrimXmlSpace(std::string_view s) {
   return s;
 }
 
-std::string_view TrimSpaces(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
 char32_t FoldCodePoint(char32_t cp) {
   if (cp >= 'A' && cp <= 'Z') return cp + 0x20;
   if (cp < 0xC0) return cp;
@@ -232,8 +226,11 @@ std::string LineAndColumn(std::string_view text, std::ptrdiff_t offset) {
 
 bool LanguageNamesEqual(std::string_view a, std::string_view b) { return FoldCase(a) == FoldCase(b); }
 
+// Codes are compared trimmed of white space at both ends: a stored code is
+// read without it, so a requested code keeping a tab or a line break at its
+// end would never be found and would be added again at every lookup.
 bool CodesEqual(std::string_view a, std::string_view b) {
-  return FoldCase(TrimSpaces(a)) == FoldCase(TrimSpaces(b));
+  return FoldCase(TrimXmlSpace(a)) == FoldCase(TrimXmlSpace(b));
 }
 
 bool ConfigurationBoolean(const std::optional<std::string>& value) {
@@ -399,7 +396,7 @@ struct ConfigFile::Impl {
       if (!codeNode) continue;
       pugi::xml_node textNode = ContentChild(entry, 1);
       // The first entry of a code is the one found.
-      language.texts.emplace(FoldCase(TrimSpaces(TextOf(codeNode))), textNode ? TextOf(textNode) : std::string());
+      language.texts.emplace(FoldCase(TextOf(codeNode)), textNode ? TextOf(textNode) : std::string());
     }
     languages.push_back(std::move(language));
     return languages.size() - 1;
@@ -496,7 +493,7 @@ std::string ConfigFile::LitMessage(const std::string& language, const std::strin
   auto found = impl_->languageByName.find(FoldCase(language));
   if (found == impl_->languageByName.end()) return code;
   Impl::Language& entries = impl_->languages[found->second];
-  auto text = entries.texts.find(FoldCase(TrimSpaces(code)));
+  auto text = entries.texts.find(FoldCase(TrimXmlSpace(code)));
   if (text != entries.texts.end()) return text->second;
   impl_->AddEntry(entries.element, language, code, fallback);
   return fallback;

@@ -42,7 +42,7 @@ class ConfigFile : public MessageSource {
   const std::filesystem::path& Path() const;
 
   // The text of `code` in `language`. Language names match without regard to
-  // case; codes match after trimming spaces at both ends, without regard to
+  // case; codes match after trimming white space at both ends, without regard to
   // case. A code the language lacks is added to the file as a copy of the
   // language's first entry holding `defaultText` (or the code when it is
   // empty), and that text is returned. A language the catalogue lacks gives
