@@ -43,10 +43,15 @@ bool PosixConfigFileSystem::ReadAll(const std::filesystem::path& path, std::stri
     error = ErrnoText(errno);
     return false;
   }
-  bytes.clear();
-  char buffer[65536];
+  // Read in one go into a buffer of the file's size (plus one byte, to see
+  // growth since the size was taken); grow while there is more.
+  struct stat st {};
+  std::size_t capacity = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 65536;
+  bytes.resize(capacity);
+  std::size_t used = 0;
   for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+    ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       error = ErrnoText(errno);
@@ -54,8 +59,9 @@ bool PosixConfigFileSystem::ReadAll(const std::filesystem::path& path, std::stri
       return false;
     }
     if (n == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(n));
+    used += static_cast<std::size_t>(n);
   }
+  bytes.resize(used);
   ::close(fd);
   return true;
 }
