@@ -1,7 +1,6 @@
 // Catalogue lookups: the kept document against parsing the file at every
 // lookup, in a 400-entry, 3-language catalogue.
 #include <benchmark/benchmark.h>
-#include <pugixml.hpp>
 #include <unistd.h>
 
 #include <cctype>
@@ -9,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <pugixml.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,11 +32,15 @@ std::filesystem::path MakeCatalogue(bool young) {
   std::ofstream out(path, std::ios::binary);
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Configuration>\n  <Maintenance>False</Maintenance>\n"
          "  <Langue>English</Langue>\n  <MESSAGES>\n";
-  for (const char* language : {"Deutsch", "Fran\xC3\xA7" "ais", "English"}) {
+  for (const char* language : {"Deutsch",
+                               "Fran\xC3\xA7"
+                               "ais",
+                               "English"}) {
     out << "    <Langage NOM=\"" << language << "\">\n";
     for (int k = 0; k < kEntries; ++k) {
       out << "      <Entree><Code>" << Code(k) << "</Code><Texte>" << language << " text of caption " << k
-          << " (\xC2\xB0" "C)</Texte></Entree>\n";
+          << " (\xC2\xB0"
+             "C)</Texte></Entree>\n";
     }
     out << "    </Langage>\n";
   }
@@ -58,7 +62,8 @@ std::string Trim(std::string s) {
   s.erase(s.find_last_not_of(" \t\r\n") + 1);
   return s;
 }
-std::string ParseEveryTime(const std::filesystem::path& path, const std::string& language, const std::string& code) {
+std::string ParseEveryTime(const std::filesystem::path& path, const std::string& language,
+                           const std::string& code) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream bytes;
   bytes << in.rdbuf();
@@ -117,7 +122,11 @@ void BM_LanguageApplicationKept(benchmark::State& state) {
   auto path = MakeCatalogue(false);
   hx::ConfigFile file(path);
   for (auto _ : state) {
-    for (int k = 0; k < kApplication; ++k) benchmark::DoNotOptimize(file.LitMessage("Fran\xC3\xA7" "ais", Pick(k), ""));
+    for (int k = 0; k < kApplication; ++k)
+      benchmark::DoNotOptimize(
+          file.LitMessage("Fran\xC3\xA7"
+                          "ais",
+                          Pick(k), ""));
   }
   Remove(path);
 }
@@ -127,7 +136,10 @@ void BM_LanguageApplicationParseEveryTime(benchmark::State& state) {
   auto path = MakeCatalogue(false);
   for (auto _ : state) {
     for (int k = 0; k < kApplication; ++k) {
-      benchmark::DoNotOptimize(ParseEveryTime(path, "Fran\xC3\xA7" "ais", Pick(k)));
+      benchmark::DoNotOptimize(ParseEveryTime(path,
+                                              "Fran\xC3\xA7"
+                                              "ais",
+                                              Pick(k)));
     }
   }
   Remove(path);

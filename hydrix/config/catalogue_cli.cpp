@@ -32,7 +32,8 @@ bool TakeConfigOption(std::vector<std::string>& args, std::filesystem::path& con
         return false;
       }
       configPath = args[k + 1];
-      args.erase(args.begin() + static_cast<std::ptrdiff_t>(k), args.begin() + static_cast<std::ptrdiff_t>(k + 2));
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(k),
+                 args.begin() + static_cast<std::ptrdiff_t>(k + 2));
       return true;
     }
     if (args[k].rfind("--config=", 0) == 0) {

@@ -1,9 +1,8 @@
 #include "hydrix/config/config_file.h"
 
-#include <pugixml.hpp>
-
 #include <algorithm>
 #include <cstring>
+#include <pugixml.hpp>
 #include <unordered_map>
 #include <utility>
 
@@ -34,7 +33,7 @@ char32_t FoldCodePoint(char32_t cp) {
   if (cp >= 'A' && cp <= 'Z') return cp + 0x20;
   if (cp < 0xC0) return cp;
   if (cp <= 0xDE) return cp == 0xD7 ? cp : cp + 0x20;  // Latin-1 letters
-  if (cp >= 0x100 && cp <= 0x137) return cp | 1;      // Latin Extended-A pairs
+  if (cp >= 0x100 && cp <= 0x137) return cp | 1;       // Latin Extended-A pairs
   if ((cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E)) return (cp & 1) ? cp + 1 : cp;
   if (cp >= 0x14A && cp <= 0x177) return cp | 1;
   if (cp == 0x178) return 0xFF;
@@ -121,10 +120,17 @@ std::string EscapeText(std::string_view s) {
   out.reserve(s.size());
   for (char c : s) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -206,12 +212,15 @@ Extent ScanElement(std::string_view t, std::size_t lt) {
 
 struct StringWriter : pugi::xml_writer {
   std::string out;
-  void write(const void* data, std::size_t size) override { out.append(static_cast<const char*>(data), size); }
+  void write(const void* data, std::size_t size) override {
+    out.append(static_cast<const char*>(data), size);
+  }
 };
 
 std::string LineAndColumn(std::string_view text, std::ptrdiff_t offset) {
   std::size_t line = 1, column = 1;
-  for (std::size_t k = 0; k < text.size() && k < static_cast<std::size_t>(std::max<std::ptrdiff_t>(offset, 0)); ++k) {
+  for (std::size_t k = 0;
+       k < text.size() && k < static_cast<std::size_t>(std::max<std::ptrdiff_t>(offset, 0)); ++k) {
     if (text[k] == '\n') {
       ++line;
       column = 1;
@@ -430,7 +439,8 @@ struct ConfigFile::Impl {
   // after its last entry, with the same indentation.
   void AddEntry(pugi::xml_node language, const std::string& languageName, const std::string& code,
                 const std::string& text) {
-    pugi::xml_node first = language.find_child([](pugi::xml_node n) { return n.type() == pugi::node_element; });
+    pugi::xml_node first =
+        language.find_child([](pugi::xml_node n) { return n.type() == pugi::node_element; });
     pugi::xml_node last = language.last_child();
     while (last && last.type() != pugi::node_element) last = last.previous_sibling();
     if (!first || !ContentChild(first, 1)) {

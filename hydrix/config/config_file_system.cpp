@@ -37,7 +37,8 @@ bool PosixConfigFileSystem::Stat(const std::filesystem::path& path, FileStamp& s
   return true;
 }
 
-bool PosixConfigFileSystem::ReadAll(const std::filesystem::path& path, std::string& bytes, std::string& error) {
+bool PosixConfigFileSystem::ReadAll(const std::filesystem::path& path, std::string& bytes,
+                                    std::string& error) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     error = ErrnoText(errno);
@@ -46,7 +47,8 @@ bool PosixConfigFileSystem::ReadAll(const std::filesystem::path& path, std::stri
   // Read in one go into a buffer of the file's size (plus one byte, to see
   // growth since the size was taken); grow while there is more.
   struct stat st {};
-  std::size_t capacity = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 65536;
+  std::size_t capacity =
+      ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 65536;
   bytes.resize(capacity);
   std::size_t used = 0;
   for (;;) {
@@ -92,9 +94,8 @@ bool PosixConfigFileSystem::ReplaceFile(const std::filesystem::path& path, std::
 
   static std::atomic<unsigned> counter{0};
   std::filesystem::path folder = target.parent_path();
-  std::filesystem::path temp =
-      folder / ("." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                std::to_string(counter++));
+  std::filesystem::path temp = folder / ("." + target.filename().string() + ".tmp-" +
+                                         std::to_string(::getpid()) + "-" + std::to_string(counter++));
   auto fail = [&](int err, const char* what, int fd) {
     error = std::string(what) + ": " + ErrnoText(err);
     if (fd >= 0) ::close(fd);

@@ -126,12 +126,18 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 const char* XmlEncodingName(XmlEncoding encoding) {
   switch (encoding) {
-    case XmlEncoding::Utf8: return "UTF-8";
-    case XmlEncoding::Utf16LE: return "UTF-16 (little-endian)";
-    case XmlEncoding::Utf16BE: return "UTF-16 (big-endian)";
-    case XmlEncoding::Latin1: return "ISO-8859-1";
-    case XmlEncoding::Windows1252: return "windows-1252";
-    case XmlEncoding::Ascii: return "US-ASCII";
+    case XmlEncoding::Utf8:
+      return "UTF-8";
+    case XmlEncoding::Utf16LE:
+      return "UTF-16 (little-endian)";
+    case XmlEncoding::Utf16BE:
+      return "UTF-16 (big-endian)";
+    case XmlEncoding::Latin1:
+      return "ISO-8859-1";
+    case XmlEncoding::Windows1252:
+      return "windows-1252";
+    case XmlEncoding::Ascii:
+      return "US-ASCII";
   }
   return "?";
 }

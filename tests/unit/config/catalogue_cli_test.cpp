@@ -47,7 +47,8 @@ TEST_F(CatalogueCommand, MessagePrintsTheTextAndCompletesTheCatalogue) {
   Outcome added = Do({"message", "English", "Sortir", "Exit"});
   EXPECT_EQ(added.status, 0);
   EXPECT_EQ(added.out, "Exit\n");
-  EXPECT_NE(ReadBytes(path_).find("<M><C>Lire</C><T>Read Parameters</T></M>\n      <M><C>Sortir</C><T>Exit</T></M>"),
+  EXPECT_NE(ReadBytes(path_).find(
+                "<M><C>Lire</C><T>Read Parameters</T></M>\n      <M><C>Sortir</C><T>Exit</T></M>"),
             std::string::npos);
 
   EXPECT_EQ(Do({"message", "English", "Missing Hydrix"}).out, "Missing Hydrix\n");
@@ -61,8 +62,12 @@ TEST_F(CatalogueCommand, LanguagesMarksTheOneSelectedForEnglish) {
 }
 
 TEST_F(CatalogueCommand, BadArgumentsGiveUsage) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"message"}, {"message", "English"}, {"message", "a", "b", "c", "d"}, {"languages", "x"}, {"lire"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                {"message"},
+                                                                {"message", "English"},
+                                                                {"message", "a", "b", "c", "d"},
+                                                                {"languages", "x"},
+                                                                {"lire"}}) {
     Outcome run = Do(args);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");

@@ -21,8 +21,8 @@ using test::WriteBytes;
 
 // A small catalogue in the layout the program ships, with settings.
 std::string Catalogue(const std::string& languages, const std::string& settings = "") {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Configuration>\n" + settings + "  <MESSAGES>\n" + languages +
-         "  </MESSAGES>\n</Configuration>\n";
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Configuration>\n" + settings + "  <MESSAGES>\n" +
+         languages + "  </MESSAGES>\n</Configuration>\n";
 }
 
 std::string Language(const std::string& name, const std::string& entries) {
@@ -90,11 +90,17 @@ TEST_F(ConfigFileTest, WritesASettingAndChangesNothingElse) {
                                  "  <!-- chosen language -->\n  <Langue>English</Langue>\n");
   Write(before);
   ConfigFile file(path_);
-  EXPECT_TRUE(file.EcritConfiguration("Langue", "Fran\xC3\xA7" "ais & <co>"));
+  EXPECT_TRUE(file.EcritConfiguration("Langue",
+                                      "Fran\xC3\xA7"
+                                      "ais & <co>"));
   std::string expected = before;
-  expected.replace(expected.find("English</Langue>"), 7, "Fran\xC3\xA7" "ais &amp; &lt;co&gt;");
+  expected.replace(expected.find("English</Langue>"), 7,
+                   "Fran\xC3\xA7"
+                   "ais &amp; &lt;co&gt;");
   EXPECT_EQ(OnDisk(), expected);
-  EXPECT_EQ(file.LitConfiguration("Langue"), "Fran\xC3\xA7" "ais & <co>");
+  EXPECT_EQ(file.LitConfiguration("Langue"),
+            "Fran\xC3\xA7"
+            "ais & <co>");
 }
 
 TEST_F(ConfigFileTest, WritesIntoAnEmptySettingElement) {
@@ -151,10 +157,9 @@ TEST_P(Lookup, FindsTheEntryOrAddsIt) {
   EXPECT_EQ(OnDisk(), after);
 }
 
-const std::string kEnglish = Catalogue(Language("English", Entry("lire", "Lire les valeurs") +
-                                                               Entry("Value Must be between", "Between") +
-                                                               Entry(" and ", "and") +
-                                                               Entry("Sortir", "Exit") + Entry("SORTIR", "Second"))) ;
+const std::string kEnglish = Catalogue(
+    Language("English", Entry("lire", "Lire les valeurs") + Entry("Value Must be between", "Between") +
+                            Entry(" and ", "and") + Entry("Sortir", "Exit") + Entry("SORTIR", "Second")));
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, Lookup,
@@ -166,8 +171,10 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"first_entry_wins", kEnglish, "English", "sortir", "", "Exit", false},
         // Stored codes are read without surrounding white space, so a requested
         // code is trimmed the same way, or it would be added again at every lookup.
-        LookupCase{"tab_trimmed_like_stored_codes", kEnglish, "English", "\tLire\n", "", "Lire les valeurs", false},
-        LookupCase{"inner_blanks_count", kEnglish, "English", "Value  Must be between", "", "Value  Must be between", true},
+        LookupCase{"tab_trimmed_like_stored_codes", kEnglish, "English", "\tLire\n", "", "Lire les valeurs",
+                   false},
+        LookupCase{"inner_blanks_count", kEnglish, "English", "Value  Must be between", "",
+                   "Value  Must be between", true},
         LookupCase{"language_not_trimmed", kEnglish, "English ", "Lire", "Read", "Lire", false},
         LookupCase{"missing_language_gives_code", kEnglish, "Deutsch", "Lire", "Read", "Lire", false},
         LookupCase{"added_with_default", kEnglish, "English", "Ecrire", "Write", "Write", true},
@@ -190,27 +197,37 @@ TEST_F(ConfigFileTest, AddsACopyOfTheFirstEntryAfterTheLastOne) {
   EXPECT_EQ(file.LitMessage("English", " and ", "x < y & z"), "x < y & z");
   std::string expected = before;
   std::string anchor = "<Extra/></Entry>";
-  expected.insert(expected.find(anchor) + anchor.size(),
-                  "\r\n      <Entry kind=\"caption\"><Code> and </Code><Text>x &lt; y &amp; z</Text></Entry>");
+  expected.insert(
+      expected.find(anchor) + anchor.size(),
+      "\r\n      <Entry kind=\"caption\"><Code> and </Code><Text>x &lt; y &amp; z</Text></Entry>");
   EXPECT_EQ(OnDisk(), expected);
   // The entry reads back, its code found without its blanks.
   EXPECT_EQ(ConfigFile(path_).LitMessage("English", "AND", ""), "x < y & z");
-  EXPECT_EQ(ConfigFile(path_).LitMessage("English", "temp", ""), "Temperature (\xC2\xB0" "C)");
+  EXPECT_EQ(ConfigFile(path_).LitMessage("English", "temp", ""),
+            "Temperature (\xC2\xB0"
+            "C)");
 }
 
 TEST_F(ConfigFileTest, LanguageListIsTheNamesWithTheExactOneSelected) {
-  Write("<Configuration><MESSAGES>"
-        "<A NOM='english'><M><C>x</C><T>y</T></M></A>"
-        "<B Nom='English'><M><C>x</C><T>y</T></M></B>"
-        "<C NOM='Deutsch' nom='English'><M><C>x</C><T>y</T></M></C>"
-        "<D NAME='Other'><M><C>x</C><T>y</T></M></D>"
-        "</MESSAGES><messages><E NOM='Fran\xC3\xA7" "ais'><M><C>x</C><T>y</T></M></E></messages></Configuration>");
+  Write(
+      "<Configuration><MESSAGES>"
+      "<A NOM='english'><M><C>x</C><T>y</T></M></A>"
+      "<B Nom='English'><M><C>x</C><T>y</T></M></B>"
+      "<C NOM='Deutsch' nom='English'><M><C>x</C><T>y</T></M></C>"
+      "<D NAME='Other'><M><C>x</C><T>y</T></M></D>"
+      "</MESSAGES><messages><E NOM='Fran\xC3\xA7"
+      "ais'><M><C>x</C><T>y</T></M></E></messages></Configuration>");
   ConfigFile file(path_);
   LanguageList list = file.RemplitListeLangues("English");
-  EXPECT_EQ(list.names, (std::vector<std::string>{"english", "English", "Deutsch", "English", "Fran\xC3\xA7" "ais"}));
+  EXPECT_EQ(list.names, (std::vector<std::string>{"english", "English", "Deutsch", "English",
+                                                  "Fran\xC3\xA7"
+                                                  "ais"}));
   EXPECT_EQ(list.selected, 3);  // the last exact match
   EXPECT_EQ(file.RemplitListeLangues("ENGLISH").selected, -1);
-  EXPECT_EQ(file.RemplitListeLangues("Fran\xC3\xA7" "ais").selected, 4);
+  EXPECT_EQ(file.RemplitListeLangues("Fran\xC3\xA7"
+                                     "ais")
+                .selected,
+            4);
 }
 
 TEST_F(ConfigFileTest, CatalogueWithoutEnglish) {
@@ -222,7 +239,12 @@ TEST_F(ConfigFileTest, CatalogueWithoutEnglish) {
   EXPECT_EQ(list.selected, -1);
   EXPECT_EQ(file.LitMessage("English", "Lire", "Read Parameters"), "Lire");
   EXPECT_EQ(file.LitMessage("English", "Missing Hydrix", ""), "Missing Hydrix");
-  EXPECT_EQ(file.LitMessage("", "Temperature (\xC2\xB0" "C)", ""), "Temperature (\xC2\xB0" "C)");
+  EXPECT_EQ(file.LitMessage("",
+                            "Temperature (\xC2\xB0"
+                            "C)",
+                            ""),
+            "Temperature (\xC2\xB0"
+            "C)");
   EXPECT_EQ(OnDisk(), before);
 }
 
@@ -239,7 +261,8 @@ TEST_F(ConfigFileTest, LowerCaseEnglishIsFoundButNotSelected) {
 // The whole application of a language at start, as the main window does it.
 std::vector<std::string> ApplyEnglish(ConfigFile& file) {
   std::vector<std::string> shown;
-  for (const ControlCaption& c : MainScreenCaptions()) shown.push_back(file.LitMessage("English", c.control, c.caption));
+  for (const ControlCaption& c : MainScreenCaptions())
+    shown.push_back(file.LitMessage("English", c.control, c.caption));
   for (const FixedCaption& c : FixedCaptions()) shown.push_back(file.LitMessage("English", c.key, ""));
   for (const char* code : MessageCodes()) shown.push_back(file.LitMessage("English", code, ""));
   return shown;
@@ -283,7 +306,8 @@ TEST_F(ConfigFileTest, CompletesATemplateOnlyCatalogueOnceThenAddsNothing) {
 }
 
 TEST_F(ConfigFileTest, ALanguageWithoutATemplateGetsNoEntry) {
-  std::string before = Catalogue("    <Langue NOM=\"English\"></Langue>\n    <Langue NOM=\"Deutsch\"><M><C>x</C></M></Langue>\n");
+  std::string before = Catalogue(
+      "    <Langue NOM=\"English\"></Langue>\n    <Langue NOM=\"Deutsch\"><M><C>x</C></M></Langue>\n");
   Write(before);
   ConfigFile file(path_);
   EXPECT_EQ(file.LitMessage("English", "Lire", "Read"), "Read");
@@ -381,15 +405,22 @@ class EncodingFile : public ConfigFileTest, public ::testing::WithParamInterface
 
 TEST_P(EncodingFile, ReadsAndWritesInTheDeclaredEncoding) {
   const EncodedFile& e = GetParam();
-  std::string before = "<?xml version=\"1.0\" encoding=\"" + e.declaration + "\"?>\n<Configuration>\n  <MESSAGES>\n" +
-                       "    <L NOM=\"English\">\n" + "      <M><C>Temperature (" + e.degree + "C)</C><T>T (" + e.degree +
-                       "C)</T></M>\n" + "      <M><C>Battery Capacity (Ah)" + e.nbsp + ": Tempo (Hr)</C><T>Cap" + e.nbsp +
+  std::string before = "<?xml version=\"1.0\" encoding=\"" + e.declaration +
+                       "\"?>\n<Configuration>\n  <MESSAGES>\n" + "    <L NOM=\"English\">\n" +
+                       "      <M><C>Temperature (" + e.degree + "C)</C><T>T (" + e.degree + "C)</T></M>\n" +
+                       "      <M><C>Battery Capacity (Ah)" + e.nbsp + ": Tempo (Hr)</C><T>Cap" + e.nbsp +
                        "!</T></M>\n" + "    </L>\n  </MESSAGES>\n</Configuration>\n";
   Write(before);
   ConfigFile file(path_);
-  EXPECT_EQ(file.LitMessage("English", "Temperature (\xC2\xB0" "C)", ""), "T (\xC2\xB0" "C)");
+  EXPECT_EQ(file.LitMessage("English",
+                            "Temperature (\xC2\xB0"
+                            "C)",
+                            ""),
+            "T (\xC2\xB0"
+            "C)");
   EXPECT_EQ(file.LitMessage("English", "Battery Capacity (Ah)\xC2\xA0: Tempo (Hr)", ""), "Cap\xC2\xA0!");
-  EXPECT_EQ(file.LitMessage("English", "Deg", "\xC2\xB0\xC2\xA0\xE2\x82\xAC"), "\xC2\xB0\xC2\xA0\xE2\x82\xAC");
+  EXPECT_EQ(file.LitMessage("English", "Deg", "\xC2\xB0\xC2\xA0\xE2\x82\xAC"),
+            "\xC2\xB0\xC2\xA0\xE2\x82\xAC");
 
   std::string expected = before;
   std::string anchor = "!</T></M>";
@@ -398,11 +429,12 @@ TEST_P(EncodingFile, ReadsAndWritesInTheDeclaredEncoding) {
   EXPECT_EQ(ConfigFile(path_).LitMessage("English", "deg", ""), "\xC2\xB0\xC2\xA0\xE2\x82\xAC");
 }
 
-INSTANTIATE_TEST_SUITE_P(Declared, EncodingFile,
-                         ::testing::Values(EncodedFile{"utf8", "UTF-8", "\xC2\xB0", "\xC2\xA0", "\xC2\xB0\xC2\xA0\xE2\x82\xAC"},
-                                           EncodedFile{"latin1", "ISO-8859-1", "\xB0", "\xA0", "\xB0\xA0&#8364;"},
-                                           EncodedFile{"cp1252", "windows-1252", "\xB0", "\xA0", "\xB0\xA0\x80"}),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Declared, EncodingFile,
+    ::testing::Values(EncodedFile{"utf8", "UTF-8", "\xC2\xB0", "\xC2\xA0", "\xC2\xB0\xC2\xA0\xE2\x82\xAC"},
+                      EncodedFile{"latin1", "ISO-8859-1", "\xB0", "\xA0", "\xB0\xA0&#8364;"},
+                      EncodedFile{"cp1252", "windows-1252", "\xB0", "\xA0", "\xB0\xA0\x80"}),
+    [](const auto& info) { return info.param.name; });
 
 // ---- Failures ---------------------------------------------------------------------
 
@@ -454,13 +486,17 @@ TEST_P(UnusableFile, GivesBuiltInsAndIsNeverWritten) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, UnusableFile,
-    ::testing::Values(
-        BadFile{"not_closed", "<Configuration><Maintenance>True</Maintenance><MESSAGES><L NOM='English'>"
-                              "<M><C>Lire</C><T>Read</T></M></L></MESSAGES>", "not well-formed"},
-        BadFile{"empty", "", "not well-formed"},
-        BadFile{"unknown_encoding", "<?xml version=\"1.0\" encoding=\"EBCDIC-FR\"?><Configuration/>", "EBCDIC-FR"},
-        BadFile{"not_ascii", "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><Configuration>\xB0</Configuration>",
-                "US-ASCII"}),
+    ::testing::Values(BadFile{"not_closed",
+                              "<Configuration><Maintenance>True</Maintenance><MESSAGES><L NOM='English'>"
+                              "<M><C>Lire</C><T>Read</T></M></L></MESSAGES>",
+                              "not well-formed"},
+                      BadFile{"empty", "", "not well-formed"},
+                      BadFile{"unknown_encoding",
+                              "<?xml version=\"1.0\" encoding=\"EBCDIC-FR\"?><Configuration/>", "EBCDIC-FR"},
+                      BadFile{
+                          "not_ascii",
+                          "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><Configuration>\xB0</Configuration>",
+                          "US-ASCII"}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(ConfigFileTest, UnreadableFileGivesBuiltIns) {
@@ -475,7 +511,8 @@ TEST_F(ConfigFileTest, UnreadableFileGivesBuiltIns) {
 TEST_F(ConfigFileTest, ReadOnlyFileIsLeftAsItIsAndReportedOnce) {
   std::string before = Catalogue(Language("English", Entry("Lire", "Read")));
   Write(before);
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_read |
+                                          std::filesystem::perms::group_read |
                                           std::filesystem::perms::others_read);
   ConfigFile file(path_);
   EXPECT_EQ(file.LitMessage("English", "Ecrire", "Write Parameters"), "Write Parameters");
@@ -493,7 +530,8 @@ TEST_F(ConfigFileTest, ReadOnlyFileIsLeftAsItIsAndReportedOnce) {
   EXPECT_EQ(FolderNames(folder_.path()), std::vector<std::string>{"config.xml"});
 
   // Made writable again (which changes the file's stamp), the next lookup adds.
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
   EXPECT_EQ(file.LitMessage("English", "Ecrire", "Write Parameters"), "Write Parameters");
   EXPECT_NE(OnDisk().find("<C>Ecrire</C>"), std::string::npos);
 }
@@ -501,7 +539,8 @@ TEST_F(ConfigFileTest, ReadOnlyFileIsLeftAsItIsAndReportedOnce) {
 TEST_F(ConfigFileTest, ReadOnlyFolderLeavesTheFileAsItIs) {
   std::string before = Catalogue(Language("English", Entry("Lire", "Read")));
   Write(before);
-  std::filesystem::permissions(folder_.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  std::filesystem::permissions(folder_.path(),
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   {
     // The superuser writes into read-only folders; the injected failures
     // below cover that case there.
@@ -559,7 +598,8 @@ TEST_P(SaveFails, LeavesTheOldFileWholeAndNoTemporaryFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, SaveFails,
-    ::testing::Values(SaveFailure{"read_only_folder", PosixConfigFileSystem::SaveStep::CreateTemporary, EACCES},
+    ::testing::Values(SaveFailure{"read_only_folder", PosixConfigFileSystem::SaveStep::CreateTemporary,
+                                  EACCES},
                       SaveFailure{"disk_full", PosixConfigFileSystem::SaveStep::Write, ENOSPC},
                       SaveFailure{"sync", PosixConfigFileSystem::SaveStep::Sync, EIO},
                       SaveFailure{"rename", PosixConfigFileSystem::SaveStep::Rename, EXDEV}),

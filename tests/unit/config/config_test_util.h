@@ -22,7 +22,8 @@ class TempFolder {
   }
   ~TempFolder() {
     std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ec);
     std::filesystem::remove_all(path_, ec);
   }
   const std::filesystem::path& path() const { return path_; }
@@ -47,7 +48,8 @@ inline std::string ReadBytes(const std::filesystem::path& path) {
 // The names in a folder, to check that no temporary file was left behind.
 inline std::vector<std::string> FolderNames(const std::filesystem::path& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -12,7 +12,10 @@ using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
 
-const std::vector<std::string> kLanguages = {"English", "Fran\xC3\xA7" "ais", "Deutsch"};
+const std::vector<std::string> kLanguages = {"English",
+                                             "Fran\xC3\xA7"
+                                             "ais",
+                                             "Deutsch"};
 
 class ShippedConfig : public ::testing::Test {
  protected:
@@ -57,8 +60,16 @@ TEST_F(ShippedConfig, EnglishTextsAreTheDesignTexts) {
   for (const FixedCaption& c : FixedCaptions()) EXPECT_EQ(file.LitMessage("English", c.key, ""), c.key);
   EXPECT_EQ(file.LitMessage("English", "Missing Hydrix", ""), "Missing Hydrix");
   EXPECT_EQ(file.LitMessage("English", "Ouvrir Fichier HEX", ""), "Ouvrir Fichier HEX");
-  EXPECT_EQ(file.LitMessage("Fran\xC3\xA7" "ais", "Lire", ""), "Lire les param\xC3\xA8tres");
-  EXPECT_EQ(file.LitMessage("Deutsch", "Temperature (\xC2\xB0" "C)", ""), "Temperatur (\xC2\xB0" "C)");
+  EXPECT_EQ(file.LitMessage("Fran\xC3\xA7"
+                            "ais",
+                            "Lire", ""),
+            "Lire les param\xC3\xA8tres");
+  EXPECT_EQ(file.LitMessage("Deutsch",
+                            "Temperature (\xC2\xB0"
+                            "C)",
+                            ""),
+            "Temperatur (\xC2\xB0"
+            "C)");
 }
 
 TEST_F(ShippedConfig, SettingsAndLanguageList) {

@@ -11,9 +11,9 @@ const std::string kEuro = "\xE2\x82\xAC";
 
 struct EncodingCase {
   const char* name;
-  std::string bytes;       // the file
-  XmlEncoding encoding;    // what it decodes as
-  std::string utf8;        // its text as UTF-8
+  std::string bytes;     // the file
+  XmlEncoding encoding;  // what it decodes as
+  std::string utf8;      // its text as UTF-8
 };
 
 class XmlEncodingRoundTrip : public ::testing::TestWithParam<EncodingCase> {};
@@ -33,7 +33,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         EncodingCase{"utf8_no_declaration", "<a>" + kDegree + kNbsp + "</a>", XmlEncoding::Utf8,
                      "<a>" + kDegree + kNbsp + "</a>"},
-        EncodingCase{"utf8_bom", "\xEF\xBB\xBF<a>" + kDegree + "</a>", XmlEncoding::Utf8, "<a>" + kDegree + "</a>"},
+        EncodingCase{"utf8_bom", "\xEF\xBB\xBF<a>" + kDegree + "</a>", XmlEncoding::Utf8,
+                     "<a>" + kDegree + "</a>"},
         EncodingCase{"latin1", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xB0\xA0\x80</a>",
                      XmlEncoding::Latin1,
                      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>" + kDegree + kNbsp + "\xC2\x80</a>"},
@@ -43,8 +44,8 @@ INSTANTIATE_TEST_SUITE_P(
                          "\xC2\x81\xC2\x9D</a>"},
         EncodingCase{"utf16le_bom", std::string("\xFF\xFE<\0a\0>\0\xB0\0<\0", 12), XmlEncoding::Utf16LE,
                      "<a>" + kDegree + "<"},
-        EncodingCase{"utf16be_bom", std::string("\xFE\xFF\0<\0a\0>\0\xB0\xD8\x3D\xDE\x00", 14), XmlEncoding::Utf16BE,
-                     "<a>" + kDegree + "\xF0\x9F\x98\x80"}),
+        EncodingCase{"utf16be_bom", std::string("\xFE\xFF\0<\0a\0>\0\xB0\xD8\x3D\xDE\x00", 14),
+                     XmlEncoding::Utf16BE, "<a>" + kDegree + "\xF0\x9F\x98\x80"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(XmlEncoding, WritesCharactersTheEncodingLacksAsReferences) {
