@@ -277,6 +277,7 @@ struct ConfigFile::Impl {
   // Saves that failed, so that they are not retried at every lookup.
   bool saveBlocked = false;
   FileStamp blockedStamp;
+  std::string blockedError;
   std::int64_t blockedUntilNs = 0;
 
   std::string problem;  // the failure of the current or last call
@@ -418,10 +419,19 @@ struct ConfigFile::Impl {
     std::string bytes = EncodeXml(text, decoded.encoding, decoded.byteOrderMark);
     std::string error;
     if (!fs->ReplaceFile(path, bytes, error)) {
+      // The same failure of the same file, met again after the pause, is
+      // not reported again.
+      bool repeated = saveBlocked && blockedStamp == stamp && blockedError == error;
       saveBlocked = true;
       blockedStamp = stamp;
+      blockedError = error;
       blockedUntilNs = fs->NowNs() + kSaveRetryNs;
-      SetProblem(Where() + " could not be saved (" + error + "); it was left as it was.");
+      std::string message = Where() + " could not be saved (" + error + "); it was left as it was.";
+      if (repeated) {
+        problem = std::move(message);
+      } else {
+        SetProblem(std::move(message));
+      }
       return false;
     }
     saveBlocked = false;

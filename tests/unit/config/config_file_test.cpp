@@ -560,9 +560,15 @@ TEST_F(ConfigFileTest, ReadOnlyFolderLeavesTheFileAsItIs) {
 class FailingSave : public PosixConfigFileSystem {
  public:
   FailingSave(SaveStep step, int error) : step_(step), error_(error) {}
+  std::int64_t NowNs() override { return PosixConfigFileSystem::NowNs() + skewNs; }
+  std::int64_t skewNs = 0;
+  int attempts = 0;
 
  protected:
-  int InjectedError(SaveStep step) override { return step == step_ ? error_ : 0; }
+  int InjectedError(SaveStep step) override {
+    if (step == SaveStep::CreateTemporary) ++attempts;
+    return step == step_ ? error_ : 0;
+  }
 
  private:
   SaveStep step_;
@@ -580,7 +586,8 @@ class SaveFails : public ConfigFileTest, public ::testing::WithParamInterface<Sa
 TEST_P(SaveFails, LeavesTheOldFileWholeAndNoTemporaryFile) {
   std::string before = Catalogue(Language("English", Entry("Lire", "Read")), "  <Langue>English</Langue>\n");
   Write(before);
-  ConfigFile file(path_, std::make_shared<FailingSave>(GetParam().step, GetParam().error));
+  auto fs = std::make_shared<FailingSave>(GetParam().step, GetParam().error);
+  ConfigFile file(path_, fs);
   EXPECT_EQ(file.LitMessage("English", "Ecrire", "Write Parameters"), "Write Parameters");
   auto problem = file.TakeProblem();
   ASSERT_TRUE(problem.has_value());
@@ -590,6 +597,13 @@ TEST_P(SaveFails, LeavesTheOldFileWholeAndNoTemporaryFile) {
   // Later lookups do not fail again at every call.
   EXPECT_EQ(file.LitMessage("English", "Sortir", "Exit"), "Exit");
   EXPECT_EQ(file.LitMessage("English", "Lire", ""), "Read");
+  EXPECT_FALSE(file.TakeProblem().has_value());
+  EXPECT_EQ(fs->attempts, 1);
+  // Tried again after a pause, the same failure is not reported again.
+  fs->skewNs = 11'000'000'000;
+  EXPECT_EQ(file.LitMessage("English", "Raz", "Factory Values"), "Factory Values");
+  EXPECT_EQ(fs->attempts, 2);
+  EXPECT_NE(file.LastProblem(), "");
   EXPECT_FALSE(file.TakeProblem().has_value());
   EXPECT_FALSE(ConfigFile(path_, std::make_shared<FailingSave>(GetParam().step, GetParam().error))
                    .EcritConfiguration("Langue", "Deutsch"));
