@@ -7,18 +7,24 @@
 
 #include "common/sleeper.h"
 #include "hydrix/commands/hydrix_device.h"
+#include "hydrix/config/catalogue_cli.h"
+#include "hydrix/config/config_file.h"
 #include "hydrix/link/device_selection.h"
 
 namespace hx {
 
 const char* const kHydrixCtlUsage =
-    "usage: hydrixctl [--id N] COMMAND\n"
+    "usage: hydrixctl [--id N] [--config PATH] COMMAND\n"
     "  list           one line per answering controller: identifier, a tab, its identity\n"
     "  image          the 129-byte settings image, 16 hex bytes a line\n"
     "  measures       the words of the measure block by name\n"
     "  clock          read the controller clock\n"
     "  clock --set    set the controller clock from the PC clock\n"
-    "--id N names the controller (default: the first listed).\n";
+    "  message LANGUAGE CODE [DEFAULT]\n"
+    "                 the catalogue's text for CODE (added to the catalogue when missing)\n"
+    "  languages      the catalogue's languages, the one selected for \"English\" marked \"* \"\n"
+    "--id N names the controller (default: the first listed).\n"
+    "--config PATH names the configuration file (default: config.xml next to hydrixctl).\n";
 
 MsgAnswer StreamDialogService::Message(const MessageBoxRequest& request) {
   const bool error = request.icon == MsgIcon::None || request.icon == MsgIcon::Critical;
@@ -64,40 +70,9 @@ int NoAnswer(std::ostream& err, std::int32_t id) {
   return 1;
 }
 
-}  // namespace
-
-int RunHydrixCtl(const std::vector<std::string>& args, UsbInterface& usb, MessageSource& messages,
-                 std::ostream& out, std::ostream& err) {
-  std::optional<std::int32_t> id;
-  std::vector<std::string> words;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--id") {
-      if (i + 1 >= args.size()) return Usage(err, "--id needs a number");
-      const std::string& v = args[++i];
-      std::int32_t n = 0;
-      auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
-      if (ec != std::errc() || ptr != v.data() + v.size()) return Usage(err, "--id needs a number, not '" + v + "'");
-      id = n;
-    } else if (args[i] == "--help" || args[i] == "-h") {
-      out << kHydrixCtlUsage;
-      return 0;
-    } else {
-      words.push_back(args[i]);
-    }
-  }
-  if (words.empty()) return Usage(err, "");
-  const std::string command = words[0];
-  const bool set = words.size() == 2 && command == "clock" && words[1] == "--set";
-  if (!(words.size() == 1 || set)) return Usage(err, "unexpected '" + words.back() + "'");
-  if (command != "list" && command != "image" && command != "measures" && command != "clock") {
-    return Usage(err, "unknown command '" + command + "'");
-  }
-
-  StreamDialogService dialogs(out, err);
-  RealSleeper sleeper;
-  HydrixDevice device(usb, messages, dialogs, sleeper);
-  DeviceSelection selection(usb, device.link(), device.state(), dialogs);
-
+// The commands that talk to a controller.
+int RunDeviceCommand(const std::string& command, bool set, std::optional<std::int32_t> id, HydrixDevice& device,
+                     DeviceSelection& selection, std::ostream& out, std::ostream& err) {
   const DeviceList list = selection.RemplitListe(true);
   if (command == "list") {
     for (std::size_t i = 0; i < list.ids.size(); ++i) out << list.ids[i] << '\t' << list.texts[i] << '\n';
@@ -157,6 +132,52 @@ int RunHydrixCtl(const std::vector<std::string>& args, UsbInterface& usb, Messag
   if (!device.LastAnswerComplete()) return NoAnswer(err, *id);
   out << text << '\n';
   return 0;
+}
+
+}  // namespace
+
+int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream& out, std::ostream& err) {
+  std::filesystem::path configPath = DefaultConfigPath();
+  std::string configError;
+  if (!TakeConfigOption(args, configPath, configError)) return Usage(err, configError);
+  std::optional<std::int32_t> id;
+  std::vector<std::string> words;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--id") {
+      if (i + 1 >= args.size()) return Usage(err, "--id needs a number");
+      const std::string& v = args[++i];
+      std::int32_t n = 0;
+      auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+      if (ec != std::errc() || ptr != v.data() + v.size()) return Usage(err, "--id needs a number, not '" + v + "'");
+      id = n;
+    } else if (args[i] == "--help" || args[i] == "-h") {
+      out << kHydrixCtlUsage;
+      return 0;
+    } else {
+      words.push_back(args[i]);
+    }
+  }
+  if (words.empty()) return Usage(err, "");
+  if (IsCatalogueCommand(words[0])) return RunCatalogueCommand(words, configPath, out, err);
+  const std::string command = words[0];
+  const bool set = words.size() == 2 && command == "clock" && words[1] == "--set";
+  if (!(words.size() == 1 || set)) return Usage(err, "unexpected '" + words.back() + "'");
+  if (command != "list" && command != "image" && command != "measures" && command != "clock") {
+    return Usage(err, "unknown command '" + command + "'");
+  }
+
+  // The failure texts come from the catalogue; without a readable one they
+  // are their codes.
+  ConfigFile messages(configPath);
+  StreamDialogService dialogs(out, err);
+  RealSleeper sleeper;
+  HydrixDevice device(usb, messages, dialogs, sleeper);
+  DeviceSelection selection(usb, device.link(), device.state(), dialogs);
+
+  const int status = RunDeviceCommand(command, set, id, device, selection, out, err);
+  // A catalogue that could not be read or saved is told once, after the output.
+  if (auto problem = messages.TakeProblem()) err << "hydrixctl: " << *problem << "\n";
+  return status;
 }
 
 }  // namespace hx

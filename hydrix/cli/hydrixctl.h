@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "common/dialog_service.h"
-#include "hydrix/config/message_source.h"
 #include "hydrix/link/usb_interface.h"
 
 namespace hx {
@@ -27,10 +26,12 @@ class StreamDialogService : public DialogService {
   std::ostream& err_;
 };
 
-// Runs hydrixctl with `args` (without the program name). Returns the exit
-// status: 0 done, 1 no controller or it did not answer, 2 bad usage.
-int RunHydrixCtl(const std::vector<std::string>& args, UsbInterface& usb, MessageSource& messages,
-                 std::ostream& out, std::ostream& err);
+// Runs hydrixctl with `args` (without the program name). The catalogue
+// (config.xml next to the program, or --config PATH) gives the failure texts
+// and answers the message and languages commands. Returns the exit status:
+// 0 done, 1 no controller or it did not answer (or the catalogue could not
+// be read or saved, for its own commands), 2 bad usage.
+int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream& out, std::ostream& err);
 
 extern const char* const kHydrixCtlUsage;
 

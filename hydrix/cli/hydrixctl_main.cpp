@@ -5,6 +5,5 @@
 
 int main(int argc, char** argv) {
   hx::UsbLibrary usb;
-  hx::CodeMessageSource messages;
-  return hx::RunHydrixCtl({argv + 1, argv + argc}, usb, messages, std::cout, std::cerr);
+  return hx::RunHydrixCtl({argv + 1, argv + argc}, usb, std::cout, std::cerr);
 }

@@ -12,7 +12,7 @@ constexpr const char* kUsage =
 
 int ReportProblem(ConfigFile& file, std::ostream& err) {
   if (auto problem = file.TakeProblem()) {
-    err << *problem << '\n';
+    err << "hydrixctl: " << *problem << '\n';
     return 1;
   }
   return 0;

@@ -164,6 +164,33 @@ TEST_F(LinkEndToEnd, HydrixctlFailsLoudlyWhenTheControllerDoesNotAnswer) {
   EXPECT_EQ(none.status, 1);
 }
 
+TEST_F(LinkEndToEnd, HydrixctlTakesItsFailureTextsAndCatalogueCommandsFromTheConfiguration) {
+  StartWith({"id=6,fault=silent"});
+  const auto config = daemon->folder() / "config.xml";
+  std::ofstream(config) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Configuration>\n<MESSAGES>\n"
+                           "<L NOM=\"English\"><E><C>Missing Hydrix</C><T>Controller not found</T></E></L>\n"
+                           "<L NOM=\"Deutsch\"><E><C>Missing Hydrix</C><T>Regler fehlt</T></E></L>\n"
+                           "</MESSAGES>\n<Maintenance>False</Maintenance>\n</Configuration>\n";
+  auto clock = Ctl({"--config", config.string(), "--id", "6", "clock"});
+  EXPECT_EQ(clock.status, 1);
+  EXPECT_NE(clock.err.find("hydrixctl: Controller not found\n"), std::string::npos) << clock.err;
+
+  auto languages = Ctl({"languages", "--config", config.string()});
+  EXPECT_EQ(languages.status, 0);
+  EXPECT_EQ(languages.out, "* English\nDeutsch\n");
+  auto message = Ctl({"--config", config.string(), "message", "Deutsch", "Lire", "Lesen"});
+  EXPECT_EQ(message.status, 0);
+  EXPECT_EQ(message.out, "Lesen\n");
+  std::ifstream in(config);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("Lesen"), std::string::npos);  // the catalogue completed itself
+
+  auto missing = Ctl({"--config", (daemon->folder() / "none.xml").string(), "message", "English", "Lire"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "Lire\n");
+  EXPECT_FALSE(std::filesystem::exists(daemon->folder() / "none.xml"));
+}
+
 TEST_F(LinkEndToEnd, DaemonStopsCleanlyOnSigtermAndKeepsItsState) {
   StartWith({"id=5"});
   ASSERT_EQ(RunProgram({HYDRIX_SIM_EXE, "set", "--socket", daemon->socket(), "--id", "5", "eeprom", "120=0x5A"}).status, 0);
