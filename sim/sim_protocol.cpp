@@ -41,6 +41,17 @@ bool ReadExactly(int fd, std::uint8_t* out, std::size_t n, std::optional<Clock::
 
 }  // namespace
 
+bool SocketAddress(const std::string& socketPath, sockaddr_un& addr, std::string& error) {
+  addr = sockaddr_un{};
+  addr.sun_family = AF_UNIX;
+  if (socketPath.empty() || socketPath.size() >= sizeof addr.sun_path) {
+    error = "unusable socket path: '" + socketPath + "'";
+    return false;
+  }
+  std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  return true;
+}
+
 std::string DefaultSocketPath() {
   if (const char* s = std::getenv("HYDRIX_SIM_SOCKET"); s && *s) return s;
   if (const char* r = std::getenv("XDG_RUNTIME_DIR"); r && *r) return std::string(r) + "/hydrix-sim.sock";
@@ -146,12 +157,7 @@ Connection& Connection::operator=(Connection&& other) noexcept {
 bool Connection::Connect(const std::string& socketPath, std::string& error) {
   Close();
   sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (socketPath.size() >= sizeof addr.sun_path) {
-    error = "socket path too long: " + socketPath;
-    return false;
-  }
-  std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  if (!SocketAddress(socketPath, addr, error)) return false;
   fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) {
     error = std::strerror(errno);

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/un.h>
+
 namespace hx::sim {
 
 enum class Op : std::uint8_t {
@@ -40,6 +42,10 @@ enum class Status : std::uint8_t {
 // The socket the libraries and clients use: $HYDRIX_SIM_SOCKET, else
 // $XDG_RUNTIME_DIR/hydrix-sim.sock, else /tmp/hydrix-sim-<uid>.sock.
 std::string DefaultSocketPath();
+
+// The address of a local socket; false with a reason when the path is empty
+// or too long for one.
+bool SocketAddress(const std::string& socketPath, sockaddr_un& addr, std::string& error);
 
 // Body building and reading.
 class Writer {

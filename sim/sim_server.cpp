@@ -60,12 +60,7 @@ SimServer::~SimServer() {
 
 bool SimServer::Listen(const std::string& socketPath, std::string& error) {
   sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (socketPath.size() >= sizeof addr.sun_path) {
-    error = "socket path too long: " + socketPath;
-    return false;
-  }
-  std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  if (!SocketAddress(socketPath, addr, error)) return false;
   if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
     error = std::strerror(errno);
     return false;
