@@ -25,8 +25,6 @@ std::int64_t DaysFromCivil(int y, unsigned m, unsigned d) {
   return sys_days{year{y} / month{m} / day{d}}.time_since_epoch().count();
 }
 
-bool IsLeap(int y) { return year{y}.is_leap(); }
-
 int DayOfYear(const DateHeure& d) {
   return static_cast<int>(DaysFromCivil(d.annee, static_cast<unsigned>(d.mois), static_cast<unsigned>(d.jour)) -
                           DaysFromCivil(d.annee, 1, 1)) +

@@ -1,0 +1,183 @@
+#include "hydrix/cli/hydrixctl.h"
+
+#include <charconv>
+#include <iomanip>
+#include <ostream>
+#include <sstream>
+
+#include "common/sleeper.h"
+#include "hydrix/commands/hydrix_device.h"
+#include "hydrix/config/catalogue_cli.h"
+#include "hydrix/config/config_file.h"
+#include "hydrix/link/device_selection.h"
+
+namespace hx {
+
+const char* const kHydrixCtlUsage =
+    "usage: hydrixctl [--id N] [--config PATH] COMMAND\n"
+    "  list           one line per answering controller: identifier, a tab, its identity\n"
+    "  image          the 129-byte settings image, 16 hex bytes a line\n"
+    "  measures       the words of the measure block by name\n"
+    "  clock          read the controller clock\n"
+    "  clock --set    set the controller clock from the PC clock\n"
+    "  message LANGUAGE CODE [DEFAULT]\n"
+    "                 the catalogue's text for CODE (added to the catalogue when missing)\n"
+    "  languages      the catalogue's languages, the one selected for \"English\" marked \"* \"\n"
+    "--id N names the controller (default: the first listed).\n"
+    "--config PATH names the configuration file (default: config.xml next to hydrixctl).\n";
+
+MsgAnswer StreamDialogService::Message(const MessageBoxRequest& request) {
+  const bool error = request.icon == MsgIcon::None || request.icon == MsgIcon::Critical;
+  (error ? err_ : out_) << "hydrixctl: " << request.text << "\n";
+  return request.buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
+}
+
+namespace {
+
+// The words of the measure block, by name.
+struct MeasureWord {
+  int index;
+  const char* name;
+};
+constexpr MeasureWord kMeasureWords[] = {
+    {0, "battery_voltage_mV"},    {2, "temperature_C"},       {4, "charging_current_mA"},
+    {6, "discharging_current_mA"}, {8, "not_charging"},        {10, "charge_state"},
+    {12, "delay_after_charge_s"}, {14, "delay_before_charge_s"}, {16, "delay_before_relay_s"},
+    {18, "delay_on_start_s"},     {20, "state"},              {24, "solenoid"},
+    {26, "relay"},
+};
+
+const char* StateText(int code) {
+  switch (code) {
+    case 1: return "Start delay";
+    case 2: return "Low level Batterie";
+    case 3: return "Security Low level Batterie";
+    case 4: return "Timed Forced Charge";
+    case 5: return "End of charge";
+    case 6: return "Normal state";
+    default: return "";
+  }
+}
+
+int Usage(std::ostream& err, const std::string& problem) {
+  if (!problem.empty()) err << "hydrixctl: " << problem << "\n";
+  err << kHydrixCtlUsage;
+  return 2;
+}
+
+int NoAnswer(std::ostream& err, std::int32_t id) {
+  err << "hydrixctl: controller " << id << " did not answer\n";
+  return 1;
+}
+
+// The commands that talk to a controller.
+int RunDeviceCommand(const std::string& command, bool set, std::optional<std::int32_t> id, HydrixDevice& device,
+                     DeviceSelection& selection, std::ostream& out, std::ostream& err) {
+  const DeviceList list = selection.RemplitListe(true);
+  if (command == "list") {
+    for (std::size_t i = 0; i < list.ids.size(); ++i) out << list.ids[i] << '\t' << list.texts[i] << '\n';
+    if (list.ids.empty()) {
+      err << "hydrixctl: no controller answered\n";
+      return 1;
+    }
+    return 0;
+  }
+
+  if (!id) {
+    if (list.ids.empty()) {
+      err << "hydrixctl: no controller answered\n";
+      return 1;
+    }
+    id = list.ids.front();
+  }
+  device.SetUsbID(*id);
+  device.SetTimeOut(false);
+
+  if (command == "image") {
+    if (!device.LitImage()) return NoAnswer(err, *id);
+    const auto& image = device.ImageParams();
+    std::ostringstream text;
+    text << std::uppercase << std::hex << std::setfill('0');
+    for (int a = 0; a <= HydrixDevice::kImageLast; ++a) {
+      if (a % 16 == 0) text << std::setw(4) << a << ':';
+      text << ' ' << std::setw(2) << image[static_cast<std::size_t>(a)];
+      if (a % 16 == 15 || a == HydrixDevice::kImageLast) text << '\n';
+    }
+    out << text.str();
+    return 0;
+  }
+  if (command == "measures") {
+    bool whole = true;
+    for (int i = 0; i < HydrixDevice::kMeasureCount; ++i) {
+      device.ImageMesures()[static_cast<std::size_t>(i)] = device.LitVariable(static_cast<std::uint8_t>(i));
+      whole = whole && device.LastAnswerComplete();
+    }
+    if (!whole) return NoAnswer(err, *id);
+    for (const auto& w : kMeasureWords) {
+      const int v = device.LitMotValeur(w.index);
+      out << w.name << '\t' << v;
+      if (w.index == 20 && *StateText(v)) out << '\t' << StateText(v);
+      out << '\n';
+    }
+    return 0;
+  }
+  // clock
+  if (set) {
+    const DateHeure t = device.MiseAHeure();
+    if (device.TimeOut()) return NoAnswer(err, *id);
+    out << "clock set to " << FormatDateHeure("yyyy-MM-dd HH:mm:ss", t) << '\n';
+    return 0;
+  }
+  const std::string text = device.LitDateEtHeure();
+  if (!device.LastAnswerComplete()) return NoAnswer(err, *id);
+  out << text << '\n';
+  return 0;
+}
+
+}  // namespace
+
+int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream& out, std::ostream& err) {
+  std::filesystem::path configPath = DefaultConfigPath();
+  std::string configError;
+  if (!TakeConfigOption(args, configPath, configError)) return Usage(err, configError);
+  std::optional<std::int32_t> id;
+  std::vector<std::string> words;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--id") {
+      if (i + 1 >= args.size()) return Usage(err, "--id needs a number");
+      const std::string& v = args[++i];
+      std::int32_t n = 0;
+      auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+      if (ec != std::errc() || ptr != v.data() + v.size()) return Usage(err, "--id needs a number, not '" + v + "'");
+      id = n;
+    } else if (args[i] == "--help" || args[i] == "-h") {
+      out << kHydrixCtlUsage;
+      return 0;
+    } else {
+      words.push_back(args[i]);
+    }
+  }
+  if (words.empty()) return Usage(err, "");
+  if (IsCatalogueCommand(words[0])) return RunCatalogueCommand(words, configPath, out, err);
+  const std::string command = words[0];
+  const bool set = words.size() == 2 && command == "clock" && words[1] == "--set";
+  if (!(words.size() == 1 || set)) return Usage(err, "unexpected '" + words.back() + "'");
+  if (command != "list" && command != "image" && command != "measures" && command != "clock") {
+    return Usage(err, "unknown command '" + command + "'");
+  }
+
+  // The failure texts come from the catalogue; without a readable one they
+  // are their codes.
+  ConfigFile messages(configPath);
+  StreamDialogService dialogs(out, err);
+  RealSleeper sleeper;
+  HydrixDevice device(usb, messages, dialogs, sleeper);
+  DeviceSelection selection(usb, device.link(), device.state(), dialogs);
+
+  const int status = RunDeviceCommand(command, set, id, device, selection, out, err);
+  // A catalogue that could not be read or saved is told once, after the output.
+  if (auto problem = messages.TakeProblem()) err << "hydrixctl: " << *problem << "\n";
+  return status;
+}
+
+}  // namespace hx

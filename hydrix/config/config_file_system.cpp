@@ -1,0 +1,151 @@
+#include "hydrix/config/config_file_system.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <system_error>
+
+namespace hx {
+namespace {
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+std::int64_t ToNs(const timespec& t) { return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; }
+
+}  // namespace
+
+bool PosixConfigFileSystem::Stat(const std::filesystem::path& path, FileStamp& stamp, std::string& error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    error = ErrnoText(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = "not a regular file";
+    return false;
+  }
+  stamp.size = static_cast<std::uintmax_t>(st.st_size);
+  stamp.modifiedNs = ToNs(st.st_mtim);
+  stamp.changedNs = ToNs(st.st_ctim);
+  stamp.inode = st.st_ino;
+  stamp.device = st.st_dev;
+  return true;
+}
+
+bool PosixConfigFileSystem::ReadAll(const std::filesystem::path& path, std::string& bytes,
+                                    std::string& error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = ErrnoText(errno);
+    return false;
+  }
+  // Read in one go into a buffer of the file's size (plus one byte, to see
+  // growth since the size was taken); grow while there is more.
+  struct stat st {};
+  std::size_t capacity =
+      ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 65536;
+  bytes.resize(capacity);
+  std::size_t used = 0;
+  for (;;) {
+    if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+    ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = ErrnoText(errno);
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  bytes.resize(used);
+  ::close(fd);
+  return true;
+}
+
+bool PosixConfigFileSystem::ReplaceFile(const std::filesystem::path& path, std::string_view bytes,
+                                        std::string& error) {
+  // A link is followed, so that the file it names is replaced and the link stays.
+  std::error_code ec;
+  std::filesystem::path target = path;
+  if (std::filesystem::is_symlink(path, ec)) {
+    target = std::filesystem::canonical(path, ec);
+    if (ec) {
+      error = ec.message();
+      return false;
+    }
+  }
+  struct stat old {};
+  if (::stat(target.c_str(), &old) != 0) {
+    error = ErrnoText(errno);
+    return false;
+  }
+  // Permission bits are checked by hand as well: the superuser may write
+  // anything, but a file marked read-only was meant to stay as it is.
+  if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(target.c_str(), W_OK) != 0) {
+    error = "the file is read-only";
+    return false;
+  }
+
+  static std::atomic<unsigned> counter{0};
+  std::filesystem::path folder = target.parent_path();
+  std::filesystem::path temp = folder / ("." + target.filename().string() + ".tmp-" +
+                                         std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  auto fail = [&](int err, const char* what, int fd) {
+    error = std::string(what) + ": " + ErrnoText(err);
+    if (fd >= 0) ::close(fd);
+    ::unlink(temp.c_str());
+    return false;
+  };
+
+  int err = InjectedError(SaveStep::CreateTemporary);
+  int fd = err ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = "cannot create a temporary file in " + folder.string() + ": " + ErrnoText(err ? err : errno);
+    return false;
+  }
+  // The new file keeps the old one's permissions and, where allowed, owner.
+  (void)::fchmod(fd, old.st_mode & 07777);
+  if (::geteuid() == 0) (void)::fchown(fd, old.st_uid, old.st_gid);
+
+  std::size_t done = 0;
+  if ((err = InjectedError(SaveStep::Write)) != 0) {
+    // Fail half-way, as a full disk would.
+    done = bytes.size() / 2;
+    if (done > 0 && ::write(fd, bytes.data(), done) < 0) err = errno;
+    return fail(err, "cannot write the temporary file", fd);
+  }
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail(errno, "cannot write the temporary file", fd);
+    done += static_cast<std::size_t>(n);
+  }
+  if ((err = InjectedError(SaveStep::Sync)) != 0 || ::fsync(fd) != 0) {
+    return fail(err ? err : errno, "cannot flush the temporary file to disk", fd);
+  }
+  if (::close(fd) != 0) return fail(errno, "cannot close the temporary file", -1);
+  if ((err = InjectedError(SaveStep::Rename)) != 0 || ::rename(temp.c_str(), target.c_str()) != 0) {
+    return fail(err ? err : errno, "cannot put the new file in place", -1);
+  }
+  // Make the rename itself durable.
+  int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    (void)::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+std::int64_t PosixConfigFileSystem::NowNs() {
+  timespec t{};
+  ::clock_gettime(CLOCK_REALTIME, &t);
+  return ToNs(t);
+}
+
+}  // namespace hx

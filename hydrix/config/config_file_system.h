@@ -1,0 +1,55 @@
+// The few file operations the configuration file needs, behind a small
+// interface so that tests can make any step of a save fail.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace hx {
+
+// What identifies one version of a file on disk without reading it.
+struct FileStamp {
+  std::uintmax_t size = 0;
+  std::int64_t modifiedNs = 0;  // last modification, nanoseconds since 1970
+  std::int64_t changedNs = 0;   // last status change, nanoseconds since 1970
+  std::uint64_t inode = 0;
+  std::uint64_t device = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+class ConfigFileSystem {
+ public:
+  virtual ~ConfigFileSystem() = default;
+  // The stamp of a regular file; false with a reason when it cannot be examined.
+  virtual bool Stat(const std::filesystem::path& path, FileStamp& stamp, std::string& error) = 0;
+  // The whole content of a file; false with a reason when it cannot be read.
+  virtual bool ReadAll(const std::filesystem::path& path, std::string& bytes, std::string& error) = 0;
+  // Replaces the content of an existing file as one step: the bytes go to a
+  // temporary file in the same folder, which is flushed to disk and renamed
+  // over the file. On failure the file is left as it was, the temporary file
+  // is removed, and `error` gives the reason. A file without write permission
+  // is not replaced.
+  virtual bool ReplaceFile(const std::filesystem::path& path, std::string_view bytes, std::string& error) = 0;
+  // The current time of the clock that stamps files, nanoseconds since 1970.
+  virtual std::int64_t NowNs() = 0;
+};
+
+// The real file system (POSIX).
+class PosixConfigFileSystem : public ConfigFileSystem {
+ public:
+  bool Stat(const std::filesystem::path& path, FileStamp& stamp, std::string& error) override;
+  bool ReadAll(const std::filesystem::path& path, std::string& bytes, std::string& error) override;
+  bool ReplaceFile(const std::filesystem::path& path, std::string_view bytes, std::string& error) override;
+  std::int64_t NowNs() override;
+
+  enum class SaveStep { CreateTemporary, Write, Sync, Rename };
+
+ protected:
+  // Called before each step of ReplaceFile; a non-zero errno value makes
+  // that step fail with it. Tests override it to provoke each failure.
+  virtual int InjectedError(SaveStep) { return 0; }
+};
+
+}  // namespace hx

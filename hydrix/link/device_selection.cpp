@@ -1,0 +1,72 @@
+#include "hydrix/link/device_selection.h"
+
+#include "hydrix/commands/frames.h"
+
+namespace hx {
+
+namespace {
+constexpr int kHydrixType = 11;
+}
+
+DeviceSelection::DeviceSelection(UsbInterface& usb, MULTIUSB& link, LinkState& state, DialogService& dialogs)
+    : usb_(usb), link_(link), state_(state), dialogs_(dialogs) {}
+
+std::string DeviceSelection::LitVersion(std::int32_t UsbID, bool& ELocal) {
+  const Frame f = FrameIdentity();
+  link_.UsbOpen(UsbID);
+  link_.UsbWrite(f, static_cast<std::int16_t>(f.size()));
+  const auto a = link_.UsbRead(answer::kIdentity, "", false, "");
+  link_.UsbClose();
+  ELocal = a[2] == kHydrixType;
+  return IdentityText(a);
+}
+
+DeviceList DeviceSelection::RemplitListe(bool /*VoirTout*/) {
+  DeviceList list;
+  if (!problemShown_) {
+    const std::string problem = usb_.Problem();
+    if (!problem.empty()) {
+      problemShown_ = true;
+      dialogs_.Message({problem, "HydrixIP", MsgButtons::Ok, MsgIcon::Critical});
+    }
+  }
+  const std::int32_t previous = state_.UsbID;
+  nbAppareils_ = usb_.GetDeviceCount();
+  for (int i = 0; i < nbAppareils_; ++i) {
+    state_.UsbID = usb_.GetDeviceUniqueID(i);
+    state_.TimeOut = false;
+    bool ELocal = false;
+    const std::string text = LitVersion(state_.UsbID, ELocal);
+    if (state_.TimeOut) continue;  // silent controllers are not listed
+    const std::int32_t id = usb_.GetDeviceUniqueID(i);
+    list.texts.push_back(text);
+    list.ids.push_back(id);
+    if (id == previous) list.selected = static_cast<int>(list.ids.size()) - 1;
+  }
+  if (previous != 0) state_.UsbID = previous;
+  return list;
+}
+
+DeviceList DeviceSelection::Load() {
+  enCours_ = true;
+  DeviceList list = RemplitListe(false);
+  enCours_ = false;
+  return list;
+}
+
+DeviceList DeviceSelection::ViewAllClick(bool ticked) {
+  enCours_ = true;
+  DeviceList list = RemplitListe(ticked);
+  enCours_ = false;
+  return list;
+}
+
+bool DeviceSelection::ListClick(const DeviceList& list, int index) {
+  if (enCours_ || index < 0 || static_cast<std::size_t>(index) >= list.ids.size()) return false;
+  state_.UsbID = list.ids[static_cast<std::size_t>(index)];
+  return true;
+}
+
+void DeviceSelection::Cancel() { state_.TimeOut = true; }
+
+}  // namespace hx

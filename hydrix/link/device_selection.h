@@ -1,0 +1,59 @@
+// Finding the controllers on the bus: count them, probe each with the
+// identity command, list those that answer. The list is plain data that the
+// device selection window only shows.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/dialog_service.h"
+#include "hydrix/link/multiusb.h"
+#include "hydrix/link/usb_interface.h"
+
+namespace hx {
+
+struct DeviceList {
+  std::vector<std::string> texts;   // "Hydrix (11) 1.05", in enumeration order
+  std::vector<std::int32_t> ids;    // the unique identifier of each item
+  int selected = -1;                // the item of the controller chosen before, or -1
+};
+
+class DeviceSelection {
+ public:
+  DeviceSelection(UsbInterface& usb, MULTIUSB& link, LinkState& state, DialogService& dialogs);
+
+  // Probes one controller (no message when it is silent). Returns its text;
+  // ELocal tells whether it is a Hydrix (type code 11). TimeOut tells
+  // whether it answered.
+  std::string LitVersion(std::int32_t UsbID, bool& ELocal);
+
+  // Rebuilds the list: every controller that answers the probe, whatever its
+  // type (VoirTout only asks for a fresh enumeration). Keeps the current
+  // choice when there was one; otherwise UsbID is left on the last
+  // controller enumerated. A library that cannot be loaded is reported once.
+  DeviceList RemplitListe(bool VoirTout);
+
+  // The window's events. EnCours is true while the list is rebuilt, so the
+  // click that the program's own selection raises is ignored.
+  DeviceList Load();
+  DeviceList ViewAllClick(bool ticked);
+  // A click on item `index`: the controller becomes the choice. True when
+  // the dialog closes.
+  bool ListClick(const DeviceList& list, int index);
+  // "Cancel": the link is given up until the next enumeration.
+  void Cancel();
+  bool EnCours() const { return enCours_; }
+  int NbAppareils() const { return nbAppareils_; }
+
+ private:
+  UsbInterface& usb_;
+  MULTIUSB& link_;
+  LinkState& state_;
+  DialogService& dialogs_;
+  bool enCours_ = false;
+  bool problemShown_ = false;
+  int nbAppareils_ = 0;
+};
+
+}  // namespace hx

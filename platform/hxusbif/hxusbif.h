@@ -1,0 +1,54 @@
+/* The USB interface library of the Hydrix IP controllers (our stand-in).
+ *
+ * Controllers are counted and named by a 32-bit unique identifier; a handle
+ * opened on one works with the file functions below. Two handles may be open
+ * on one controller: a request written on one is answered on the other.
+ * This build's backend is the hydrix-sim daemon, found through the socket
+ * that $HYDRIX_SIM_SOCKET names (default: $XDG_RUNTIME_DIR/hydrix-sim.sock,
+ * else /tmp/hydrix-sim-<uid>.sock). */
+#ifndef HXUSBIF_H
+#define HXUSBIF_H
+
+#include <stdint.h>
+
+#if defined(HXUSBIF_BUILD)
+#define HXUSBIF_API __attribute__((visibility("default")))
+#else
+#define HXUSBIF_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Number of attached controllers (0 when none, or the backend is absent). */
+HXUSBIF_API int32_t USB_GetDeviceCount(void);
+/* The unique identifier of the controller at index 0..count-1 (the same on
+ * every call while the controller stays attached); -1 for a bad index. */
+HXUSBIF_API int32_t USB_GetDeviceUniqueID(int32_t index);
+/* A handle on the controller with that identifier, or -1. */
+HXUSBIF_API int32_t USB_OpenDevice(int32_t uniqueId);
+/* Sends a request. Non-zero on success; *written receives the bytes sent. */
+HXUSBIF_API int32_t USB_WriteFile(int32_t handle, const void* buffer, uint32_t length, uint32_t* written);
+/* Reads the controller's answer to the last request: at most `length`
+ * bytes, waiting at most timeoutMs for it. Non-zero on success; *read is 0
+ * when no answer came. */
+HXUSBIF_API int32_t USB_ReadFile(int32_t handle, void* buffer, uint32_t length, uint32_t* read, uint32_t timeoutMs);
+/* Cancels what is pending on the handle. Non-zero on success. */
+HXUSBIF_API int32_t USB_CancelIo(int32_t handle);
+/* Releases the handle. Non-zero on success. */
+HXUSBIF_API int32_t USB_CloseHandle(int32_t handle);
+
+typedef int32_t (*USB_GetDeviceCount_t)(void);
+typedef int32_t (*USB_GetDeviceUniqueID_t)(int32_t);
+typedef int32_t (*USB_OpenDevice_t)(int32_t);
+typedef int32_t (*USB_WriteFile_t)(int32_t, const void*, uint32_t, uint32_t*);
+typedef int32_t (*USB_ReadFile_t)(int32_t, void*, uint32_t, uint32_t*, uint32_t);
+typedef int32_t (*USB_CancelIo_t)(int32_t);
+typedef int32_t (*USB_CloseHandle_t)(int32_t);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,121 @@
+// hydrix-sim: simulated Hydrix IP controllers on a local socket, and the
+// commands that look at and change their state.
+#include <signal.h>
+
+#include <charconv>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "sim/sim_client.h"
+#include "sim/sim_server.h"
+
+namespace {
+
+hx::sim::SimServer* g_server = nullptr;
+
+void OnSignal(int) {
+  if (g_server) g_server->Stop();
+}
+
+const char* kUsage =
+    "usage:\n"
+    "  hydrix-sim serve [--socket PATH] [--state DIR] --controller SPEC [--controller SPEC ...]\n"
+    "      SPEC is id=N[,type=T][,version=MAJ.MIN][,fault=silent|zeros|short|after:N][,latency=MS]\n"
+    "  hydrix-sim dump [--socket PATH] --id N eeprom|variables|clock\n"
+    "  hydrix-sim set [--socket PATH] --id N eeprom ADDR=VALUE ...\n"
+    "  hydrix-sim set [--socket PATH] --id N var INDEX=VALUE ...\n"
+    "  hydrix-sim set [--socket PATH] --id N fault silent|zeros|short|after:N|none\n"
+    "  hydrix-sim set [--socket PATH] --id N latency MS\n"
+    "The socket defaults to $HYDRIX_SIM_SOCKET, else $XDG_RUNTIME_DIR/hydrix-sim.sock,\n"
+    "else /tmp/hydrix-sim-<uid>.sock. Values may be decimal or 0x-prefixed hex.\n";
+
+int Usage(const std::string& problem) {
+  if (!problem.empty()) std::cerr << "hydrix-sim: " << problem << "\n";
+  std::cerr << kUsage;
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] == "--help" || args[0] == "-h") return Usage("");
+  const std::string command = args[0];
+  std::string socket = hx::sim::DefaultSocketPath();
+  std::string state;
+  std::vector<hx::sim::ControllerSpec> controllers;
+  std::int32_t id = 0;
+  bool haveId = false;
+  std::vector<std::string> rest;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) return false;
+      out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--socket") {
+      if (!value(socket)) return Usage("--socket needs a path");
+    } else if (a == "--state") {
+      if (!value(state)) return Usage("--state needs a folder");
+    } else if (a == "--controller") {
+      if (!value(v)) return Usage("--controller needs a SPEC");
+      std::string error;
+      auto spec = hx::sim::ParseControllerSpec(v, error);
+      if (!spec) return Usage("--controller " + v + ": " + error);
+      for (const auto& c : controllers) {
+        if (c.identity.id == spec->identity.id) return Usage("two controllers with id " + std::to_string(c.identity.id));
+      }
+      controllers.push_back(*spec);
+    } else if (a == "--id") {
+      if (!value(v)) return Usage("--id needs a number");
+      auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), id);
+      if (ec != std::errc() || ptr != v.data() + v.size()) return Usage("--id needs a number");
+      haveId = true;
+    } else {
+      rest.push_back(a);
+    }
+  }
+
+  if (command == "serve") {
+    if (controllers.empty()) return Usage("serve needs at least one --controller");
+    if (!rest.empty()) return Usage("unexpected '" + rest[0] + "'");
+    hx::sim::SimServer server(controllers, state);
+    std::string error;
+    if (!server.Listen(socket, error)) {
+      std::cerr << "hydrix-sim: " << error << "\n";
+      return 1;
+    }
+    g_server = &server;
+    struct sigaction sa{};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    std::cout << "hydrix-sim: serving " << controllers.size() << " controller(s) on " << socket << std::endl;
+    server.Run();
+    g_server = nullptr;
+    std::cout << "hydrix-sim: stopped" << std::endl;
+    return 0;
+  }
+  if (command == "dump" || command == "set") {
+    if (!haveId) return Usage(command + " needs --id N");
+    if (rest.empty()) return Usage(command + " needs what to " + command);
+    std::string error;
+    int rc = 0;
+    if (command == "dump") {
+      if (rest.size() != 1) return Usage("dump takes one of eeprom, variables, clock");
+      std::string out;
+      rc = hx::sim::ClientDump(socket, id, rest[0], out, error);
+      std::cout << out;
+    } else {
+      rc = hx::sim::ClientSet(socket, id, rest[0], {rest.begin() + 1, rest.end()}, error);
+    }
+    if (rc != 0) std::cerr << "hydrix-sim: " << error << "\n";
+    return rc;
+  }
+  return Usage("unknown command '" + command + "'");
+}

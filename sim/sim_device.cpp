@@ -1,0 +1,156 @@
+#include "sim/sim_device.h"
+
+#include <algorithm>
+#include <charconv>
+#include <iomanip>
+#include <sstream>
+
+#include "sim/state_store.h"
+
+namespace hx::sim {
+
+namespace {
+
+bool ToInt(const std::string& s, long long& out) {
+  if (s.empty()) return false;
+  auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+  return ec == std::errc() && ptr == s.data() + s.size();
+}
+
+}  // namespace
+
+std::optional<ControllerSpec> ParseControllerSpec(const std::string& text, std::string& error) {
+  ControllerSpec spec;
+  bool haveId = false;
+  std::stringstream ss(text);
+  std::string item;
+  while (std::getline(ss, item, ',')) {
+    const auto eq = item.find('=');
+    if (eq == std::string::npos) {
+      error = "'" + item + "' is not KEY=VALUE";
+      return std::nullopt;
+    }
+    const std::string key = item.substr(0, eq);
+    const std::string value = item.substr(eq + 1);
+    long long n = 0;
+    if (key == "id") {
+      if (!ToInt(value, n) || n < INT32_MIN || n > INT32_MAX || n == -1 || n == 0) {
+        error = "id must be a 32-bit number other than 0 and -1";
+        return std::nullopt;
+      }
+      spec.identity.id = static_cast<std::int32_t>(n);
+      haveId = true;
+    } else if (key == "type") {
+      if (!ToInt(value, n) || n < 0 || n > 255) {
+        error = "type must be 0..255";
+        return std::nullopt;
+      }
+      spec.identity.typeCode = static_cast<std::uint8_t>(n);
+    } else if (key == "version") {
+      const auto dot = value.find('.');
+      long long major = 0;
+      long long minor = 0;
+      if (dot == std::string::npos || !ToInt(value.substr(0, dot), major) || !ToInt(value.substr(dot + 1), minor) ||
+          major < 0 || major > 255 || minor < 0 || minor > 99) {
+        error = "version must be MAJ.MIN with MAJ 0..255 and MIN 0..99";
+        return std::nullopt;
+      }
+      spec.identity.major = static_cast<std::uint8_t>(major);
+      spec.identity.minor = static_cast<std::uint8_t>(minor);
+    } else if (key == "fault") {
+      if (value == "silent") {
+        spec.faults.mode = Faults::Mode::Silent;
+      } else if (value == "zeros") {
+        spec.faults.mode = Faults::Mode::Zeros;
+      } else if (value == "short") {
+        spec.faults.mode = Faults::Mode::Short;
+      } else if (value.rfind("after:", 0) == 0 && ToInt(value.substr(6), n) && n >= 0 && n <= INT32_MAX) {
+        spec.faults.mode = Faults::Mode::After;
+        spec.faults.afterExchanges = static_cast<int>(n);
+      } else if (value == "none") {
+        spec.faults.mode = Faults::Mode::None;
+      } else {
+        error = "fault must be silent, zeros, short, after:N or none";
+        return std::nullopt;
+      }
+    } else if (key == "latency") {
+      if (!ToInt(value, n) || n < 0 || n > 600000) {
+        error = "latency must be 0..600000 ms";
+        return std::nullopt;
+      }
+      spec.faults.latencyMs = static_cast<int>(n);
+    } else {
+      error = "unknown key '" + key + "'";
+      return std::nullopt;
+    }
+  }
+  if (!haveId) {
+    error = "id=N is required";
+    return std::nullopt;
+  }
+  return spec;
+}
+
+SimDevice::SimDevice(const ControllerSpec& spec, std::filesystem::path stateFolder,
+                     std::chrono::steady_clock::time_point now)
+    : spec_(spec), model_(spec.identity), last_(now) {
+  if (!stateFolder.empty()) {
+    eepromFile_ = stateFolder / ("controller-" + std::to_string(spec.identity.id)) / "eeprom.bin";
+    bool loaded = false;
+    if (auto bytes = LoadFile(eepromFile_); bytes && bytes->size() == model_.eeprom().size()) {
+      std::copy(bytes->begin(), bytes->end(), model_.eeprom().begin());
+      loaded = true;
+    }
+    // A power-up: the firmware checks its validity mark. What it restored,
+    // or a factory image that was never saved, goes to disk now.
+    model_.Restart();
+    savedGeneration_ = loaded ? 0 : ~std::uint64_t{0};
+    Save();
+  }
+}
+
+void SimDevice::Catch(std::chrono::steady_clock::time_point now) {
+  if (now > last_) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - last_);
+    model_.Advance(ms);
+    last_ += ms;
+  }
+}
+
+void SimDevice::MarkEepromChanged() { model_.TouchEeprom(); }
+
+bool SimDevice::Save() {
+  if (eepromFile_.empty() || savedGeneration_ == model_.eepromGeneration()) return true;
+  const auto& e = model_.eeprom();
+  if (!SaveFileAtomically(eepromFile_, std::vector<std::uint8_t>(e.begin(), e.end()), lastError_)) return false;
+  savedGeneration_ = model_.eepromGeneration();
+  return true;
+}
+
+std::optional<std::vector<std::uint8_t>> SimDevice::Request(std::span<const std::uint8_t> frame,
+                                                            std::chrono::steady_clock::time_point now) {
+  Catch(now);
+  ++exchanges_;
+  const Faults& f = spec_.faults;
+  if (f.mode == Faults::Mode::Silent) return std::nullopt;
+  if (f.mode == Faults::Mode::After && exchanges_ > f.afterExchanges) return std::nullopt;
+  auto answer = model_.Exchange(frame);
+  Save();
+  if (!answer) return std::nullopt;
+  if (f.mode == Faults::Mode::Zeros) std::fill(answer->begin(), answer->end(), std::uint8_t{0});
+  if (f.mode == Faults::Mode::Short) answer->resize(std::max<std::size_t>(1, answer->size() / 2));
+  return answer;
+}
+
+std::string HexRows(std::span<const std::uint8_t> bytes, std::uint32_t base, int addressDigits) {
+  std::ostringstream out;
+  out << std::uppercase << std::hex << std::setfill('0');
+  for (std::size_t row = 0; row < bytes.size(); row += 16) {
+    out << std::setw(addressDigits) << (base + row) << ':';
+    for (std::size_t i = row; i < std::min(bytes.size(), row + 16); ++i) out << ' ' << std::setw(2) << int{bytes[i]};
+    out << '\n';
+  }
+  return out.str();
+}
+
+}  // namespace hx::sim

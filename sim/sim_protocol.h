@@ -1,0 +1,104 @@
+// The local-socket protocol between the stand-in libraries (and the
+// hydrix-sim client commands) and the hydrix-sim daemon.
+//
+// Every message, both ways, is a 32-bit little-endian body length followed
+// by the body. A request body starts with an operation code; a reply body
+// starts with a status byte. One connection stands for one open handle: after
+// kOpen it is bound to one controller and one of its interfaces.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <sys/un.h>
+
+namespace hx::sim {
+
+enum class Op : std::uint8_t {
+  List = 1,    // -> u32 count, count x i32 identifier
+  Open = 2,    // i32 id, u8 interface -> status
+  Write = 3,   // bytes -> status (accepted)
+  Read = 4,    // u32 max length, u32 time-out ms -> bytes (empty: no answer)
+  Cancel = 5,  // -> status
+  Dump = 6,    // i32 id, str what -> text
+  Set = 7,     // i32 id, str what, str args (one per line) -> text (error)
+};
+
+enum class Interface : std::uint8_t { Application = 0, BootLoader = 1 };
+
+enum class Status : std::uint8_t {
+  Ok = 0,
+  NoSuchController = 1,
+  NotAvailable = 2,  // the controller does not offer that interface now
+  NotOpen = 3,
+  BadRequest = 4,
+  Failed = 5,
+};
+
+// The socket the libraries and clients use: $HYDRIX_SIM_SOCKET, else
+// $XDG_RUNTIME_DIR/hydrix-sim.sock, else /tmp/hydrix-sim-<uid>.sock.
+std::string DefaultSocketPath();
+
+// The address of a local socket; false with a reason when the path is empty
+// or too long for one.
+bool SocketAddress(const std::string& socketPath, sockaddr_un& addr, std::string& error);
+
+// Body building and reading.
+class Writer {
+ public:
+  Writer& u8(std::uint8_t v);
+  Writer& u32(std::uint32_t v);
+  Writer& i32(std::int32_t v) { return u32(static_cast<std::uint32_t>(v)); }
+  Writer& str(const std::string& s);
+  Writer& bytes(std::span<const std::uint8_t> b);
+  const std::vector<std::uint8_t>& body() const { return body_; }
+
+ private:
+  std::vector<std::uint8_t> body_;
+};
+
+class Reader {
+ public:
+  explicit Reader(std::span<const std::uint8_t> body) : body_(body) {}
+  bool u8(std::uint8_t& v);
+  bool u32(std::uint32_t& v);
+  bool i32(std::int32_t& v);
+  bool str(std::string& s);
+  std::span<const std::uint8_t> rest();
+
+ private:
+  std::span<const std::uint8_t> body_;
+  std::size_t pos_ = 0;
+};
+
+// A connection to the daemon (blocking, on the calling thread).
+class Connection {
+ public:
+  Connection() = default;
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  Connection(Connection&& other) noexcept;
+  Connection& operator=(Connection&& other) noexcept;
+
+  bool Connect(const std::string& socketPath, std::string& error);
+  // Sends a request body and waits at most `wait` for the reply body.
+  std::optional<std::vector<std::uint8_t>> Call(const std::vector<std::uint8_t>& body,
+                                                std::chrono::milliseconds wait, std::string& error);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// Sending and receiving one framed message on a socket (used by both sides).
+bool SendMessage(int fd, const std::vector<std::uint8_t>& body);
+// Waits at most `wait` (negative: no limit) for a whole message.
+std::optional<std::vector<std::uint8_t>> ReceiveMessage(int fd, std::chrono::milliseconds wait);
+
+}  // namespace hx::sim

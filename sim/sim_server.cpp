@@ -1,0 +1,343 @@
+#include "sim/sim_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <iomanip>
+#include <sstream>
+
+namespace hx::sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::uint8_t> Reply(Status s) { return {static_cast<std::uint8_t>(s)}; }
+
+std::vector<std::uint8_t> Reply(Status s, const std::string& text) {
+  Writer w;
+  w.u8(static_cast<std::uint8_t>(s)).str(text);
+  return w.body();
+}
+
+// A number in decimal or with a 0x prefix.
+bool ParseNumber(const std::string& s, long long& out) {
+  int base = 10;
+  std::string_view v = s;
+  if (v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) {
+    base = 16;
+    v.remove_prefix(2);
+  }
+  if (v.empty()) return false;
+  auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), out, base);
+  return ec == std::errc() && ptr == v.data() + v.size();
+}
+
+}  // namespace
+
+SimServer::SimServer(const std::vector<ControllerSpec>& controllers, std::filesystem::path stateFolder) {
+  const auto now = Clock::now();
+  for (const auto& spec : controllers) slots_.push_back(std::make_unique<Slot>(SimDevice(spec, stateFolder, now)));
+}
+
+SimServer::~SimServer() {
+  Stop();
+  for (auto& c : clients_) {
+    if (c.thread.joinable()) c.thread.join();
+  }
+  if (listenFd_ >= 0) ::close(listenFd_);
+  for (int fd : wakePipe_) {
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+bool SimServer::Listen(const std::string& socketPath, std::string& error) {
+  sockaddr_un addr{};
+  if (!SocketAddress(socketPath, addr, error)) return false;
+  if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listenFd_ < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  // A socket file left by a daemon that died is replaced; one that a live
+  // daemon answers on is not.
+  struct stat st{};
+  if (::lstat(socketPath.c_str(), &st) == 0) {
+    if (!S_ISSOCK(st.st_mode)) {
+      error = socketPath + " exists and is not a socket";
+      return false;
+    }
+    Connection probe;
+    std::string ignored;
+    if (probe.Connect(socketPath, ignored)) {
+      error = "another simulator already serves " + socketPath;
+      return false;
+    }
+    ::unlink(socketPath.c_str());
+  }
+  if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 16) != 0) {
+    error = socketPath + ": " + std::strerror(errno);
+    return false;
+  }
+  socketPath_ = socketPath;
+  return true;
+}
+
+void SimServer::Stop() {
+  stopping_ = true;
+  if (wakePipe_[1] >= 0) {
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(wakePipe_[1], &c, 1);
+  }
+}
+
+void SimServer::JoinFinished() {
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    if (it->done) {
+      it->thread.join();
+      it = clients_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void SimServer::Run() {
+  while (!stopping_) {
+    pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+    const int r = ::poll(p, 2, 1000);
+    if (r < 0 && errno != EINTR) break;
+    JoinFinished();
+    if (r <= 0 || !(p[0].revents & POLLIN)) continue;
+    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    Client& c = clients_.emplace_back();
+    c.fd = fd;
+    c.thread = std::thread([this, &c] { Serve(c); });
+  }
+  // Wake every connection and wait for it.
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& c : clients_) {
+      if (!c.done) ::shutdown(c.fd, SHUT_RDWR);
+    }
+  }
+  answered_.notify_all();
+  for (auto& c : clients_) {
+    if (c.thread.joinable()) c.thread.join();
+  }
+  clients_.clear();
+  std::lock_guard lock(mutex_);
+  for (auto& s : slots_) s->device.Save();
+  if (!socketPath_.empty()) ::unlink(socketPath_.c_str());
+  socketPath_.clear();
+}
+
+void SimServer::Serve(Client& client) {
+  Slot* bound = nullptr;
+  Interface iface = Interface::Application;
+  while (!stopping_) {
+    auto body = ReceiveMessage(client.fd, std::chrono::milliseconds(-1));
+    if (!body || body->empty()) break;
+    if (!SendMessage(client.fd, Handle(*body, bound, iface))) break;
+  }
+  std::lock_guard lock(mutex_);
+  ::close(client.fd);
+  client.done = true;
+}
+
+SimServer::Slot* SimServer::Find(std::int32_t id) {
+  for (auto& s : slots_) {
+    if (s->device.id() == id) return s.get();
+  }
+  return nullptr;
+}
+
+std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, Slot*& bound, Interface& iface) {
+  Reader in(body);
+  std::uint8_t op = 0;
+  in.u8(op);
+  switch (static_cast<Op>(op)) {
+    case Op::List: {
+      std::lock_guard lock(mutex_);
+      Writer w;
+      w.u8(0).u32(static_cast<std::uint32_t>(slots_.size()));
+      for (auto& s : slots_) w.i32(s->device.id());
+      return w.body();
+    }
+    case Op::Open: {
+      std::int32_t id = 0;
+      std::uint8_t which = 0;
+      if (!in.i32(id) || !in.u8(which)) return Reply(Status::BadRequest);
+      std::lock_guard lock(mutex_);
+      Slot* s = Find(id);
+      if (!s) return Reply(Status::NoSuchController);
+      if (static_cast<Interface>(which) != Interface::Application) return Reply(Status::NotAvailable);
+      bound = s;
+      iface = static_cast<Interface>(which);
+      return Reply(Status::Ok);
+    }
+    case Op::Write: {
+      if (!bound) return Reply(Status::NotOpen);
+      const auto data = in.rest();
+      std::lock_guard lock(mutex_);
+      const auto now = Clock::now();
+      // A new request replaces any answer the host did not collect.
+      bound->pending = bound->device.Request(data, now);
+      bound->readyAt = now + std::chrono::milliseconds(bound->device.faults().latencyMs);
+      answered_.notify_all();
+      return Reply(Status::Ok);
+    }
+    case Op::Read: {
+      std::uint32_t maxLength = 0;
+      std::uint32_t timeoutMs = 0;
+      if (!bound) return Reply(Status::NotOpen);
+      if (!in.u32(maxLength) || !in.u32(timeoutMs)) return Reply(Status::BadRequest);
+      std::unique_lock lock(mutex_);
+      const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+      std::vector<std::uint8_t> got;
+      // Nothing pending: nothing will come. Pending but not ready (latency):
+      // wait until it is, or until the time-out.
+      while (!stopping_ && bound->pending) {
+        const auto now = Clock::now();
+        if (now >= bound->readyAt) {
+          got = std::move(*bound->pending);
+          bound->pending.reset();
+          break;
+        }
+        if (now >= deadline) break;
+        answered_.wait_until(lock, std::min(bound->readyAt, deadline));
+      }
+      if (got.size() > maxLength) got.resize(maxLength);
+      Writer w;
+      w.u8(0).bytes(got);
+      return w.body();
+    }
+    case Op::Cancel:
+      return Reply(Status::Ok);
+    case Op::Dump: {
+      std::int32_t id = 0;
+      std::string what;
+      if (!in.i32(id) || !in.str(what)) return Reply(Status::BadRequest);
+      Status st = Status::Ok;
+      std::string text = Dump(id, what, st);
+      return Reply(st, text);
+    }
+    case Op::Set: {
+      std::int32_t id = 0;
+      std::string what;
+      std::string args;
+      if (!in.i32(id) || !in.str(what) || !in.str(args)) return Reply(Status::BadRequest);
+      std::vector<std::string> list;
+      std::istringstream ss(args);
+      for (std::string line; std::getline(ss, line);) {
+        if (!line.empty()) list.push_back(line);
+      }
+      Status st = Status::Ok;
+      std::string text = Set(id, what, list, st);
+      return Reply(st, text);
+    }
+  }
+  return Reply(Status::BadRequest);
+}
+
+std::string SimServer::Dump(std::int32_t id, const std::string& what, Status& status) {
+  std::lock_guard lock(mutex_);
+  Slot* s = Find(id);
+  if (!s) {
+    status = Status::NoSuchController;
+    return "no controller " + std::to_string(id);
+  }
+  s->device.Catch(Clock::now());
+  ControllerModel& m = s->device.model();
+  status = Status::Ok;
+  if (what == "eeprom") return HexRows(m.eeprom(), 0, 4);
+  if (what == "variables") {
+    std::ostringstream out;
+    const auto v = m.Variables();
+    for (std::size_t i = 0; i < v.size(); ++i) out << i << ' ' << int{v[i]} << '\n';
+    return out.str();
+  }
+  if (what == "clock") {
+    const ClockTime t = m.Clock();
+    std::ostringstream out;
+    out << std::setfill('0') << std::setw(4) << t.year << '-' << std::setw(2) << t.month << '-' << std::setw(2)
+        << t.day << ' ' << std::setw(2) << t.hour << ':' << std::setw(2) << t.minute << ':' << std::setw(2)
+        << t.second << (m.FastClock() ? " fast" : "") << '\n';
+    return out.str();
+  }
+  status = Status::BadRequest;
+  return "unknown state '" + what + "' (eeprom, variables, clock)";
+}
+
+std::string SimServer::Set(std::int32_t id, const std::string& what, const std::vector<std::string>& args,
+                           Status& status) {
+  std::lock_guard lock(mutex_);
+  Slot* s = Find(id);
+  if (!s) {
+    status = Status::NoSuchController;
+    return "no controller " + std::to_string(id);
+  }
+  s->device.Catch(Clock::now());
+  status = Status::BadRequest;
+  if (what == "fault" || what == "latency") {
+    // The same words as in a --controller SPEC.
+    std::string error;
+    std::string text = "id=" + std::to_string(id);
+    for (const auto& a : args) text += "," + what + "=" + a;
+    auto parsed = ParseControllerSpec(text, error);
+    if (!parsed || args.empty()) return error.empty() ? "a value is needed" : error;
+    if (what == "fault") {
+      s->device.faults().mode = parsed->faults.mode;
+      s->device.faults().afterExchanges = parsed->faults.afterExchanges;
+    } else {
+      s->device.faults().latencyMs = parsed->faults.latencyMs;
+    }
+    status = Status::Ok;
+    return {};
+  }
+  const bool eeprom = what == "eeprom";
+  if (!eeprom && what != "var") return "unknown state '" + what + "' (eeprom, var, fault, latency)";
+  // Check every pair before changing anything.
+  std::vector<std::pair<int, int>> pairs;
+  for (const auto& a : args) {
+    const auto eq = a.find('=');
+    long long index = 0;
+    long long value = 0;
+    if (eq == std::string::npos || !ParseNumber(a.substr(0, eq), index) || !ParseNumber(a.substr(eq + 1), value) ||
+        value < 0 || value > 255 || index < 0 || index > (eeprom ? 255 : var::kCount - 1)) {
+      return "'" + a + "': expected " + (eeprom ? "ADDR=VALUE with ADDR 0..255" : "INDEX=VALUE with INDEX 0..27") +
+             " and VALUE 0..255";
+    }
+    pairs.emplace_back(static_cast<int>(index), static_cast<int>(value));
+  }
+  for (auto [index, value] : pairs) {
+    if (eeprom) {
+      s->device.model().eeprom()[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(value);
+    } else {
+      s->device.model().SetVariable(index, static_cast<std::uint8_t>(value));
+    }
+  }
+  if (eeprom) {
+    s->device.MarkEepromChanged();
+    if (!s->device.Save()) {
+      status = Status::Failed;
+      return s->device.lastError();
+    }
+  }
+  status = Status::Ok;
+  return {};
+}
+
+}  // namespace hx::sim

@@ -1,0 +1,50 @@
+// A hydrix-sim daemon started for one test: its own socket and state folder
+// in a fresh temporary folder, stopped with SIGTERM when the object goes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace hx::test {
+
+class SimDaemon {
+ public:
+  // `executable`: the hydrix-sim program; `controllers`: the SPECs.
+  SimDaemon(std::string executable, std::vector<std::string> controllers);
+  ~SimDaemon();
+  SimDaemon(const SimDaemon&) = delete;
+  SimDaemon& operator=(const SimDaemon&) = delete;
+
+  // Starts it and waits until it answers; false when it did not come up.
+  bool Start();
+  // SIGTERM, then waits; returns the exit status (-1 when killed or absent).
+  int Stop();
+  // Sets HYDRIX_SIM_SOCKET for this process (what the stand-in libraries read).
+  void Export() const;
+
+  const std::string& socket() const { return socket_; }
+  const std::filesystem::path& folder() const { return folder_; }
+  std::filesystem::path state() const { return folder_ / "state"; }
+
+ private:
+  std::string executable_;
+  std::vector<std::string> controllers_;
+  std::filesystem::path folder_;
+  std::string socket_;
+  pid_t pid_ = -1;
+};
+
+struct CommandResult {
+  int status = -1;  // exit status, or -1
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+// Runs a program with arguments (no shell), with extra environment
+// variables ("NAME=value"), and collects its output.
+CommandResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {});
+
+}  // namespace hx::test
