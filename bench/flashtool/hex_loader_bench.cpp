@@ -20,7 +20,10 @@ using namespace hx::flash;
 
 std::string Record(unsigned type, unsigned address, const std::uint8_t* data, unsigned n) {
   unsigned sum = n + (address >> 8) + (address & 0xFF) + type;
-  std::string s = ":" + HexPad(n, 2) + HexPad(address, 4) + HexPad(type, 2);
+  std::string s(1, ':');
+  s += HexPad(n, 2);
+  s += HexPad(address, 4);
+  s += HexPad(type, 2);
   for (unsigned i = 0; i < n; ++i) {
     s += HexPad(data[i], 2);
     sum += data[i];
@@ -29,12 +32,12 @@ std::string Record(unsigned type, unsigned address, const std::uint8_t* data, un
 }
 
 struct Files {
-  fs::path folder, hex, empty;
+  fs::path folder, hex, small;
   Files() {
     char pattern[] = "/tmp/hex-bench-XXXXXX";
     folder = ::mkdtemp(pattern);
     hex = folder / "image.hex";
-    empty = folder / "end.hex";
+    small = folder / "small.hex";
     std::mt19937 random(42);
     std::string text;
     std::uint8_t row[16];
@@ -49,7 +52,7 @@ struct Files {
     }
     text += ":00000001FF\r\n";
     std::ofstream(hex, std::ios::binary) << text;
-    std::ofstream(empty, std::ios::binary) << ":00000001FF\r\n";
+    std::ofstream(small, std::ios::binary) << ":0100000001FE\r\n:00000001FF\r\n";
   }
   ~Files() { fs::remove_all(folder); }
 };
@@ -91,9 +94,9 @@ void BM_SrecCatToIntel(benchmark::State& state) { RunSrecCat(state, TheFiles().h
 BENCHMARK(BM_SrecCatToIntel)->Unit(benchmark::kMillisecond);
 void BM_SrecCatToHexDump(benchmark::State& state) { RunSrecCat(state, TheFiles().hex, "-HEX_Dump"); }
 BENCHMARK(BM_SrecCatToHexDump)->Unit(benchmark::kMillisecond);
-// The part of the figures above that is only starting srec_cat (a file
-// holding just the end record).
-void BM_SrecCatStartOnly(benchmark::State& state) { RunSrecCat(state, TheFiles().empty, "-Intel"); }
+// The part of the figures above that is only starting srec_cat (a file of
+// one data byte).
+void BM_SrecCatStartOnly(benchmark::State& state) { RunSrecCat(state, TheFiles().small, "-Intel"); }
 BENCHMARK(BM_SrecCatStartOnly)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -146,7 +146,10 @@ std::string ShippedIni() {
 
 std::string HexRecord(std::uint8_t type, std::uint16_t address, const std::vector<std::uint8_t>& data) {
   unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + type;
-  std::string s = ":" + HexPad(static_cast<std::uint32_t>(data.size()), 2) + HexPad(address, 4) + HexPad(type, 2);
+  std::string s(1, ':');
+  s += HexPad(static_cast<std::uint32_t>(data.size()), 2);
+  s += HexPad(address, 4);
+  s += HexPad(type, 2);
   for (auto b : data) {
     s += HexPad(b, 2);
     sum += b;
