@@ -10,6 +10,7 @@
 
 #include "flash_test_support.h"
 #include "flashtool/batch.h"
+#include "flashtool/hxboot_binding.h"
 
 using namespace hx::flash;
 using namespace hx::flash::test;
@@ -101,10 +102,10 @@ TEST(ListFolder, IsTheProgramsFolderOrAPerUserFolderWhenThatIsReadOnly) {
   ::unsetenv("XDG_STATE_HOME");
 }
 
-// The real program, without the boot-loader library beside it.
-TEST(BatchProgram, RunsWithoutADisplayAndReportsAMissingLibrary) {
-  const std::string cmd = std::string("env -u DISPLAY QT_QPA_PLATFORM=none ") + FLASHTOOL_EXE +
-                          " --batch 'noprog;device=arvel;usbid=1' 2>&1";
+// The real program, without a display and without a simulator to talk to.
+TEST(BatchProgram, RunsWithoutADisplayAndReportsNoConnection) {
+  const std::string cmd = std::string("env -u DISPLAY QT_QPA_PLATFORM=none HYDRIX_SIM_SOCKET=/nonexistent/sim.sock ") +
+                          FLASHTOOL_EXE + " --batch 'noprog;device=arvel;usbid=1' 2>&1";
   FILE* p = ::popen(cmd.c_str(), "r");
   ASSERT_NE(p, nullptr);
   std::string text;
@@ -115,5 +116,17 @@ TEST(BatchProgram, RunsWithoutADisplayAndReportsAMissingLibrary) {
   const auto lines = Lines(text);
   ASSERT_EQ(lines.size(), 2u) << text;
   EXPECT_EQ(lines[0], "Starting boot loader ...");
-  EXPECT_EQ(lines[1].rfind("Boot-loader library not available: libhxboot.so", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[1], "Cannot connect. Please check the USB cable");
+}
+
+TEST(HxBootBinding, AMissingLibraryIsReportedOnceAndEveryCallFails) {
+  HxBootBinding binding("libhxboot-not-there.so");
+  std::string error;
+  EXPECT_FALSE(binding.Ready(error));
+  EXPECT_NE(error.find("libhxboot-not-there.so cannot be loaded"), std::string::npos) << error;
+  EXPECT_EQ(binding.OpenPIC(1, 0, 250), -1);
+  hx::boot::Packet p = hx::boot::MakeReadBytePacket(0x201);
+  EXPECT_LT(binding.SendGetPacket(1, p, 5, 255, 1), 0);
+  EXPECT_TRUE(binding.WritePIC(1, hx::boot::EncodeBootRequest({5, 1, 0xFF, 1, 1, 0}), std::vector<std::uint8_t>{0}) &
+              0x8000);
 }
