@@ -13,11 +13,15 @@ void BatchUi::ShowRawBytes(const std::string& hex) { out_ << hex << '\n' << std:
 MsgAnswer BatchDialogs::Message(const MessageBoxRequest& request) {
   out_ << request.text << '\n' << std::flush;
   switch (request.buttons) {
-    case MsgButtons::Ok: return MsgAnswer::Ok;
-    case MsgButtons::OkCancel: return yes_ ? MsgAnswer::Ok : MsgAnswer::Cancel;
-    case MsgButtons::RetryCancel: return MsgAnswer::Cancel;
+    case MsgButtons::Ok:
+      return MsgAnswer::Ok;
+    case MsgButtons::OkCancel:
+      return yes_ ? MsgAnswer::Ok : MsgAnswer::Cancel;
+    case MsgButtons::RetryCancel:
+      return MsgAnswer::Cancel;
     case MsgButtons::YesNo:
-    case MsgButtons::YesNoCancel: return yes_ ? MsgAnswer::Yes : MsgAnswer::No;
+    case MsgButtons::YesNoCancel:
+      return yes_ ? MsgAnswer::Yes : MsgAnswer::No;
   }
   return MsgAnswer::No;
 }
@@ -27,7 +31,9 @@ std::optional<std::string> BatchDialogs::OpenFile(const FileDialogRequest& reque
   return std::nullopt;
 }
 
-std::optional<std::string> BatchDialogs::SaveFile(const FileDialogRequest& request) { return OpenFile(request); }
+std::optional<std::string> BatchDialogs::SaveFile(const FileDialogRequest& request) {
+  return OpenFile(request);
+}
 
 int RunBatch(const std::string& tail, const FlashEnvironment& env, BootLibrary& library, FlashClock& clock,
              std::ostream& out, std::ostream& err, bool yes) {

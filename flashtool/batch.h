@@ -42,8 +42,8 @@ class BatchDialogs : public DialogService {
 
 // Exit statuses of the batch mode.
 inline constexpr int kExitCompleted = 0;
-inline constexpr int kExitFailed = 1;       // any message that ends the run, or a declined question
-inline constexpr int kExitFlashEmpty = 2;   // normal end, but no application after programming
+inline constexpr int kExitFailed = 1;      // any message that ends the run, or a declined question
+inline constexpr int kExitFlashEmpty = 2;  // normal end, but no application after programming
 
 // Runs Form_Load and Form_Activate on `tail`.
 int RunBatch(const std::string& tail, const FlashEnvironment& env, BootLibrary& library, FlashClock& clock,

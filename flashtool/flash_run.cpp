@@ -110,8 +110,7 @@ bool FlashTool::Form_Load(const std::string& commandTail) {
   if (Trim(tail).empty()) {
     for (const auto& line : UsageLines()) ui_.PrintLine(line);
   }
-  if (IniMissing(env_.programFolder, env_.title) ||
-      !ini_.Load(env_.programFolder / (env_.title + ".INI"))) {
+  if (IniMissing(env_.programFolder, env_.title) || !ini_.Load(env_.programFolder / (env_.title + ".INI"))) {
     Error("Parameter file " + env_.title + ".INI missing");
     return false;
   }
@@ -250,8 +249,8 @@ RunEnd FlashTool::Form_Activate() {
   if (!cmd_.noprog) {
     Status("Chargement du fichier en cours ...");
     if (cmd_.hexPath.empty()) {
-      const auto file = dialogs_.OpenFile(
-          {"Open HEX File", "INHEX32 Files (*.HEX)|*.HEX|All Files (*.*)|*.*", env_.hexBaseFolder.string(), ""});
+      const auto file = dialogs_.OpenFile({"Open HEX File", "INHEX32 Files (*.HEX)|*.HEX|All Files (*.*)|*.*",
+                                           env_.hexBaseFolder.string(), ""});
       if (!file || file->empty()) return RunEnd::Failed;
       cmd_.hexPath = *file;
     }
@@ -290,9 +289,9 @@ RunEnd FlashTool::Form_Activate() {
     std::filesystem::path path(cmd_.hexPath);
     if (path.is_relative()) path = env_.hexBaseFolder / path;
     std::string warning;
-    rows = LoadHexFile(path, {env_.listFolder, settings_.progmem, settings_.eedata, settings_.userid,
-                              settings_.config},
-                       &warning);
+    rows = LoadHexFile(
+        path, {env_.listFolder, settings_.progmem, settings_.eedata, settings_.userid, settings_.config},
+        &warning);
     if (!warning.empty()) Error(warning, MsgIcon::Exclamation);
     if (rows < 1) {
       Error("Error loading file: " + cmd_.hexPath);
@@ -335,7 +334,8 @@ RunEnd FlashTool::Form_Activate() {
       return RunEnd::Failed;
     }
     Status("Programming ...");
-    if (ProgramFlash(info_.writeblock, info_.bytesperaddr, boot::kWriteProgram, settings_.progmem, rows) != 1) {
+    if (ProgramFlash(info_.writeblock, info_.bytesperaddr, boot::kWriteProgram, settings_.progmem, rows) !=
+        1) {
       Error("Write error!");
       return RunEnd::Failed;
     }
@@ -348,7 +348,8 @@ RunEnd FlashTool::Form_Activate() {
   if (appByte == kGotoOpcode) {
     applicationPresent_ = true;
     Status("Leaving boot loader");
-    if (!cmd_.noprog && !cmd_.old_mode) WriteFlashMarker(info_.writeblock, info_.bytesperaddr, boot::kWriteProgram);
+    if (!cmd_.noprog && !cmd_.old_mode)
+      WriteFlashMarker(info_.writeblock, info_.bytesperaddr, boot::kWriteProgram);
     flag = cmd_.noprog ? 0x55 : 0x00;
   } else {
     Status("FLASH empty or corrupt");
@@ -360,9 +361,9 @@ RunEnd FlashTool::Form_Activate() {
 
   // 13. Identification message.
   if (cmd_.idonly) {
-    dialogs_.Message({"Device = " + chip_ + " (Code = " + HexPad(deviceCode_, 0) + ") REV " + revision_ + "\n" +
-                          summary,
-                      env_.title, MsgButtons::Ok, MsgIcon::None});
+    dialogs_.Message(
+        {"Device = " + chip_ + " (Code = " + HexPad(deviceCode_, 0) + ") REV " + revision_ + "\n" + summary,
+         env_.title, MsgButtons::Ok, MsgIcon::None});
   }
 
   // 14. Done.
@@ -400,18 +401,18 @@ bool FlashTool::IdentifyDevice() {
   if (cmd_.idonly) return true;
 
   if (chip_ == "UNKNOWN") {
-    dialogs_.Message({"Device code " + HexPad(deviceCode_, 0) + " Rev " + revision_ + " not defined!", env_.title,
-                      MsgButtons::Ok, MsgIcon::None});
+    dialogs_.Message({"Device code " + HexPad(deviceCode_, 0) + " Rev " + revision_ + " not defined!",
+                      env_.title, MsgButtons::Ok, MsgIcon::None});
     return false;
   }
   if (!cmd_.target.empty()) {
     if (cmd_.target.find(chip_) == std::string::npos) {
-      dialogs_.Message(
-          {cmd_.target + ":" + chip_ + " not defined for this hardware", env_.title, MsgButtons::Ok, MsgIcon::None});
+      dialogs_.Message({cmd_.target + ":" + chip_ + " not defined for this hardware", env_.title,
+                        MsgButtons::Ok, MsgIcon::None});
       return false;
     }
-  } else if (dialogs_.Message({"Continue with " + chip_ + "?", env_.title, MsgButtons::YesNo, MsgIcon::Question}) !=
-             MsgAnswer::Yes) {
+  } else if (dialogs_.Message({"Continue with " + chip_ + "?", env_.title, MsgButtons::YesNo,
+                               MsgIcon::Question}) != MsgAnswer::Yes) {
     return false;
   }
   ReadDeviceInfo();
@@ -448,7 +449,8 @@ void FlashTool::ReadDeviceInfo() {
 }
 
 std::int32_t FlashTool::ReadDeviceId() {
-  const boot::BootRequest request{boot::kReadProgram, 2, static_cast<std::int32_t>(kDeviceIdAddress), 1, 1, 0};
+  const boot::BootRequest request{
+      boot::kReadProgram, 2, static_cast<std::int32_t>(kDeviceIdAddress), 1, 1, 0};
   std::array<std::uint8_t, 2> data{};
   if (lib_.ReadPIC(handle_, boot::EncodeBootRequest(request), data) <= 0) return -1;
   return data[1] * 256 + data[0];  // taken unsigned: codes up to 2047
@@ -464,7 +466,8 @@ int FlashTool::ReadConfigByte(std::uint32_t address) {
 int FlashTool::WriteConfigByte(std::uint32_t address, std::uint8_t value) {
   for (;;) {
     boot::Packet packet = boot::MakeWriteConfigPacket(address, value);
-    const int r = lib_.SendGetPacket(handle_, packet, boot::kWriteConfigPacketLength, boot::kPacketCapacity, 1);
+    const int r =
+        lib_.SendGetPacket(handle_, packet, boot::kWriteConfigPacketLength, boot::kPacketCapacity, 1);
     if (r >= 0) return 1;
     if (reconnects_ <= 0) return r;
     lib_.ClosePIC(handle_);
@@ -504,8 +507,8 @@ int FlashTool::ProgramFlash(std::uint8_t writeblock, std::uint8_t bytesperaddr, 
     std::uint32_t address = 0;
     std::array<std::uint8_t, 16> data{};
     if (!ParseListRow(line, address, data.data())) return kFailure;
-    const boot::BootRequest request{command, 16, static_cast<std::int32_t>(address / bytesperaddr), writeblock,
-                                    bytesperaddr, 0};
+    const boot::BootRequest request{
+        command, 16, static_cast<std::int32_t>(address / bytesperaddr), writeblock, bytesperaddr, 0};
     const int r = lib_.WritePIC(handle_, boot::EncodeBootRequest(request), data);
     if (r & 0x8000) return r;
   }
@@ -516,14 +519,16 @@ int FlashTool::ProgramFlash(std::uint8_t writeblock, std::uint8_t bytesperaddr, 
 void FlashTool::WriteFlashMarker(std::uint8_t writeblock, std::uint8_t bytesperaddr, std::uint8_t command) {
   if (bytesperaddr == 0) return;
   const std::uint32_t address = (info_.pmrangehigh & 0xFFFFF0) / bytesperaddr;
-  const boot::BootRequest request{command, 16, static_cast<std::int32_t>(address), writeblock, bytesperaddr, 0};
+  const boot::BootRequest request{command,    16,           static_cast<std::int32_t>(address),
+                                  writeblock, bytesperaddr, 0};
   std::array<std::uint8_t, 16> data;
   data.fill(0x55);
   lib_.WritePIC(handle_, boot::EncodeBootRequest(request), data);
 }
 
 int FlashTool::WriteBootFlag(std::uint8_t value) {
-  const boot::BootRequest request{boot::kWriteEeprom, 1, static_cast<std::int32_t>(kBootFlagAddress), 1, 1, 0};
+  const boot::BootRequest request{
+      boot::kWriteEeprom, 1, static_cast<std::int32_t>(kBootFlagAddress), 1, 1, 0};
   const std::array<std::uint8_t, 1> data{value};
   return lib_.WritePIC(handle_, boot::EncodeBootRequest(request), data);
 }

@@ -54,10 +54,10 @@ class SteadyFlashClock : public FlashClock {
 
 // Where the program and its files are.
 struct FlashEnvironment {
-  std::string title = "flashtool";           // message box title; parameter file title + ".INI"
-  std::filesystem::path programFolder;       // holds the parameter file
-  std::filesystem::path listFolder;          // where the list files are written
-  std::filesystem::path hexBaseFolder;       // a relative HEX path is taken from here
+  std::string title = "flashtool";      // message box title; parameter file title + ".INI"
+  std::filesystem::path programFolder;  // holds the parameter file
+  std::filesystem::path listFolder;     // where the list files are written
+  std::filesystem::path hexBaseFolder;  // a relative HEX path is taken from here
 };
 
 // The folder for the list files: `programFolder` when it is writable, else
@@ -110,7 +110,8 @@ const std::vector<std::string>& UsageLines();
 
 class FlashTool {
  public:
-  FlashTool(FlashEnvironment env, BootLibrary& library, FlashUi& ui, DialogService& dialogs, FlashClock& clock);
+  FlashTool(FlashEnvironment env, BootLibrary& library, FlashUi& ui, DialogService& dialogs,
+            FlashClock& clock);
   ~FlashTool();
 
   // Reads the command tail and the parameter file. False when a message was

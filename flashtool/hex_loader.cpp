@@ -193,7 +193,8 @@ std::int32_t Convert(LineSource& lines, RowSink& sink, int* stage) {
     const unsigned offset = rec.address & 0x000F;
     const unsigned rows = (offset + rec.count + 15) / 16;
     std::memset(buffer, 0xFF, rows * 16);
-    for (unsigned k = 0; k < rec.count; ++k) buffer[offset + k] = static_cast<std::uint8_t>(ByteAt(rec.digits, 2 * k));
+    for (unsigned k = 0; k < rec.count; ++k)
+      buffer[offset + k] = static_cast<std::uint8_t>(ByteAt(rec.digits, 2 * k));
     ListKind kind;
     std::uint32_t first;
     const std::uint32_t low = rec.address & 0xFFF0;
@@ -302,10 +303,14 @@ class ListWriter : public RowSink {
  private:
   static int Index(ListKind k) {
     switch (k) {
-      case ListKind::Program: return 0;
-      case ListKind::Eeprom: return 1;
-      case ListKind::UserId: return 2;
-      case ListKind::Config: return 3;
+      case ListKind::Program:
+        return 0;
+      case ListKind::Eeprom:
+        return 1;
+      case ListKind::UserId:
+        return 2;
+      case ListKind::Config:
+        return 3;
     }
     return 0;
   }

@@ -44,7 +44,8 @@ bool HxBootBinding::Ready(std::string& error) {
   return false;
 }
 
-std::int32_t HxBootBinding::OpenPIC(std::int32_t connection, std::int32_t reserved, std::int32_t interfaceSel) {
+std::int32_t HxBootBinding::OpenPIC(std::int32_t connection, std::int32_t reserved,
+                                    std::int32_t interfaceSel) {
   return Bind() ? open_(connection, reserved, interfaceSel) : -1;
 }
 
@@ -66,8 +67,8 @@ std::int32_t HxBootBinding::ReadRawData(std::int32_t handle, std::span<std::uint
   return r;
 }
 
-std::int16_t HxBootBinding::SendGetPacket(std::int32_t handle, boot::Packet& packet, int sendCount, int capacity,
-                                          int retries) {
+std::int16_t HxBootBinding::SendGetPacket(std::int32_t handle, boot::Packet& packet, int sendCount,
+                                          int capacity, int retries) {
   if (!Bind()) return -1;
   capacity = std::min<int>(capacity, static_cast<int>(packet.size()));
   return sendGet_(handle, packet.data(), sendCount, capacity, retries);

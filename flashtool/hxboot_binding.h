@@ -19,10 +19,12 @@ class HxBootBinding : public BootLibrary {
   std::int32_t OpenPIC(std::int32_t connection, std::int32_t reserved, std::int32_t interfaceSel) override;
   void ClosePIC(std::int32_t handle) override;
   std::int32_t SendRawData(std::int32_t handle, std::span<const std::uint8_t> data) override;
-  std::int32_t ReadRawData(std::int32_t handle, std::span<std::uint8_t> buffer, std::int32_t& received) override;
+  std::int32_t ReadRawData(std::int32_t handle, std::span<std::uint8_t> buffer,
+                           std::int32_t& received) override;
   std::int16_t SendGetPacket(std::int32_t handle, boot::Packet& packet, int sendCount, int capacity,
                              int retries) override;
-  std::int16_t ReadPIC(std::int32_t handle, const boot::RequestBytes& request, std::span<std::uint8_t> data) override;
+  std::int16_t ReadPIC(std::int32_t handle, const boot::RequestBytes& request,
+                       std::span<std::uint8_t> data) override;
   std::int16_t WritePIC(std::int32_t handle, const boot::RequestBytes& request,
                         std::span<const std::uint8_t> data) override;
 

@@ -49,8 +49,8 @@ void ParameterFile::Parse(std::string_view text) {
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
       const std::size_t close = line.find(']');
-      section = ToUpper(Trim(std::string_view(line).substr(1, close == std::string::npos ? std::string::npos
-                                                                                          : close - 1)));
+      section = ToUpper(
+          Trim(std::string_view(line).substr(1, close == std::string::npos ? std::string::npos : close - 1)));
       inSection = true;
       continue;
     }

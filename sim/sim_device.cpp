@@ -93,8 +93,9 @@ std::optional<ControllerSpec> ParseControllerSpec(const std::string& text, std::
       spec.faults.latencyMs = static_cast<int>(n);
     } else if (key == "chip") {
       if (!FindChip(value)) {
-        error = "chip must be one of PIC18F2455, PIC18F2550, PIC18F4455, PIC18F4550, PIC18F2458, PIC18F2553, "
-                "PIC18F4458, PIC18F4553";
+        error =
+            "chip must be one of PIC18F2455, PIC18F2550, PIC18F4455, PIC18F4550, PIC18F2458, PIC18F2553, "
+            "PIC18F4458, PIC18F4553";
         return std::nullopt;
       }
       spec.boot.chip = value;

@@ -183,7 +183,8 @@ std::vector<std::uint8_t> SimServer::HandleBoot(Op op, Reader& in, Slot* bound, 
     const auto sent = in.rest();
     boot::Packet packet{};
     std::copy_n(sent.begin(), std::min(sent.size(), packet.size()), packet.begin());
-    const std::int16_t r = boot.SendGetPacket(packet, static_cast<int>(std::min<std::uint32_t>(sendCount, 255)));
+    const std::int16_t r =
+        boot.SendGetPacket(packet, static_cast<int>(std::min<std::uint32_t>(sendCount, 255)));
     w.i32(r).bytes(std::span<const std::uint8_t>(packet).first(r > 0 ? static_cast<std::size_t>(r) : 0));
   } else {
     const auto rest = in.rest();
@@ -234,7 +235,9 @@ std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, 
       // The application's interface is there while the application runs,
       // the boot loader's while the controller sits in its boot loader.
       const auto wanted = static_cast<Interface>(which);
-      if (wanted != Interface::Application && wanted != Interface::BootLoader) return Reply(Status::BadRequest);
+      if (wanted != Interface::Application && wanted != Interface::BootLoader) {
+        return Reply(Status::BadRequest);
+      }
       if ((wanted == Interface::BootLoader) != s->device.InBootLoader()) return Reply(Status::NotAvailable);
       ReleaseBoot(bound, iface);
       bound = s;
@@ -352,8 +355,8 @@ std::string SimServer::Set(std::int32_t id, const std::string& what, const std::
   }
   s->device.Catch(Clock::now());
   status = Status::BadRequest;
-  if (what == "cfgfail" || what == "erasefail" || what == "writefail" || (what == "fault" && args.size() == 1 &&
-                                                                           (args[0] == "noboot" || args[0] == "none"))) {
+  if (what == "cfgfail" || what == "erasefail" || what == "writefail" ||
+      (what == "fault" && args.size() == 1 && (args[0] == "noboot" || args[0] == "none"))) {
     // Boot-loader faults, with the words of a --controller SPEC.
     std::string error;
     if (args.size() != 1) return "one value is needed";

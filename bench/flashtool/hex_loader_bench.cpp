@@ -81,8 +81,8 @@ BENCHMARK(BM_CheckHexFile)->Unit(benchmark::kMillisecond);
 
 void RunSrecCat(benchmark::State& state, const fs::path& in, const char* format) {
   const auto& f = TheFiles();
-  const std::string cmd = "srec_cat '" + in.string() + "' -Intel -o '" + (f.folder / "out.txt").string() + "' " +
-                          format + " > /dev/null 2>&1";
+  const std::string cmd = "srec_cat '" + in.string() + "' -Intel -o '" + (f.folder / "out.txt").string() +
+                          "' " + format + " > /dev/null 2>&1";
   for (auto _ : state) {
     if (std::system(cmd.c_str()) != 0) state.SkipWithError("srec_cat failed (is srecord installed?)");
   }

@@ -54,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (rows >= 0) {
     // One 55-character row and a line end per program row.
     std::error_code ec;
-    if (std::filesystem::file_size(Folder() / "progmem.lst", ec) != static_cast<std::uintmax_t>(rows) * 56) std::abort();
+    if (std::filesystem::file_size(Folder() / "progmem.lst", ec) != static_cast<std::uintmax_t>(rows) * 56)
+      std::abort();
   }
   return 0;
 }

@@ -24,9 +24,9 @@ inline constexpr std::int32_t kApplicationInterface = 250;  // running applicati
 inline constexpr std::int32_t kBootLoaderInterface = 150;   // boot loader (identification, programming)
 
 inline constexpr std::size_t kBootCommandBufferSize = 51;
-inline constexpr std::size_t kPacketSize = 6;       // command, count, 3 address bytes, data
+inline constexpr std::size_t kPacketSize = 6;        // command, count, 3 address bytes, data
 inline constexpr std::size_t kPacketCapacity = 255;  // answer capacity of SendGetPacket
-inline constexpr std::size_t kRawBufferSize = 257;  // ReadRawData's buffer
+inline constexpr std::size_t kRawBufferSize = 257;   // ReadRawData's buffer
 
 // The 12-byte record handed to ReadPIC and WritePIC (little-endian):
 // 0 Command, 1 DataLength, 2-3 zero, 4-7 Address (signed 32-bit),
@@ -56,8 +56,8 @@ bool IsBootCommand(std::span<const std::uint8_t> data, std::uint8_t commandValue
 // SendGetPacket packets: [command, 1, address bits 0-7, 8-15, 16-23, data].
 // The buffer is kPacketCapacity bytes long so the answer fits in it.
 using Packet = std::array<std::uint8_t, kPacketCapacity>;
-Packet MakeErasePacket(std::uint32_t address);                        // 5 bytes sent
-Packet MakeReadBytePacket(std::uint32_t address);                     // 5 bytes sent
+Packet MakeErasePacket(std::uint32_t address);                            // 5 bytes sent
+Packet MakeReadBytePacket(std::uint32_t address);                         // 5 bytes sent
 Packet MakeWriteConfigPacket(std::uint32_t address, std::uint8_t value);  // 6 bytes sent
 inline constexpr int kErasePacketLength = 5;
 inline constexpr int kReadBytePacketLength = 5;

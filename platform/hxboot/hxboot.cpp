@@ -43,7 +43,8 @@ void Give(int32_t handle, std::unique_ptr<Connection> c) {
 }
 
 // One request on a handle; the reply after its status byte, or nothing.
-std::optional<std::vector<std::uint8_t>> Call(int32_t handle, const Writer& w, std::chrono::milliseconds wait) {
+std::optional<std::vector<std::uint8_t>> Call(int32_t handle, const Writer& w,
+                                              std::chrono::milliseconds wait) {
   auto c = Take(handle);
   if (!c) return std::nullopt;
   std::string error;
@@ -55,7 +56,8 @@ std::optional<std::vector<std::uint8_t>> Call(int32_t handle, const Writer& w, s
 }
 
 // A boot-loader reply: the i32 result, then bytes.
-bool BootReply(const std::vector<std::uint8_t>& reply, int32_t& result, std::span<const std::uint8_t>& bytes) {
+bool BootReply(const std::vector<std::uint8_t>& reply, int32_t& result,
+               std::span<const std::uint8_t>& bytes) {
   Reader in(reply);
   if (!in.i32(result)) return false;
   bytes = in.rest();
@@ -117,14 +119,16 @@ int32_t ReadRawData(int32_t handle, uint8_t* buffer, int32_t* length) {
   w.u8(static_cast<std::uint8_t>(Op::Read)).u32(static_cast<std::uint32_t>(capacity)).u32(kRawWaitMs);
   auto reply = Call(handle, w, std::chrono::milliseconds(kRawWaitMs) + kReplyMargin);
   if (!reply) return -1;
-  const auto n = static_cast<int32_t>(std::min<std::size_t>(reply->size(), static_cast<std::size_t>(capacity)));
+  const auto n =
+      static_cast<int32_t>(std::min<std::size_t>(reply->size(), static_cast<std::size_t>(capacity)));
   if (n > 0) std::memcpy(buffer, reply->data(), static_cast<std::size_t>(n));
   *length = n;
   return n;
 }
 
 int16_t SendGetPacket(int32_t handle, uint8_t* packet, int32_t sendCount, int32_t capacity, int32_t retries) {
-  if (!packet || sendCount < 1 || sendCount > static_cast<int32_t>(hx::boot::kPacketCapacity) || capacity < 1) {
+  if (!packet || sendCount < 1 || sendCount > static_cast<int32_t>(hx::boot::kPacketCapacity) ||
+      capacity < 1) {
     return -1;
   }
   int32_t result = -1;
@@ -141,7 +145,8 @@ int16_t SendGetPacket(int32_t handle, uint8_t* packet, int32_t sendCount, int32_
       continue;
     }
     if (result >= 0) {
-      std::memcpy(packet, answer.data(), std::min<std::size_t>(answer.size(), static_cast<std::size_t>(capacity)));
+      std::memcpy(packet, answer.data(),
+                  std::min<std::size_t>(answer.size(), static_cast<std::size_t>(capacity)));
       break;
     }
   }

@@ -35,7 +35,8 @@ HXBOOT_API int32_t ReadRawData(int32_t handle, uint8_t* buffer, int32_t* length)
 /* Sends the first `sendCount` bytes of `packet` and writes the answer (at
  * most `capacity` bytes) back into it; the exchange is tried up to `retries`
  * times. Returns the answer length, or a negative value on failure. */
-HXBOOT_API int16_t SendGetPacket(int32_t handle, uint8_t* packet, int32_t sendCount, int32_t capacity, int32_t retries);
+HXBOOT_API int16_t SendGetPacket(int32_t handle, uint8_t* packet, int32_t sendCount, int32_t capacity,
+                                 int32_t retries);
 /* `request` is the 12-byte request record; `data` receives DataLength bytes.
  * Returns the number of bytes read (above 0), or 0 or less on failure. */
 HXBOOT_API int16_t ReadPIC(int32_t handle, const uint8_t* request, uint8_t* data);

@@ -45,8 +45,8 @@ bool WriteWhole(const std::filesystem::path& path, std::span<const std::uint8_t>
 }
 
 // Reads a file of exactly `size` bytes; nothing when absent; false on a bad file.
-bool ReadExact(const std::filesystem::path& path, std::size_t size, std::optional<std::vector<std::uint8_t>>& out,
-               std::string& error) {
+bool ReadExact(const std::filesystem::path& path, std::size_t size,
+               std::optional<std::vector<std::uint8_t>>& out, std::string& error) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return true;
   std::ifstream in(path, std::ios::binary);
@@ -133,7 +133,8 @@ std::int16_t BootLoaderModel::SendGetPacket(std::span<std::uint8_t> packet, int 
       config_[p.address - kConfigBase] = p.data;
       return 6;
     }
-    default: return kBadRequest;
+    default:
+      return kBadRequest;
   }
 }
 
@@ -171,7 +172,8 @@ std::int16_t BootLoaderModel::WritePIC(const boot::RequestBytes& bytes, std::spa
 }
 
 void BootLoaderModel::Program(std::uint32_t address, std::span<const std::uint8_t> bytes) {
-  for (std::size_t i = 0; i < bytes.size() && address + i < flash_.size(); ++i) flash_[address + i] &= bytes[i];
+  for (std::size_t i = 0; i < bytes.size() && address + i < flash_.size(); ++i)
+    flash_[address + i] &= bytes[i];
 }
 
 void BootLoaderModel::InstallApplication() {

@@ -46,15 +46,18 @@ class FlashtoolEndToEnd : public ::testing::Test {
   }
   // flashtool --batch TAIL [--yes], run in `cwd` (default: the daemon's folder).
   CommandResult Flash(const std::string& tail, bool yes = false, const std::string& exe = FLASHTOOL_EXE) {
-    const std::string cmd = "cd " + Quote(daemon->folder().string()) + " && exec " + Quote(exe) + " --batch " +
-                            Quote(tail) + (yes ? " --yes" : "");
+    const std::string cmd = "cd " + Quote(daemon->folder().string()) + " && exec " + Quote(exe) +
+                            " --batch " + Quote(tail) + (yes ? " --yes" : "");
     return RunProgram({"/bin/sh", "-c", cmd}, {"HYDRIX_SIM_SOCKET=" + daemon->socket()});
   }
   std::string Dump(int id, const std::string& what) {
-    return RunProgram({HYDRIX_SIM_EXE, "dump", "--socket", daemon->socket(), "--id", std::to_string(id), what}).out;
+    return RunProgram(
+               {HYDRIX_SIM_EXE, "dump", "--socket", daemon->socket(), "--id", std::to_string(id), what})
+        .out;
   }
   int Set(int id, const std::string& what, const std::string& value) {
-    return RunProgram({HYDRIX_SIM_EXE, "set", "--socket", daemon->socket(), "--id", std::to_string(id), what, value})
+    return RunProgram(
+               {HYDRIX_SIM_EXE, "set", "--socket", daemon->socket(), "--id", std::to_string(id), what, value})
         .status;
   }
   // The dump line of the 16 bytes at `address` ("000200: 40 EF ...").
@@ -77,10 +80,10 @@ TEST_F(FlashtoolEndToEnd, ProgramsAControllerThatReturnsToItsApplication) {
   // A relative HEX path is taken from the caller's current folder.
   const auto r = Flash("device=arvel;usbid=3;prg=fw.hex");
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"Chargement du fichier en cours ...", "Starting boot loader ...",
-                                                    "Waiting on connection ...", "Programming CONFIG bits ...",
-                                                    "Erasing FLASH ...", "Programming ...", "Leaving boot loader",
-                                                    "Programming complete."}));
+  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
+                              "Chargement du fichier en cours ...", "Starting boot loader ...",
+                              "Waiting on connection ...", "Programming CONFIG bits ...", "Erasing FLASH ...",
+                              "Programming ...", "Leaving boot loader", "Programming complete."}));
   EXPECT_EQ(Dump(3, "mode"), "application\n");
   EXPECT_EQ(Row(3, "flash", "000200"), kFirmwareRow0);
   EXPECT_EQ(Row(3, "flash", "000240"), "000240: FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF");

@@ -38,7 +38,8 @@ TEST(FlashtoolWindowEndToEnd, ProgramsThroughTheLibraryAndTheDaemon) {
   EXPECT_NE(flash.find("007FF0: 55 55 55 55"), std::string::npos);
   const auto eeprom =
       test::RunProgram({HYDRIX_SIM_EXE, "dump", "--socket", daemon.socket(), "--id", "21", "eeprom"}).out;
-  EXPECT_NE(eeprom.find("00F0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"), std::string::npos) << eeprom;
+  EXPECT_NE(eeprom.find("00F0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"), std::string::npos)
+      << eeprom;
   EXPECT_EQ(test::RunProgram({HYDRIX_SIM_EXE, "dump", "--socket", daemon.socket(), "--id", "21", "mode"}).out,
             "application\n");
 }

@@ -43,8 +43,9 @@ class FrmMain : public ::testing::Test {
  protected:
   FrmMain() { folder.Write("fw.hex", MakeHex(0x200, {0x40, 0xEF, 0x01, 0xF0, 1, 2, 3, 4})); }
   std::unique_ptr<frmMain> Make(const std::string& tail) {
-    auto w = std::make_unique<frmMain>(tail, FlashEnvironment{"flashtool", folder.path(), folder.path(), folder.path()},
-                                       lib, dialogs, clock);
+    auto w = std::make_unique<frmMain>(
+        tail, FlashEnvironment{"flashtool", folder.path(), folder.path(), folder.path()}, lib, dialogs,
+        clock);
     dialogs.window = w.get();
     return w;
   }

@@ -1,5 +1,7 @@
 // Batch mode: lines on standard output, answers to questions, exit status;
 // the program's arguments; the list-file folder.
+#include "flashtool/batch.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,7 +11,6 @@
 #include <sstream>
 
 #include "flash_test_support.h"
-#include "flashtool/batch.h"
 #include "flashtool/hxboot_binding.h"
 
 using namespace hx::flash;
@@ -30,7 +31,8 @@ class Batch : public ::testing::Test {
   int Run(const std::string& tail, bool yes = false) {
     out.str("");
     err.str("");
-    return RunBatch(tail, {"flashtool", folder.path(), folder.path(), folder.path()}, lib, clock, out, err, yes);
+    return RunBatch(tail, {"flashtool", folder.path(), folder.path(), folder.path()}, lib, clock, out, err,
+                    yes);
   }
   TempFolder folder;
   FakeBootLibrary lib;
@@ -42,8 +44,9 @@ TEST_F(Batch, ANormalEndPrintsEveryStatusAndExitsZero) {
   EXPECT_EQ(Run("device=arvel;usbid=1;prg=fw.hex"), kExitCompleted);
   EXPECT_EQ(Lines(out.str()),
             (std::vector<std::string>{"Chargement du fichier en cours ...", "Starting boot loader ...",
-                                      "Waiting on connection ...", "Programming CONFIG bits ...", "Erasing FLASH ...",
-                                      "Programming ...", "Leaving boot loader", "Programming complete."}));
+                                      "Waiting on connection ...", "Programming CONFIG bits ...",
+                                      "Erasing FLASH ...", "Programming ...", "Leaving boot loader",
+                                      "Programming complete."}));
   EXPECT_EQ(err.str(), "");
 }
 
@@ -104,8 +107,9 @@ TEST(ListFolder, IsTheProgramsFolderOrAPerUserFolderWhenThatIsReadOnly) {
 
 // The real program, without a display and without a simulator to talk to.
 TEST(BatchProgram, RunsWithoutADisplayAndReportsNoConnection) {
-  const std::string cmd = std::string("env -u DISPLAY QT_QPA_PLATFORM=none HYDRIX_SIM_SOCKET=/nonexistent/sim.sock ") +
-                          FLASHTOOL_EXE + " --batch 'noprog;device=arvel;usbid=1' 2>&1";
+  const std::string cmd =
+      std::string("env -u DISPLAY QT_QPA_PLATFORM=none HYDRIX_SIM_SOCKET=/nonexistent/sim.sock ") +
+      FLASHTOOL_EXE + " --batch 'noprog;device=arvel;usbid=1' 2>&1";
   FILE* p = ::popen(cmd.c_str(), "r");
   ASSERT_NE(p, nullptr);
   std::string text;
@@ -127,6 +131,7 @@ TEST(HxBootBinding, AMissingLibraryIsReportedOnceAndEveryCallFails) {
   EXPECT_EQ(binding.OpenPIC(1, 0, 250), -1);
   hx::boot::Packet p = hx::boot::MakeReadBytePacket(0x201);
   EXPECT_LT(binding.SendGetPacket(1, p, 5, 255, 1), 0);
-  EXPECT_TRUE(binding.WritePIC(1, hx::boot::EncodeBootRequest({5, 1, 0xFF, 1, 1, 0}), std::vector<std::uint8_t>{0}) &
-              0x8000);
+  EXPECT_TRUE(
+      binding.WritePIC(1, hx::boot::EncodeBootRequest({5, 1, 0xFF, 1, 1, 0}), std::vector<std::uint8_t>{0}) &
+      0x8000);
 }

@@ -39,8 +39,8 @@ TEST(GetToken, SplitsAtTheFirstDelimiterAndTrimsOnlyTheRest) {
 class FormLoad : public ::testing::Test {
  protected:
   bool Load(const std::string& tail) {
-    tool = std::make_unique<FlashTool>(FlashEnvironment{"flashtool", folder.path(), folder.path(), folder.path()},
-                                       lib, ui, dialogs, clock);
+    tool = std::make_unique<FlashTool>(
+        FlashEnvironment{"flashtool", folder.path(), folder.path(), folder.path()}, lib, ui, dialogs, clock);
     return tool->Form_Load(tail);
   }
   TempFolder folder;
@@ -131,14 +131,15 @@ TEST_F(FormLoad, ProductWithoutSectionOrTargetIsNotFound) {
 }
 
 TEST_F(FormLoad, MissingOrNonNumericBootCommandIsNotFound) {
-  for (const std::string section : {"[ARVEL]\nTARGET=PIC18F2550\nCMDVAL=23\n",
-                                    "[ARVEL]\nTARGET=PIC18F2550\nCMDLEN=nine\nCMDVAL=23\n",
-                                    "[ARVEL]\nTARGET=PIC18F2550\nCMDLEN=9\nCMDVAL=\n",
-                                    "[ARVEL]\nTARGET=PIC18F2550\nCMDLEN=52\nCMDVAL=23\n"}) {
+  for (const std::string section :
+       {"[ARVEL]\nTARGET=PIC18F2550\nCMDVAL=23\n", "[ARVEL]\nTARGET=PIC18F2550\nCMDLEN=nine\nCMDVAL=23\n",
+        "[ARVEL]\nTARGET=PIC18F2550\nCMDLEN=9\nCMDVAL=\n",
+        "[ARVEL]\nTARGET=PIC18F2550\nCMDLEN=52\nCMDVAL=23\n"}) {
     dialogs.messages.clear();
     folder.Write("flashtool.INI", section);
     EXPECT_FALSE(Load("device=arvel;usbid=1")) << section;
-    EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Device ARVEL not found in PROGRAMMER.INI"}) << section;
+    EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Device ARVEL not found in PROGRAMMER.INI"})
+        << section;
   }
 }
 

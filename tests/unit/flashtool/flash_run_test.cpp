@@ -45,8 +45,8 @@ class Run : public ::testing::Test {
     folder.Write("fw.hex", MakeHex(0x200, Firmware(), 8));
   }
   RunEnd Start(const std::string& tail) {
-    tool = std::make_unique<FlashTool>(FlashEnvironment{"flashtool", folder.path(), folder.path(), folder.path()},
-                                       lib, ui, dialogs, clock);
+    tool = std::make_unique<FlashTool>(
+        FlashEnvironment{"flashtool", folder.path(), folder.path(), folder.path()}, lib, ui, dialogs, clock);
     loaded = tool->Form_Load(tail);
     if (!loaded) return RunEnd::Failed;
     const RunEnd end = tool->Form_Activate();
@@ -66,9 +66,10 @@ TEST_F(Run, ProgramsTheApplicationAndLeavesTheBootLoader) {
   const Bytes bootBlock = FlashAt(lib, 0, 0x200);
   ASSERT_EQ(Start("device=arvel;usbid=1;prg=fw.hex"), RunEnd::Completed);
 
-  EXPECT_EQ(ui.statuses, (std::vector<std::string>{"Chargement du fichier en cours ...", "Starting boot loader ...",
-                                                   "Waiting on connection ...", "Programming CONFIG bits ...",
-                                                   "Erasing FLASH ...", "Programming ...", "Leaving boot loader"}));
+  EXPECT_EQ(ui.statuses,
+            (std::vector<std::string>{"Chargement du fichier en cours ...", "Starting boot loader ...",
+                                      "Waiting on connection ...", "Programming CONFIG bits ...",
+                                      "Erasing FLASH ...", "Programming ...", "Leaving boot loader"}));
   ASSERT_EQ(dialogs.Texts(), std::vector<std::string>{"Programming complete."});
   EXPECT_EQ(dialogs.messages[0].icon, hx::MsgIcon::Information);
 
@@ -94,7 +95,8 @@ TEST_F(Run, ProgramsTheApplicationAndLeavesTheBootLoader) {
   EXPECT_TRUE(tool->ApplicationPresent());
   EXPECT_TRUE(ui.progressVisible);
   EXPECT_EQ(lib.openHandles(), 0);
-  EXPECT_EQ(folder.Read("progmem.lst").substr(0, 55), "000200 40 EF 01 F0 10 11 12 13 FF FF FF FF FF FF FF FF ");
+  EXPECT_EQ(folder.Read("progmem.lst").substr(0, 55),
+            "000200 40 EF 01 F0 10 11 12 13 FF FF FF FF FF FF FF FF ");
   // Rows go out as 16-byte writes with the chip's write block.
   const auto& w = lib.writes.front();
   EXPECT_EQ(w.Command, 2);
@@ -152,7 +154,8 @@ class RunOn4455 : public Run {
 TEST_F(RunOn4455, AChipOutsideTheProductsTargetIsRefused) {
   ASSERT_EQ(Start("device=arvel;usbid=1;prg=fw.hex"), RunEnd::Failed);
   ASSERT_EQ(dialogs.messages.size(), 1u);
-  EXPECT_EQ(dialogs.messages[0].text, "PIC18F2550 PIC18F2553 PIC18F4550:PIC18F4455 not defined for this hardware");
+  EXPECT_EQ(dialogs.messages[0].text,
+            "PIC18F2550 PIC18F2553 PIC18F4550:PIC18F4455 not defined for this hardware");
   EXPECT_EQ(dialogs.messages[0].icon, hx::MsgIcon::None);
   EXPECT_TRUE(lib.erased.empty());
   EXPECT_EQ(Count(lib.calls, "SendGetPacket(7"), 0);
@@ -195,7 +198,9 @@ TEST_F(Run, ConfigurationFailuresAfterThreeReconnectsStopBeforeErasing) {
 
 class RunOn2455 : public Run {
  protected:
-  RunOn2455() : Run(*hx::sim::FindChip("PIC18F2455", 1)) { lib.expectedCommandLength = 17, lib.expectedCommandValue = 31; }
+  RunOn2455() : Run(*hx::sim::FindChip("PIC18F2455", 1)) {
+    lib.expectedCommandLength = 17, lib.expectedCommandValue = 31;
+  }
 };
 
 TEST_F(RunOn2455, DunixStopsAtItsFirstFailedByteWithCodeAndStage) {
@@ -272,7 +277,8 @@ TEST_F(Run, MervoGetsItsThreeBytesButNoMarker) {
   FakeBootLibrary mervo(*hx::sim::FindChip("PIC18F4550", 4));
   mervo.expectedCommandLength = 5;
   mervo.expectedCommandValue = 90;
-  FlashTool t(FlashEnvironment{"flashtool", folder.path(), folder.path(), folder.path()}, mervo, ui, dialogs, clock);
+  FlashTool t(FlashEnvironment{"flashtool", folder.path(), folder.path(), folder.path()}, mervo, ui, dialogs,
+              clock);
   ASSERT_TRUE(t.Form_Load("device=mervo;usbid=1;prg=fw.hex"));
   ASSERT_EQ(t.Form_Activate(), RunEnd::Completed);
   EXPECT_EQ(mervo.rawSent[0], (Bytes{90, 0x55, 0xAA, 0, 0}));

@@ -28,8 +28,8 @@ bool FakeBootLibrary::Ready(std::string& error) {
 }
 
 std::int32_t FakeBootLibrary::OpenPIC(std::int32_t conn, std::int32_t reserved, std::int32_t sel) {
-  calls.push_back("OpenPIC(" + std::to_string(conn) + "," + std::to_string(reserved) + "," + std::to_string(sel) +
-                  ")");
+  calls.push_back("OpenPIC(" + std::to_string(conn) + "," + std::to_string(reserved) + "," +
+                  std::to_string(sel) + ")");
   if (conn != connection) return -1;
   const bool there = (sel == boot::kApplicationInterface && !inBootLoader) ||
                      (sel == boot::kBootLoaderInterface && inBootLoader);
@@ -68,11 +68,12 @@ std::int32_t FakeBootLibrary::ReadRawData(std::int32_t handle, std::span<std::ui
   return received;
 }
 
-std::int16_t FakeBootLibrary::SendGetPacket(std::int32_t handle, boot::Packet& packet, int sendCount, int capacity,
-                                            int retries) {
+std::int16_t FakeBootLibrary::SendGetPacket(std::int32_t handle, boot::Packet& packet, int sendCount,
+                                            int capacity, int retries) {
   const auto f = boot::ParsePacket(packet);
   calls.push_back("SendGetPacket(" + std::to_string(f.command) + "," + HexPad(f.address, 6) + "," +
-                  std::to_string(sendCount) + "," + std::to_string(capacity) + "," + std::to_string(retries) + ")");
+                  std::to_string(sendCount) + "," + std::to_string(capacity) + "," + std::to_string(retries) +
+                  ")");
   const Open* o = Find(handle);
   if (!o || o->interfaceSel != boot::kBootLoaderInterface) return -1;
   if (f.command == boot::kEraseBlock) {
@@ -90,8 +91,9 @@ std::int16_t FakeBootLibrary::SendGetPacket(std::int32_t handle, boot::Packet& p
 std::int16_t FakeBootLibrary::ReadPIC(std::int32_t handle, const boot::RequestBytes& request,
                                       std::span<std::uint8_t> data) {
   const auto r = boot::DecodeBootRequest(request);
-  calls.push_back("ReadPIC(" + std::to_string(r.Command) + "," + HexPad(static_cast<std::uint32_t>(r.Address), 6) +
-                  "," + std::to_string(r.DataLength) + ")");
+  calls.push_back("ReadPIC(" + std::to_string(r.Command) + "," +
+                  HexPad(static_cast<std::uint32_t>(r.Address), 6) + "," + std::to_string(r.DataLength) +
+                  ")");
   const Open* o = Find(handle);
   if (!o || o->interfaceSel != boot::kBootLoaderInterface || failDeviceIdRead) return -1;
   if (deviceIdOverride && r.Address == 0x3FFFFE && r.DataLength == 2) {
@@ -105,8 +107,9 @@ std::int16_t FakeBootLibrary::ReadPIC(std::int32_t handle, const boot::RequestBy
 std::int16_t FakeBootLibrary::WritePIC(std::int32_t handle, const boot::RequestBytes& request,
                                        std::span<const std::uint8_t> data) {
   const auto r = boot::DecodeBootRequest(request);
-  calls.push_back("WritePIC(" + std::to_string(r.Command) + "," + HexPad(static_cast<std::uint32_t>(r.Address), 6) +
-                  "," + std::to_string(r.DataLength) + ")");
+  calls.push_back("WritePIC(" + std::to_string(r.Command) + "," +
+                  HexPad(static_cast<std::uint32_t>(r.Address), 6) + "," + std::to_string(r.DataLength) +
+                  ")");
   writes.push_back(r);
   const Open* o = Find(handle);
   if (!o || o->interfaceSel != boot::kBootLoaderInterface) return static_cast<std::int16_t>(0x8000 | 9);
@@ -165,7 +168,8 @@ std::string MakeHex(std::uint32_t address, const std::vector<std::uint8_t>& byte
     const std::uint32_t a = address + static_cast<std::uint32_t>(i);
     if (static_cast<std::int64_t>(a >> 16) != upper) {
       upper = a >> 16;
-      out += HexRecord(4, 0, {static_cast<std::uint8_t>(upper >> 8), static_cast<std::uint8_t>(upper)}) + "\n";
+      out +=
+          HexRecord(4, 0, {static_cast<std::uint8_t>(upper >> 8), static_cast<std::uint8_t>(upper)}) + "\n";
     }
     const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(perRecord), bytes.size() - i);
     out += HexRecord(0, static_cast<std::uint16_t>(a & 0xFFFF),

@@ -26,24 +26,26 @@ class FakeBootLibrary : public BootLibrary {
   std::int32_t OpenPIC(std::int32_t connection, std::int32_t reserved, std::int32_t interfaceSel) override;
   void ClosePIC(std::int32_t handle) override;
   std::int32_t SendRawData(std::int32_t handle, std::span<const std::uint8_t> data) override;
-  std::int32_t ReadRawData(std::int32_t handle, std::span<std::uint8_t> buffer, std::int32_t& received) override;
+  std::int32_t ReadRawData(std::int32_t handle, std::span<std::uint8_t> buffer,
+                           std::int32_t& received) override;
   std::int16_t SendGetPacket(std::int32_t handle, boot::Packet& packet, int sendCount, int capacity,
                              int retries) override;
-  std::int16_t ReadPIC(std::int32_t handle, const boot::RequestBytes& request, std::span<std::uint8_t> data) override;
+  std::int16_t ReadPIC(std::int32_t handle, const boot::RequestBytes& request,
+                       std::span<std::uint8_t> data) override;
   std::int16_t WritePIC(std::int32_t handle, const boot::RequestBytes& request,
                         std::span<const std::uint8_t> data) override;
 
   // Script.
   bool ready = true;
   std::string readyError = "libhxboot.so cannot be loaded: not found";
-  std::int32_t connection = 1;            // the only controller attached
-  bool inBootLoader = false;              // where the controller is
-  bool acceptsBootCommand = true;         // false: the application ignores it (no boot loader)
+  std::int32_t connection = 1;     // the only controller attached
+  bool inBootLoader = false;       // where the controller is
+  bool acceptsBootCommand = true;  // false: the application ignores it (no boot loader)
   std::uint8_t expectedCommandValue = 23;
   std::size_t expectedCommandLength = 9;
   bool failDeviceIdRead = false;
-  std::optional<std::uint16_t> deviceIdOverride;  // an ID word the chip does not have
-  std::optional<std::int16_t> readByteResultAt201;  // e.g. a failed read of the application check
+  std::optional<std::uint16_t> deviceIdOverride;      // an ID word the chip does not have
+  std::optional<std::int16_t> readByteResultAt201;    // e.g. a failed read of the application check
   std::deque<std::vector<std::uint8_t>> rawIncoming;  // spy mode
 
   // Record.

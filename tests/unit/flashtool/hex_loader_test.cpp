@@ -1,9 +1,10 @@
 // The Intel HEX loader: validation statuses, rows of the list files, and
 // the records that loaders often get wrong.
+#include "flashtool/hex_loader.h"
+
 #include <gtest/gtest.h>
 
 #include "flash_test_support.h"
-#include "flashtool/hex_loader.h"
 
 using namespace hx::flash;
 using namespace hx::flash::test;
@@ -56,12 +57,14 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"Empty", "", kHexEmpty}, StatusCase{"OnlyEnd", kEnd, kHexValid},
         StatusCase{"EndWithoutNewline", ":00000001FF", kHexValid},
         StatusCase{"ChecksumOffByOne", HexRecord(0, 0, {1, 2}).substr(0, 13) + "FC\n" + kEnd, kHexBadRecord},
-        StatusCase{"BlankAndIndentedLines", "\n \t:junk\n\t\n" + HexRecord(0, 0, {1}) + "\n" + kEnd, kHexValid},
+        StatusCase{"BlankAndIndentedLines", "\n \t:junk\n\t\n" + HexRecord(0, 0, {1}) + "\n" + kEnd,
+                   kHexValid},
         StatusCase{"HashLine", "# comment\n" + kEnd, kHexBadLine},
         StatusCase{"NoEndRecord", HexRecord(0, 0, {1, 2, 3}) + "\n", kHexNoEnd},
         StatusCase{"OnlyANewline", "\n", kHexNoEnd},
         StatusCase{"AfterEndIgnored", kEnd + "garbage\n:zz\n", kHexValid},
-        StatusCase{"LowerCase", Lower(HexRecord(0, 0xab10, {0x41, 0xAB, 0x12, 0xCD})) + "\n:00000001ff\n", kHexValid},
+        StatusCase{"LowerCase", Lower(HexRecord(0, 0xab10, {0x41, 0xAB, 0x12, 0xCD})) + "\n:00000001ff\n",
+                   kHexValid},
         StatusCase{"CrLf", HexRecord(0, 0x10, {1, 2}) + "\r\n:00000001FF\r\n", kHexValid},
         StatusCase{"TrailingBlanks", HexRecord(0, 0x10, {1, 2}) + "  \t\r\n" + kEnd, kHexValid},
         StatusCase{"CountLongerThanLine", ":10000000010203\n" + kEnd, kHexBadRecord},
@@ -70,8 +73,9 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"NotHexDigits", ":01000000G1FE\n" + kEnd, kHexBadRecord},
         StatusCase{"TooShort", ":00\n" + kEnd, kHexBadRecord},
         StatusCase{"Type04WithOneByte", HexRecord(4, 0, {1}) + "\n" + kEnd, kHexBadRecord},
-        StatusCase{"Type02And03And05", HexRecord(2, 0, {0x10, 0}) + "\n" + HexRecord(3, 0, {0, 0, 1, 2}) + "\n" +
-                                           HexRecord(5, 0, {0, 0, 2, 0}) + "\n" + kEnd,
+        StatusCase{"Type02And03And05",
+                   HexRecord(2, 0, {0x10, 0}) + "\n" + HexRecord(3, 0, {0, 0, 1, 2}) + "\n" +
+                       HexRecord(5, 0, {0, 0, 2, 0}) + "\n" + kEnd,
                    kHexValid}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -1,9 +1,9 @@
 // The simulated boot loader: identification, PIC18 flash behaviour, the
 // protected boot block, configuration bytes, the shared EEPROM, faults, state.
+#include "sim/boot/boot_loader_model.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
-
-#include "sim/boot/boot_loader_model.h"
 
 using namespace hx::sim;
 using namespace hx::boot;
@@ -17,8 +17,8 @@ class BootLoader : public ::testing::Test {
     return model.SendGetPacket(p, kErasePacketLength);
   }
   std::int16_t Write(std::uint32_t a, const Bytes& data, std::uint8_t cmd = kWriteProgram) {
-    return model.WritePIC(EncodeBootRequest({cmd, static_cast<std::uint8_t>(data.size()), static_cast<std::int32_t>(a),
-                                             32, 1, 0}),
+    return model.WritePIC(EncodeBootRequest({cmd, static_cast<std::uint8_t>(data.size()),
+                                             static_cast<std::int32_t>(a), 32, 1, 0}),
                           data);
   }
   int ReadByte(std::uint32_t a) {

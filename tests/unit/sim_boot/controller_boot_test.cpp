@@ -20,8 +20,9 @@ const auto kNow = std::chrono::steady_clock::now();
 }  // namespace
 
 TEST(BootSpec, KeysOfTheControllerSpec) {
-  const auto s = Spec("id=3,chip=PIC18F4553,rev=2,bootcmd=0x1F:17,flash=empty,cfgfail=2,erasefail=0x1000,"
-                      "writefail=528,fault=noboot");
+  const auto s = Spec(
+      "id=3,chip=PIC18F4553,rev=2,bootcmd=0x1F:17,flash=empty,cfgfail=2,erasefail=0x1000,"
+      "writefail=528,fault=noboot");
   EXPECT_EQ(s.boot.chip, "PIC18F4553");
   EXPECT_EQ(s.boot.revision, 2);
   EXPECT_EQ(s.boot.commandValue, 31);
