@@ -22,11 +22,14 @@ void OnSignal(int) {
 const char* kUsage =
     "usage:\n"
     "  hydrix-sim serve [--socket PATH] [--state DIR] --controller SPEC [--controller SPEC ...]\n"
-    "      SPEC is id=N[,type=T][,version=MAJ.MIN][,fault=silent|zeros|short|after:N][,latency=MS]\n"
-    "  hydrix-sim dump [--socket PATH] --id N eeprom|variables|clock\n"
+    "      SPEC is id=N[,type=T][,version=MAJ.MIN][,fault=silent|zeros|short|after:N|noboot][,latency=MS]\n"
+    "              [,chip=PIC18F2550][,rev=N][,bootcmd=VALUE:LENGTH][,flash=empty|app]\n"
+    "              [,cfgfail=N][,erasefail=ADDR][,writefail=ADDR]\n"
+    "  hydrix-sim dump [--socket PATH] --id N eeprom|variables|clock|flash|config|mode\n"
     "  hydrix-sim set [--socket PATH] --id N eeprom ADDR=VALUE ...\n"
     "  hydrix-sim set [--socket PATH] --id N var INDEX=VALUE ...\n"
-    "  hydrix-sim set [--socket PATH] --id N fault silent|zeros|short|after:N|none\n"
+    "  hydrix-sim set [--socket PATH] --id N fault silent|zeros|short|after:N|noboot|none\n"
+    "  hydrix-sim set [--socket PATH] --id N cfgfail N | erasefail ADDR|none | writefail ADDR|none\n"
     "  hydrix-sim set [--socket PATH] --id N latency MS\n"
     "The socket defaults to $HYDRIX_SIM_SOCKET, else $XDG_RUNTIME_DIR/hydrix-sim.sock,\n"
     "else /tmp/hydrix-sim-<uid>.sock. Values may be decimal or 0x-prefixed hex.\n";
@@ -107,7 +110,7 @@ int main(int argc, char** argv) {
     std::string error;
     int rc = 0;
     if (command == "dump") {
-      if (rest.size() != 1) return Usage("dump takes one of eeprom, variables, clock");
+      if (rest.size() != 1) return Usage("dump takes one of eeprom, variables, clock, flash, config, mode");
       std::string out;
       rc = hx::sim::ClientDump(socket, id, rest[0], out, error);
       std::cout << out;

@@ -17,6 +17,15 @@ bool ToInt(const std::string& s, long long& out) {
   return ec == std::errc() && ptr == s.data() + s.size();
 }
 
+// A decimal number, or hex with a 0x prefix.
+bool ToAddress(const std::string& s, long long& out) {
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    auto [ptr, ec] = std::from_chars(s.data() + 2, s.data() + s.size(), out, 16);
+    return ec == std::errc() && ptr == s.data() + s.size();
+  }
+  return ToInt(s, out);
+}
+
 }  // namespace
 
 std::optional<ControllerSpec> ParseControllerSpec(const std::string& text, std::string& error) {
@@ -69,8 +78,11 @@ std::optional<ControllerSpec> ParseControllerSpec(const std::string& text, std::
         spec.faults.afterExchanges = static_cast<int>(n);
       } else if (value == "none") {
         spec.faults.mode = Faults::Mode::None;
+        spec.boot.noBoot = false;
+      } else if (value == "noboot") {
+        spec.boot.noBoot = true;
       } else {
-        error = "fault must be silent, zeros, short, after:N or none";
+        error = "fault must be silent, zeros, short, after:N, noboot or none";
         return std::nullopt;
       }
     } else if (key == "latency") {
@@ -79,6 +91,51 @@ std::optional<ControllerSpec> ParseControllerSpec(const std::string& text, std::
         return std::nullopt;
       }
       spec.faults.latencyMs = static_cast<int>(n);
+    } else if (key == "chip") {
+      if (!FindChip(value)) {
+        error =
+            "chip must be one of PIC18F2455, PIC18F2550, PIC18F4455, PIC18F4550, PIC18F2458, PIC18F2553, "
+            "PIC18F4458, PIC18F4553";
+        return std::nullopt;
+      }
+      spec.boot.chip = value;
+    } else if (key == "rev") {
+      if (!ToInt(value, n) || n < 0 || n > 31) {
+        error = "rev must be 0..31";
+        return std::nullopt;
+      }
+      spec.boot.revision = static_cast<std::uint8_t>(n);
+    } else if (key == "bootcmd") {
+      const auto colon = value.find(':');
+      long long length = 0;
+      if (colon == std::string::npos || !ToAddress(value.substr(0, colon), n) ||
+          !ToInt(value.substr(colon + 1), length) || n < 0 || n > 65535 || length < 3 || length > 51) {
+        error = "bootcmd must be VALUE:LENGTH with VALUE 0..65535 and LENGTH 3..51";
+        return std::nullopt;
+      }
+      spec.boot.commandValue = static_cast<std::uint16_t>(n);
+      spec.boot.commandLength = static_cast<std::uint8_t>(length);
+    } else if (key == "flash") {
+      if (value != "empty" && value != "app") {
+        error = "flash must be empty or app";
+        return std::nullopt;
+      }
+      spec.boot.emptyFlash = value == "empty";
+    } else if (key == "cfgfail") {
+      if (!ToInt(value, n) || n < 0 || n > 1000000) {
+        error = "cfgfail must be a count 0..1000000";
+        return std::nullopt;
+      }
+      spec.boot.configFailures = static_cast<int>(n);
+    } else if (key == "erasefail" || key == "writefail") {
+      if (value == "none") {
+        (key == "erasefail" ? spec.boot.eraseFailAt : spec.boot.writeFailAt).reset();
+      } else if (!ToAddress(value, n) || n < 0 || n > 0xFFFFFF) {
+        error = key + " must be an address 0..0xFFFFFF or none";
+        return std::nullopt;
+      } else {
+        (key == "erasefail" ? spec.boot.eraseFailAt : spec.boot.writeFailAt) = static_cast<std::uint32_t>(n);
+      }
     } else {
       error = "unknown key '" + key + "'";
       return std::nullopt;
@@ -94,6 +151,16 @@ std::optional<ControllerSpec> ParseControllerSpec(const std::string& text, std::
 SimDevice::SimDevice(const ControllerSpec& spec, std::filesystem::path stateFolder,
                      std::chrono::steady_clock::time_point now)
     : spec_(spec), model_(spec.identity), last_(now) {
+  auto chip = FindChip(spec.boot.chip, spec.boot.revision);
+  boot_ = std::make_unique<BootLoaderModel>(chip ? *chip : DefaultChip(), model_.eeprom());
+  if (!spec.boot.emptyFlash) boot_->InstallApplication();
+  if (!stateFolder.empty()) {
+    bootFolder_ = stateFolder / ("controller-" + std::to_string(spec.identity.id));
+    std::string error;
+    if (!boot_->Load(bootFolder_, error)) lastError_ = error;  // a damaged file: as delivered
+  }
+  ApplyBootFaults();
+  inBootLoader_ = !boot_->ApplicationPresent();
   if (!stateFolder.empty()) {
     eepromFile_ = stateFolder / ("controller-" + std::to_string(spec.identity.id)) / "eeprom.bin";
     bool loaded = false;
@@ -127,9 +194,42 @@ bool SimDevice::Save() {
   return true;
 }
 
+void SimDevice::ApplyBootFaults() {
+  boot_->FailConfigWrites(spec_.boot.configFailures);
+  boot_->FailEraseAt(spec_.boot.eraseFailAt);
+  boot_->FailWriteAt(spec_.boot.writeFailAt);
+}
+
+void SimDevice::BootRequestDone() {
+  if (boot_->BootFlagWrites() > 0) model_.TouchEeprom();
+  Save();
+}
+
+void SimDevice::BootLoaderClosed() {
+  if (!bootFolder_.empty()) {
+    std::string error;
+    if (!boot_->Save(bootFolder_, error)) lastError_ = error;
+  }
+  if (inBootLoader_ && boot_->BootFlagWrites() > 0 && boot_->ApplicationPresent()) {
+    inBootLoader_ = false;
+    model_.Restart();
+    model_.TouchEeprom();
+    Save();
+  }
+}
+
 std::optional<std::vector<std::uint8_t>> SimDevice::Request(std::span<const std::uint8_t> frame,
                                                             std::chrono::steady_clock::time_point now) {
   Catch(now);
+  if (inBootLoader_) return std::nullopt;  // the application is not running
+  if (frame.size() == spec_.boot.commandLength &&
+      boot::IsBootCommand(frame, static_cast<std::uint8_t>(spec_.boot.commandValue & 0xFF))) {
+    if (!spec_.boot.noBoot) {
+      inBootLoader_ = true;
+      boot_->ResetBootFlagWrites();
+    }
+    return std::nullopt;
+  }
   ++exchanges_;
   const Faults& f = spec_.faults;
   if (f.mode == Faults::Mode::Silent) return std::nullopt;

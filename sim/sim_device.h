@@ -5,10 +5,12 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "sim/boot/boot_loader_model.h"
 #include "sim/controller_model.h"
 
 namespace hx::sim {
@@ -20,11 +22,27 @@ struct Faults {
   int latencyMs = 0;       // time before an answer is ready
 };
 
+// The boot loader of a controller: its chip, the boot command its
+// application answers, and the boot-loader faults asked for.
+struct BootSpec {
+  std::string chip = "PIC18F2550";
+  std::uint8_t revision = 7;
+  std::uint16_t commandValue = 23;  // first byte of the boot command (low byte)
+  std::uint8_t commandLength = 9;   // bytes of the boot command
+  bool emptyFlash = false;          // delivered without an application
+  bool noBoot = false;              // the application ignores the boot command
+  int configFailures = 0;           // configuration writes that fail first
+  std::optional<std::uint32_t> eraseFailAt, writeFailAt;
+};
+
 // What a --controller SPEC names: id=N[,type=T][,version=MAJ.MIN]
-// [,fault=silent|zeros|short|after:N][,latency=MS].
+// [,fault=silent|zeros|short|after:N|noboot][,latency=MS]
+// [,chip=NAME][,rev=N][,bootcmd=VALUE:LENGTH][,flash=empty|app]
+// [,cfgfail=N][,erasefail=ADDR][,writefail=ADDR].
 struct ControllerSpec {
   Identity identity;
   Faults faults;
+  BootSpec boot;
 };
 
 // Parses a SPEC; nothing and a reason in `error` when it is malformed.
@@ -37,17 +55,39 @@ std::string HexRows(std::span<const std::uint8_t> bytes, std::uint32_t base, int
 class SimDevice {
  public:
   // `stateFolder` empty: nothing is saved. Otherwise the EEPROM is loaded
-  // from, and saved to, stateFolder/controller-<id>/eeprom.bin.
+  // from, and saved to, stateFolder/controller-<id>/eeprom.bin, and the
+  // boot loader's flash and configuration bytes to flash.bin and config.bin
+  // there. A controller whose flash holds no application starts in its boot
+  // loader.
   SimDevice(const ControllerSpec& spec, std::filesystem::path stateFolder = {},
             std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
+  // The boot loader works on this object's EEPROM: it stays where it is.
+  SimDevice(const SimDevice&) = delete;
+  SimDevice& operator=(const SimDevice&) = delete;
 
   // A request frame written to the controller. Returns the answer the
-  // controller puts on the bus (shaped by the faults), or nothing.
+  // controller puts on the bus (shaped by the faults), or nothing. The
+  // product's boot command makes the application enter its boot loader
+  // (unless the noboot fault is set); in its boot loader the controller's
+  // application answers nothing.
   std::optional<std::vector<std::uint8_t>> Request(std::span<const std::uint8_t> frame,
                                                    std::chrono::steady_clock::time_point now);
 
   // Brings the model's time up to `now`.
   void Catch(std::chrono::steady_clock::time_point now);
+
+  // The boot loader: where the controller is, and its model.
+  bool InBootLoader() const { return inBootLoader_; }
+  BootLoaderModel& boot() { return *boot_; }
+  BootSpec& bootSpec() { return spec_.boot; }
+  // Applies the boot-loader faults of bootSpec() to the model.
+  void ApplyBootFaults();
+  // After a boot-loader request: saves the EEPROM when the request changed it.
+  void BootRequestDone();
+  // The last boot-loader connection closed: once the run has written the
+  // boot flag, a controller with an application returns to it; one with an
+  // empty flash stays in its boot loader. Saves flash and configuration.
+  void BootLoaderClosed();
 
   ControllerModel& model() { return model_; }
   const ControllerSpec& spec() const { return spec_; }
@@ -64,6 +104,9 @@ class SimDevice {
  private:
   ControllerSpec spec_;
   ControllerModel model_;
+  std::unique_ptr<BootLoaderModel> boot_;
+  bool inBootLoader_ = false;
+  std::filesystem::path bootFolder_;
   std::filesystem::path eepromFile_;
   std::chrono::steady_clock::time_point last_;
   std::uint64_t savedGeneration_ = 0;  // generation of the EEPROM on disk

@@ -26,6 +26,11 @@ enum class Op : std::uint8_t {
   Cancel = 5,  // -> status
   Dump = 6,    // i32 id, str what -> text
   Set = 7,     // i32 id, str what, str args (one per line) -> text (error)
+  // Boot-loader requests, on a connection opened on Interface::BootLoader.
+  // Each reply is a status, the boot loader's i32 result, then bytes.
+  BootPacket = 8,  // u32 bytes to send, packet -> result, the packet with the answer
+  BootRead = 9,    // 12-byte request -> result, DataLength bytes read
+  BootWrite = 10,  // 12-byte request, data -> result
 };
 
 enum class Interface : std::uint8_t { Application = 0, BootLoader = 1 };

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -44,7 +45,7 @@ bool ParseNumber(const std::string& s, long long& out) {
 
 SimServer::SimServer(const std::vector<ControllerSpec>& controllers, std::filesystem::path stateFolder) {
   const auto now = Clock::now();
-  for (const auto& spec : controllers) slots_.push_back(std::make_unique<Slot>(SimDevice(spec, stateFolder, now)));
+  for (const auto& spec : controllers) slots_.push_back(std::make_unique<Slot>(spec, stateFolder, now));
 }
 
 SimServer::~SimServer() {
@@ -139,7 +140,10 @@ void SimServer::Run() {
   }
   clients_.clear();
   std::lock_guard lock(mutex_);
-  for (auto& s : slots_) s->device.Save();
+  for (auto& s : slots_) {
+    if (s->device.InBootLoader()) s->device.BootLoaderClosed();  // keeps flash and configuration
+    s->device.Save();
+  }
   if (!socketPath_.empty()) ::unlink(socketPath_.c_str());
   socketPath_.clear();
 }
@@ -153,8 +157,53 @@ void SimServer::Serve(Client& client) {
     if (!SendMessage(client.fd, Handle(*body, bound, iface))) break;
   }
   std::lock_guard lock(mutex_);
+  ReleaseBoot(bound, iface);
   ::close(client.fd);
   client.done = true;
+}
+
+void SimServer::ReleaseBoot(Slot* slot, Interface iface) {
+  if (!slot || iface != Interface::BootLoader) return;
+  if (--slot->bootConnections <= 0) {
+    slot->bootConnections = 0;
+    slot->device.BootLoaderClosed();
+  }
+}
+
+std::vector<std::uint8_t> SimServer::HandleBoot(Op op, Reader& in, Slot* bound, Interface iface) {
+  if (!bound || iface != Interface::BootLoader) return Reply(Status::NotOpen);
+  std::lock_guard lock(mutex_);
+  if (!bound->device.InBootLoader()) return Reply(Status::NotAvailable);
+  BootLoaderModel& boot = bound->device.boot();
+  Writer w;
+  w.u8(static_cast<std::uint8_t>(Status::Ok));
+  if (op == Op::BootPacket) {
+    std::uint32_t sendCount = 0;
+    if (!in.u32(sendCount)) return Reply(Status::BadRequest);
+    const auto sent = in.rest();
+    boot::Packet packet{};
+    std::copy_n(sent.begin(), std::min(sent.size(), packet.size()), packet.begin());
+    const std::int16_t r =
+        boot.SendGetPacket(packet, static_cast<int>(std::min<std::uint32_t>(sendCount, 255)));
+    w.i32(r).bytes(std::span<const std::uint8_t>(packet).first(r > 0 ? static_cast<std::size_t>(r) : 0));
+  } else {
+    const auto rest = in.rest();
+    if (rest.size() < 12) return Reply(Status::BadRequest);
+    boot::RequestBytes request{};
+    std::copy_n(rest.begin(), 12, request.begin());
+    const std::size_t length = request[1];
+    if (op == Op::BootRead) {
+      std::vector<std::uint8_t> data(length);
+      const std::int16_t r = boot.ReadPIC(request, data);
+      w.i32(r).bytes(r > 0 ? std::span<const std::uint8_t>(data) : std::span<const std::uint8_t>());
+    } else {
+      const auto data = rest.subspan(12);
+      if (data.size() < length) return Reply(Status::BadRequest);
+      w.i32(boot.WritePIC(request, data.first(length)));
+    }
+  }
+  bound->device.BootRequestDone();
+  return w.body();
 }
 
 SimServer::Slot* SimServer::Find(std::int32_t id) {
@@ -183,9 +232,17 @@ std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, 
       std::lock_guard lock(mutex_);
       Slot* s = Find(id);
       if (!s) return Reply(Status::NoSuchController);
-      if (static_cast<Interface>(which) != Interface::Application) return Reply(Status::NotAvailable);
+      // The application's interface is there while the application runs,
+      // the boot loader's while the controller sits in its boot loader.
+      const auto wanted = static_cast<Interface>(which);
+      if (wanted != Interface::Application && wanted != Interface::BootLoader) {
+        return Reply(Status::BadRequest);
+      }
+      if ((wanted == Interface::BootLoader) != s->device.InBootLoader()) return Reply(Status::NotAvailable);
+      ReleaseBoot(bound, iface);
       bound = s;
-      iface = static_cast<Interface>(which);
+      iface = wanted;
+      if (iface == Interface::BootLoader) ++s->bootConnections;
       return Reply(Status::Ok);
     }
     case Op::Write: {
@@ -226,6 +283,10 @@ std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, 
     }
     case Op::Cancel:
       return Reply(Status::Ok);
+    case Op::BootPacket:
+    case Op::BootRead:
+    case Op::BootWrite:
+      return HandleBoot(static_cast<Op>(op), in, bound, iface);
     case Op::Dump: {
       std::int32_t id = 0;
       std::string what;
@@ -277,8 +338,11 @@ std::string SimServer::Dump(std::int32_t id, const std::string& what, Status& st
         << t.second << (m.FastClock() ? " fast" : "") << '\n';
     return out.str();
   }
+  if (what == "flash") return HexRows(s->device.boot().Flash(), 0, 6);
+  if (what == "config") return HexRows(s->device.boot().Config(), kConfigBase, 6);
+  if (what == "mode") return s->device.InBootLoader() ? "boot loader\n" : "application\n";
   status = Status::BadRequest;
-  return "unknown state '" + what + "' (eeprom, variables, clock)";
+  return "unknown state '" + what + "' (eeprom, variables, clock, flash, config, mode)";
 }
 
 std::string SimServer::Set(std::int32_t id, const std::string& what, const std::vector<std::string>& args,
@@ -291,6 +355,28 @@ std::string SimServer::Set(std::int32_t id, const std::string& what, const std::
   }
   s->device.Catch(Clock::now());
   status = Status::BadRequest;
+  if (what == "cfgfail" || what == "erasefail" || what == "writefail" ||
+      (what == "fault" && args.size() == 1 && (args[0] == "noboot" || args[0] == "none"))) {
+    // Boot-loader faults, with the words of a --controller SPEC.
+    std::string error;
+    if (args.size() != 1) return "one value is needed";
+    auto parsed = ParseControllerSpec("id=" + std::to_string(id) + "," + what + "=" + args[0], error);
+    if (!parsed) return error;
+    BootSpec& b = s->device.bootSpec();
+    if (what == "fault") {
+      b.noBoot = parsed->boot.noBoot;
+      if (args[0] == "none") {
+        s->device.faults().mode = Faults::Mode::None;
+        s->device.faults().afterExchanges = 0;
+      }
+    }
+    if (what == "cfgfail") b.configFailures = parsed->boot.configFailures;
+    if (what == "erasefail") b.eraseFailAt = parsed->boot.eraseFailAt;
+    if (what == "writefail") b.writeFailAt = parsed->boot.writeFailAt;
+    s->device.ApplyBootFaults();
+    status = Status::Ok;
+    return {};
+  }
   if (what == "fault" || what == "latency") {
     // The same words as in a --controller SPEC.
     std::string error;
@@ -308,7 +394,9 @@ std::string SimServer::Set(std::int32_t id, const std::string& what, const std::
     return {};
   }
   const bool eeprom = what == "eeprom";
-  if (!eeprom && what != "var") return "unknown state '" + what + "' (eeprom, var, fault, latency)";
+  if (!eeprom && what != "var") {
+    return "unknown state '" + what + "' (eeprom, var, fault, latency, cfgfail, erasefail, writefail)";
+  }
   // Check every pair before changing anything.
   std::vector<std::pair<int, int>> pairs;
   for (const auto& a : args) {

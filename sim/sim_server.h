@@ -36,8 +36,12 @@ class SimServer {
 
  private:
   struct Slot {
-    explicit Slot(SimDevice d) : device(std::move(d)) {}
+    Slot(const ControllerSpec& spec, const std::filesystem::path& stateFolder,
+         std::chrono::steady_clock::time_point now)
+        : device(spec, stateFolder, now) {}
     SimDevice device;
+    // Connections open on the boot loader's interface.
+    int bootConnections = 0;
     // The answer the controller holds for the host, and when it is ready.
     std::optional<std::vector<std::uint8_t>> pending;
     std::chrono::steady_clock::time_point readyAt;
@@ -50,6 +54,9 @@ class SimServer {
 
   void Serve(Client& client);
   std::vector<std::uint8_t> Handle(std::span<const std::uint8_t> body, Slot*& bound, Interface& iface);
+  std::vector<std::uint8_t> HandleBoot(Op op, Reader& in, Slot* bound, Interface iface);
+  // A connection on the boot loader's interface goes away (lock held).
+  void ReleaseBoot(Slot* slot, Interface iface);
   Slot* Find(std::int32_t id);
   void JoinFinished();
 

@@ -1,0 +1,61 @@
+// The batch front end for production lines: no window; every status text
+// and message goes to standard output on its own line; questions are
+// answered No unless `yes`. The exit status is 0 only when the run reached
+// its normal end (see RunBatch).
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "common/dialog_service.h"
+#include "flashtool/flash_run.h"
+
+namespace hx::flash {
+
+class BatchUi : public FlashUi {
+ public:
+  explicit BatchUi(std::ostream& out) : out_(out) {}
+  void PrintLine(const std::string& line) override;
+  void SetStatus(const std::string& text) override;
+  void ShowProgress() override {}
+  void SetProgressRange(int, int) override {}
+  void SetProgressValue(int) override {}
+  void DoEvents() override {}
+  void ShowRawBytes(const std::string& hex) override;
+
+ private:
+  std::ostream& out_;
+};
+
+class BatchDialogs : public DialogService {
+ public:
+  BatchDialogs(std::ostream& out, std::ostream& err, bool yes) : out_(out), err_(err), yes_(yes) {}
+  MsgAnswer Message(const MessageBoxRequest& request) override;
+  std::optional<std::string> OpenFile(const FileDialogRequest& request) override;
+  std::optional<std::string> SaveFile(const FileDialogRequest& request) override;
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+  bool yes_;
+};
+
+// Exit statuses of the batch mode.
+inline constexpr int kExitCompleted = 0;
+inline constexpr int kExitFailed = 1;      // any message that ends the run, or a declined question
+inline constexpr int kExitFlashEmpty = 2;  // normal end, but no application after programming
+
+// Runs Form_Load and Form_Activate on `tail`.
+int RunBatch(const std::string& tail, const FlashEnvironment& env, BootLibrary& library, FlashClock& clock,
+             std::ostream& out, std::ostream& err, bool yes);
+
+// The command tail from the program's arguments: the arguments joined with
+// blanks. `--batch` and `--yes` are taken out (and reported) first.
+struct ProgramArguments {
+  bool batch = false;
+  bool yes = false;
+  std::string tail;
+};
+ProgramArguments ParseProgramArguments(int argc, const char* const* argv);
+
+}  // namespace hx::flash

@@ -1,0 +1,543 @@
+#include "flashtool/flash_run.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "flashtool/products.h"
+
+namespace hx::flash {
+
+namespace {
+
+constexpr std::uint32_t kDeviceIdAddress = 0x3FFFFE;
+constexpr std::uint32_t kApplicationCheckAddress = 0x000201;
+constexpr std::uint8_t kGotoOpcode = 0xEF;  // high byte of the application's reset-vector GOTO
+constexpr std::uint32_t kBootFlagAddress = 0xFF;
+constexpr const char* kCannotConnect = "Cannot connect. Please check the USB cable";
+
+std::string HexText(int value) {
+  // Negative 16-bit results show as their two's complement, as a 16-bit hex conversion does.
+  return HexPad(value < 0 ? static_cast<std::uint16_t>(value) : static_cast<std::uint32_t>(value), 0);
+}
+
+bool WritableFolder(const std::filesystem::path& folder) {
+  std::error_code ec;
+  return std::filesystem::is_directory(folder, ec) && ::access(folder.c_str(), W_OK) == 0;
+}
+
+}  // namespace
+
+std::int64_t SteadyFlashClock::NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void SteadyFlashClock::Idle(std::chrono::milliseconds step) { std::this_thread::sleep_for(step); }
+
+std::filesystem::path ListFolderFor(const std::filesystem::path& programFolder) {
+  if (WritableFolder(programFolder)) return programFolder;
+  std::filesystem::path state;
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/') {
+    state = std::filesystem::path(xdg) / "hydrix";
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    state = std::filesystem::path(home) / ".local" / "state" / "hydrix";
+  } else {
+    return programFolder;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(state, ec);
+  return state;
+}
+
+std::string GetToken(std::string& str, std::string_view delim) {
+  const std::size_t b = str.find_first_not_of(' ');
+  if (b == std::string::npos) {
+    str.clear();
+    return {};
+  }
+  str = str.substr(b, str.find_last_not_of(' ') - b + 1);
+  const std::size_t at = delim.empty() ? std::string::npos : str.find(delim);
+  if (at == std::string::npos) {
+    std::string all = std::move(str);
+    str.clear();
+    return all;
+  }
+  std::string token = str.substr(0, at);
+  str = str.substr(at + delim.size());
+  return token;
+}
+
+const std::vector<std::string>& UsageLines() {
+  static const std::vector<std::string> lines = {
+      "Command line parameters: <opt1>;<opt2>;<opt3> ...",
+      "    device=<dev>",
+      "    prg=<hex file>",
+      "    usbid=<cxn>",
+      "    noprog               Do not program",
+      "    idonly               Read and display device ID",
+      "    boot                 Loop trying to force bootload",
+      "",
+      "    <dev> arvel/paxter/mervo/dunix/hosper/arvel5-12/arvel12-24",
+      "    <hex file> .HEX file to program",
+      "    <cxn> USB connection to use (typically 1)",
+  };
+  return lines;
+}
+
+FlashTool::FlashTool(FlashEnvironment env, BootLibrary& library, FlashUi& ui, DialogService& dialogs,
+                     FlashClock& clock)
+    : env_(std::move(env)), lib_(library), ui_(ui), dialogs_(dialogs), clock_(clock) {}
+
+FlashTool::~FlashTool() { Form_Unload(); }
+
+void FlashTool::Status(const std::string& text) {
+  ui_.SetStatus(text);
+  ui_.DoEvents();
+}
+
+void FlashTool::Error(const std::string& text, MsgIcon icon) {
+  dialogs_.Message({text, env_.title, MsgButtons::Ok, icon});
+}
+
+bool FlashTool::Form_Load(const std::string& commandTail) {
+  cmd_ = CommandLine{};
+  std::string tail = commandTail;
+  if (Trim(tail).empty()) {
+    for (const auto& line : UsageLines()) ui_.PrintLine(line);
+  }
+  if (IniMissing(env_.programFolder, env_.title) || !ini_.Load(env_.programFolder / (env_.title + ".INI"))) {
+    Error("Parameter file " + env_.title + ".INI missing");
+    return false;
+  }
+
+  while (!Trim(tail).empty()) {
+    std::string option = GetToken(tail, ";");
+    const std::string key = ToUpper(Trim(GetToken(option, "=")));
+    const std::string value = Trim(option);
+    if (key == "DEVICE") {
+      cmd_.device = ToUpper(value);
+      cmd_.target = ini_.ReadIni(TargetSection(cmd_.device), "TARGET");
+    } else if (key == "PRG") {
+      cmd_.hexPath = value;  // a Linux path keeps its case
+    } else if (key == "NOPROG") {
+      cmd_.noprog = true;
+    } else if (key == "IDONLY") {
+      cmd_.idonly = cmd_.noprog = true;
+    } else if (key == "BOOT") {
+      cmd_.boot = cmd_.noprog = true;
+    } else if (key == "SPY") {
+      cmd_.spy = true;
+    } else if (key == "OLD_MODE") {
+      cmd_.old_mode = true;
+    } else if (key == "USBID") {
+      long id = 0;
+      if (ParseInteger(value, INT32_MIN, INT32_MAX, id)) cmd_.UsbID = static_cast<std::int32_t>(id);
+    }
+    // Any other key (LANGUE, for one) is ignored.
+  }
+
+  const Product* product = FindProduct(cmd_.device);
+  if (product && product->forcesOldMode) cmd_.old_mode = true;
+
+  if (cmd_.UsbID == -1) {
+    Error("USB device ID not supplied");
+    return false;
+  }
+  const std::string notFound = "Device " + cmd_.device + " not found in PROGRAMMER.INI";
+  if (cmd_.target.empty() && !cmd_.device.empty()) {
+    Error(notFound);
+    return false;
+  }
+  if (!cmd_.target.empty()) {
+    // The boot command's length and value must be numbers; the length must
+    // fit the 51-byte boot command buffer.
+    long len = 0, val = 0;
+    if (!ParseInteger(ini_.ReadIni(cmd_.device, "CMDLEN"), 1, boot::kBootCommandBufferSize, len) ||
+        !ParseInteger(ini_.ReadIni(cmd_.device, "CMDVAL"), -32768, 65535, val)) {
+      Error(notFound);
+      return false;
+    }
+    cmd_.cmdLen = static_cast<std::uint8_t>(len);
+    cmd_.cmdVal = static_cast<std::uint16_t>(val);
+    cmd_.config = Trim(ini_.ReadIni(cmd_.device, "CONFIG"));
+  } else {
+    cmd_.cmdLen = 9;
+    cmd_.cmdVal = 23;
+  }
+  settings_.progmem = ini_.ReadIni("PIC18FBOOT", "progmem");
+  settings_.eedata = ini_.ReadIni("PIC18FBOOT", "eedata");
+  settings_.userid = ini_.ReadIni("PIC18FBOOT", "userid");
+  settings_.config = ini_.ReadIni("PIC18FBOOT", "config");
+  settings_.errorlog = ini_.ReadIni("PIC18FBOOT", "errorlog");
+  ParseInteger(ini_.ReadIni("PIC18FBOOT", "debuglevel"), INT32_MIN, INT32_MAX, settings_.debuglevel);
+  ParseInteger(ini_.ReadIni("PIC18FBOOT", "devicemode"), 0, 255, settings_.devicemode);
+  settings_.editor = ini_.ReadIni("PIC18FBOOT", "editor");
+  return true;
+}
+
+bool FlashTool::EnsureLibrary() {
+  if (libraryChecked_) return true;
+  std::string error;
+  if (!lib_.Ready(error)) {
+    Error("Boot-loader library not available: " + error);
+    return false;
+  }
+  libraryChecked_ = true;
+  return true;
+}
+
+void FlashTool::WaitMs(std::int64_t ms) {
+  const std::int64_t end = clock_.NowMs() + ms;
+  while (clock_.NowMs() < end) {
+    ui_.DoEvents();
+    clock_.Idle(std::chrono::milliseconds(10));
+  }
+}
+
+void FlashTool::WaitSecondsAdvance(int seconds) {
+  // Until the clock's seconds have moved on by `seconds`: a wait of
+  // seconds-1 to seconds.
+  const std::int64_t now = clock_.NowMs();
+  WaitMs((now / 1000 + seconds) * 1000 - now);
+}
+
+bool FlashTool::SendBootCommand() {
+  const std::int32_t h = lib_.OpenPIC(cmd_.UsbID, 0, boot::kApplicationInterface);
+  if (h < 1) return false;
+  const auto command = boot::MakeBootCommand(cmd_.cmdVal, cmd_.cmdLen);
+  lib_.SendRawData(h, command);
+  lib_.ClosePIC(h);
+  return true;
+}
+
+RunEnd FlashTool::Spy() {
+  if (!EnsureLibrary()) return RunEnd::Failed;
+  const std::int32_t h = lib_.OpenPIC(cmd_.UsbID, 0, boot::kApplicationInterface);
+  if (h < 1) {
+    Error(kCannotConnect);
+    return RunEnd::Failed;
+  }
+  std::array<std::uint8_t, boot::kRawBufferSize> buffer{};
+  while (!ui_.StopRequested()) {
+    ui_.DoEvents();
+    std::int32_t received = 0;
+    lib_.ReadRawData(h, buffer, received);
+    if (received > 0) {
+      std::string hex;
+      for (std::int32_t i = 0; i < received; ++i) hex += HexPad(buffer[static_cast<std::size_t>(i)], 2);
+      ui_.ShowRawBytes(hex);
+    } else {
+      clock_.Idle(std::chrono::milliseconds(10));
+    }
+  }
+  lib_.ClosePIC(h);
+  return RunEnd::Failed;
+}
+
+RunEnd FlashTool::Form_Activate() {
+  programmed_ = applicationPresent_ = false;
+  reconnects_ = 3;
+  // 1. Spy mode never leaves its loop (but for the operator closing the window).
+  if (cmd_.spy) return Spy();
+
+  // 2. The HEX file.
+  if (!cmd_.noprog) {
+    Status("Chargement du fichier en cours ...");
+    if (cmd_.hexPath.empty()) {
+      const auto file = dialogs_.OpenFile({"Open HEX File", "INHEX32 Files (*.HEX)|*.HEX|All Files (*.*)|*.*",
+                                           env_.hexBaseFolder.string(), ""});
+      if (!file || file->empty()) return RunEnd::Failed;
+      cmd_.hexPath = *file;
+    }
+  }
+
+  // 3. Boot mode: send the boot command until the application is gone.
+  if (cmd_.boot) {
+    if (!EnsureLibrary()) return RunEnd::Failed;
+    while (!ui_.StopRequested()) {
+      if (!SendBootCommand()) break;
+      WaitMs(800);
+    }
+    Error(kCannotConnect);
+    return RunEnd::Failed;
+  }
+
+  // 4. Make the application jump into its boot loader.
+  if (!cmd_.device.empty() || cmd_.idonly) {
+    Status("Starting boot loader ...");
+    if (!EnsureLibrary()) return RunEnd::Failed;
+    if (!SendBootCommand()) {
+      Error(kCannotConnect);
+      return RunEnd::Failed;
+    }
+    WaitSecondsAdvance(2);
+  }
+
+  // 5. Identification.
+  Status("Waiting on connection ...");
+  if (!EnsureLibrary()) return RunEnd::Failed;
+  if (!IdentifyDevice()) return RunEnd::Failed;
+
+  // 6. Load and convert the HEX file before anything is changed.
+  int rows = 0;
+  if (!cmd_.noprog) {
+    std::filesystem::path path(cmd_.hexPath);
+    if (path.is_relative()) path = env_.hexBaseFolder / path;
+    std::string warning;
+    rows = LoadHexFile(
+        path, {env_.listFolder, settings_.progmem, settings_.eedata, settings_.userid, settings_.config},
+        &warning);
+    if (!warning.empty()) Error(warning, MsgIcon::Exclamation);
+    if (rows < 1) {
+      Error("Error loading file: " + cmd_.hexPath);
+      return RunEnd::Failed;
+    }
+  }
+
+  // 7. Configuration summary.
+  const std::string summary = ConfigSummary();
+
+  // 8-9. Configuration bytes of the product.
+  if (!cmd_.idonly) {
+    Status("Programming CONFIG bits ...");
+    bool failed = false;
+    int code = 0, stage = 0;
+    if (const Product* product = FindProduct(cmd_.device)) {
+      for (std::size_t i = 0; i < product->config.size(); ++i) {
+        const int r = WriteConfigByte(product->config[i].address, product->config[i].value);
+        if (r == 1) continue;
+        failed = true;
+        if (product->stopsAtFirstFailure) {
+          code = r;
+          stage = static_cast<int>(i) + 1;
+          break;
+        }
+      }
+    }
+    if (failed) {
+      Error("Error programming CONFIG bits, code " + std::to_string(code) + "/" + std::to_string(stage));
+      return RunEnd::Failed;
+    }
+  }
+
+  // 10. Erase and program.
+  if (!cmd_.noprog) {
+    ui_.ShowProgress();
+    Status("Erasing FLASH ...");
+    if (EraseFlash(info_.pmrangelow, info_.pmrangehigh) != 1) {
+      Error("Erreur effacement");
+      return RunEnd::Failed;
+    }
+    Status("Programming ...");
+    if (ProgramFlash(info_.writeblock, info_.bytesperaddr, boot::kWriteProgram, settings_.progmem, rows) !=
+        1) {
+      Error("Write error!");
+      return RunEnd::Failed;
+    }
+    programmed_ = true;
+  }
+
+  // 11. Application check; a failed read counts as no application.
+  std::uint8_t flag;
+  const int appByte = ReadConfigByte(kApplicationCheckAddress);
+  if (appByte == kGotoOpcode) {
+    applicationPresent_ = true;
+    Status("Leaving boot loader");
+    if (!cmd_.noprog && !cmd_.old_mode)
+      WriteFlashMarker(info_.writeblock, info_.bytesperaddr, boot::kWriteProgram);
+    flag = cmd_.noprog ? 0x55 : 0x00;
+  } else {
+    Status("FLASH empty or corrupt");
+    flag = 0xFF;
+  }
+
+  // 12. Boot flag.
+  WriteBootFlag(flag);
+
+  // 13. Identification message.
+  if (cmd_.idonly) {
+    dialogs_.Message(
+        {"Device = " + chip_ + " (Code = " + HexPad(deviceCode_, 0) + ") REV " + revision_ + "\n" + summary,
+         env_.title, MsgButtons::Ok, MsgIcon::None});
+  }
+
+  // 14. Done.
+  CloseDevice();
+  if (!cmd_.idonly) Error("Programming complete.", MsgIcon::Information);
+  return RunEnd::Completed;
+}
+
+void FlashTool::Form_Unload() { CloseDevice(); }
+
+std::string FlashTool::ConfigSummary() {
+  const int a = ReadConfigByte(0x300002);
+  const int b = ReadConfigByte(0x300003);
+  const int c = ReadConfigByte(0x300006);
+  return "CNF " + HexText(a) + ":" + HexText(b) + ":" + HexText(c);
+}
+
+bool FlashTool::IdentifyDevice() {
+  if (handle_ < 1) {
+    handle_ = lib_.OpenPIC(cmd_.UsbID, 0, boot::kBootLoaderInterface);
+    if (handle_ < 0) {
+      Error("USB connection impossible");
+      return false;
+    }
+  }
+  const std::int32_t word = ReadDeviceId();
+  if (word == -1) {
+    Error("Communication error");
+    return false;
+  }
+  deviceCode_ = static_cast<std::uint32_t>(word) / 32;
+  revision_ = std::to_string(word % 32);
+  chip_ = ini_.ReadIni("DEVICELIST", std::to_string(deviceCode_));
+  if (chip_.empty()) chip_ = "UNKNOWN";
+  if (cmd_.idonly) return true;
+
+  if (chip_ == "UNKNOWN") {
+    dialogs_.Message({"Device code " + HexPad(deviceCode_, 0) + " Rev " + revision_ + " not defined!",
+                      env_.title, MsgButtons::Ok, MsgIcon::None});
+    return false;
+  }
+  if (!cmd_.target.empty()) {
+    if (cmd_.target.find(chip_) == std::string::npos) {
+      dialogs_.Message({cmd_.target + ":" + chip_ + " not defined for this hardware", env_.title,
+                        MsgButtons::Ok, MsgIcon::None});
+      return false;
+    }
+  } else if (dialogs_.Message({"Continue with " + chip_ + "?", env_.title, MsgButtons::YesNo,
+                               MsgIcon::Question}) != MsgAnswer::Yes) {
+    return false;
+  }
+  ReadDeviceInfo();
+  // An erase step or address divisor of 0 would never advance or would
+  // divide by zero: refuse the chip before anything is erased.
+  if (info_.eraseblock == 0 || info_.bytesperaddr == 0) {
+    Error("Chip " + chip_ + " in PROGRAMMER.INI: eraseblock and bytesperaddr must not be 0");
+    return false;
+  }
+  return true;
+}
+
+void FlashTool::ReadDeviceInfo() {
+  auto hex = [this](const char* key) { return ParseHexDigits(ini_.ReadIni(chip_, key)); };
+  auto byte = [this](const char* key) -> std::uint8_t {
+    long v = 0;
+    return ParseInteger(ini_.ReadIni(chip_, key), 0, 255, v) ? static_cast<std::uint8_t>(v) : 0;
+  };
+  info_ = DeviceInfo{};
+  info_.pmrangelow = hex("pmrangelow");
+  info_.pmrangehigh = hex("pmrangehigh");
+  info_.eerangelow = hex("eerangelow");
+  info_.eerangehigh = hex("eerangehigh");
+  info_.usrrangelow = hex("usrrangelow");
+  info_.usrrangehigh = hex("usrrangehigh");
+  info_.cfgrangelow = hex("cfgrangelow");
+  info_.cfgrangehigh = hex("cfgrangehigh");
+  info_.bytesperaddr = byte("bytesperaddr");
+  info_.maxpacketsize = byte("maxpacketsize");
+  info_.eraseblock = byte("eraseblock");
+  info_.readblock = byte("readblock");
+  info_.writeblock = byte("writeblock");
+  info_.devicetype = byte("devicetype");
+}
+
+std::int32_t FlashTool::ReadDeviceId() {
+  const boot::BootRequest request{
+      boot::kReadProgram, 2, static_cast<std::int32_t>(kDeviceIdAddress), 1, 1, 0};
+  std::array<std::uint8_t, 2> data{};
+  if (lib_.ReadPIC(handle_, boot::EncodeBootRequest(request), data) <= 0) return -1;
+  return data[1] * 256 + data[0];  // taken unsigned: codes up to 2047
+}
+
+int FlashTool::ReadConfigByte(std::uint32_t address) {
+  boot::Packet packet = boot::MakeReadBytePacket(address);
+  const int r = lib_.SendGetPacket(handle_, packet, boot::kReadBytePacketLength, boot::kPacketCapacity, 1);
+  if (r < 0) return r;
+  return boot::PacketAnswerByte(packet);
+}
+
+int FlashTool::WriteConfigByte(std::uint32_t address, std::uint8_t value) {
+  for (;;) {
+    boot::Packet packet = boot::MakeWriteConfigPacket(address, value);
+    const int r =
+        lib_.SendGetPacket(handle_, packet, boot::kWriteConfigPacketLength, boot::kPacketCapacity, 1);
+    if (r >= 0) return 1;
+    if (reconnects_ <= 0) return r;
+    lib_.ClosePIC(handle_);
+    WaitSecondsAdvance(2);
+    --reconnects_;
+    handle_ = lib_.OpenPIC(cmd_.UsbID, 0, boot::kBootLoaderInterface);
+  }
+}
+
+int FlashTool::EraseFlash(std::uint32_t low, std::uint32_t high) {
+  ui_.SetProgressRange(0, static_cast<int>(high >= low ? high - low : 0));
+  const std::uint32_t step = info_.eraseblock ? info_.eraseblock : 1;
+  for (std::uint64_t a = low; a <= high; a += step) {
+    ui_.SetProgressValue(static_cast<int>(a - low));
+    ui_.DoEvents();
+    boot::Packet packet = boot::MakeErasePacket(static_cast<std::uint32_t>(a));
+    const int r = lib_.SendGetPacket(handle_, packet, boot::kErasePacketLength, boot::kPacketCapacity, 5);
+    if (r < 0) return r;
+  }
+  return 1;
+}
+
+int FlashTool::ProgramFlash(std::uint8_t writeblock, std::uint8_t bytesperaddr, std::uint8_t command,
+                            const std::string& listname, int rowcount) {
+  constexpr int kFailure = -1;  // bit 15 set
+  if (bytesperaddr == 0 || listname.empty()) return kFailure;
+  std::ifstream list(env_.listFolder / listname);
+  if (!list) return kFailure;
+  ui_.SetProgressRange(0, rowcount);
+  std::string line;
+  int row = 0;
+  while (std::getline(list, line)) {
+    if (line.empty() || line == "\r") continue;
+    ++row;
+    ui_.SetProgressValue(row);
+    ui_.DoEvents();
+    std::uint32_t address = 0;
+    std::array<std::uint8_t, 16> data{};
+    if (!ParseListRow(line, address, data.data())) return kFailure;
+    const boot::BootRequest request{
+        command, 16, static_cast<std::int32_t>(address / bytesperaddr), writeblock, bytesperaddr, 0};
+    const int r = lib_.WritePIC(handle_, boot::EncodeBootRequest(request), data);
+    if (r & 0x8000) return r;
+  }
+  if (list.bad()) return kFailure;
+  return 1;
+}
+
+void FlashTool::WriteFlashMarker(std::uint8_t writeblock, std::uint8_t bytesperaddr, std::uint8_t command) {
+  if (bytesperaddr == 0) return;
+  const std::uint32_t address = (info_.pmrangehigh & 0xFFFFF0) / bytesperaddr;
+  const boot::BootRequest request{command,    16,           static_cast<std::int32_t>(address),
+                                  writeblock, bytesperaddr, 0};
+  std::array<std::uint8_t, 16> data;
+  data.fill(0x55);
+  lib_.WritePIC(handle_, boot::EncodeBootRequest(request), data);
+}
+
+int FlashTool::WriteBootFlag(std::uint8_t value) {
+  const boot::BootRequest request{
+      boot::kWriteEeprom, 1, static_cast<std::int32_t>(kBootFlagAddress), 1, 1, 0};
+  const std::array<std::uint8_t, 1> data{value};
+  return lib_.WritePIC(handle_, boot::EncodeBootRequest(request), data);
+}
+
+void FlashTool::CloseDevice() {
+  if (handle_ >= 1) {
+    lib_.ClosePIC(handle_);
+    handle_ = 0;
+  }
+}
+
+}  // namespace hx::flash

@@ -1,0 +1,181 @@
+// The programmer's run: the command line and parameter file (Form_Load),
+// then the whole boot-loader sequence (Form_Activate) with every status text
+// and message, over an injected front end, dialog service, clock and
+// boot-loader library. No Qt here; the window and the batch mode are thin.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "common/dialog_service.h"
+#include "flashtool/boot_library.h"
+#include "flashtool/hex_loader.h"
+#include "flashtool/parameter_file.h"
+
+namespace hx::flash {
+
+// What the run shows besides message boxes.
+class FlashUi {
+ public:
+  virtual ~FlashUi() = default;
+  // A line printed on the window itself (the usage text).
+  virtual void PrintLine(const std::string& line) = 0;
+  // The status label txtOpStatus.
+  virtual void SetStatus(const std::string& text) = 0;
+  // The progress bar ProgressBar1 (hidden until ShowProgress).
+  virtual void ShowProgress() = 0;
+  virtual void SetProgressRange(int min, int max) = 0;
+  virtual void SetProgressValue(int value) = 0;
+  // Processes pending window events so the window stays responsive.
+  virtual void DoEvents() = 0;
+  // Bytes received in spy mode, as hex text.
+  virtual void ShowRawBytes(const std::string& /*hex*/) {}
+  // True once the operator asked to stop an endless loop (spy, boot mode).
+  virtual bool StopRequested() { return false; }
+};
+
+// Time for the run's waits, so tests need not wait for real seconds.
+class FlashClock {
+ public:
+  virtual ~FlashClock() = default;
+  // Milliseconds on a clock that never goes back.
+  virtual std::int64_t NowMs() = 0;
+  // Lets a little time pass inside a wait (between event processing).
+  virtual void Idle(std::chrono::milliseconds step) = 0;
+};
+
+class SteadyFlashClock : public FlashClock {
+ public:
+  std::int64_t NowMs() override;
+  void Idle(std::chrono::milliseconds step) override;
+};
+
+// Where the program and its files are.
+struct FlashEnvironment {
+  std::string title = "flashtool";      // message box title; parameter file title + ".INI"
+  std::filesystem::path programFolder;  // holds the parameter file
+  std::filesystem::path listFolder;     // where the list files are written
+  std::filesystem::path hexBaseFolder;  // a relative HEX path is taken from here
+};
+
+// The folder for the list files: `programFolder` when it is writable, else
+// the per-user state folder ($XDG_STATE_HOME/hydrix or ~/.local/state/hydrix),
+// created when needed.
+std::filesystem::path ListFolderFor(const std::filesystem::path& programFolder);
+
+// Command-line state.
+struct CommandLine {
+  std::int32_t UsbID = -1;
+  std::string device;   // upper case
+  std::string target;   // TARGET of the product
+  std::string hexPath;  // as given (its case kept)
+  bool noprog = false;
+  bool idonly = false;
+  bool boot = false;
+  bool spy = false;
+  bool old_mode = false;
+  std::uint8_t cmdLen = 9;
+  std::uint16_t cmdVal = 23;
+  std::string config;  // product CONFIG text, kept only
+};
+
+// Section "PIC18FBOOT".
+struct ProgramSettings {
+  std::string progmem, eedata, userid, config, errorlog, editor;
+  long debuglevel = 0;
+  long devicemode = 0;
+};
+
+// One chip's section.
+struct DeviceInfo {
+  std::uint32_t pmrangelow = 0, pmrangehigh = 0, eerangelow = 0, eerangehigh = 0;
+  std::uint32_t usrrangelow = 0, usrrangehigh = 0, cfgrangelow = 0, cfgrangehigh = 0;
+  std::uint8_t bytesperaddr = 0, maxpacketsize = 0, eraseblock = 0, readblock = 0, writeblock = 0,
+               devicetype = 0;
+};
+
+// How a run ended: only Completed is the normal end.
+enum class RunEnd { Completed, Failed };
+
+// The splitting of the command tail: trims `str` of blanks; when it is then
+// empty returns "". Otherwise returns the text before the first `delim` and
+// leaves the text after it in `str`; without a delimiter returns all of
+// `str` and empties it. The token is not trimmed.
+std::string GetToken(std::string& str, std::string_view delim);
+
+// The usage text printed for an empty command line.
+const std::vector<std::string>& UsageLines();
+
+class FlashTool {
+ public:
+  FlashTool(FlashEnvironment env, BootLibrary& library, FlashUi& ui, DialogService& dialogs,
+            FlashClock& clock);
+  ~FlashTool();
+
+  // Reads the command tail and the parameter file. False when a message was
+  // shown and the window must close.
+  bool Form_Load(const std::string& commandTail);
+  // The whole run, once; the window closes afterwards whatever it returns.
+  RunEnd Form_Activate();
+  // Closes the boot-loader connection.
+  void Form_Unload();
+
+  // The steps of the run, public for tests.
+  bool IdentifyDevice();
+  // The device ID word (0 to 65535), or -1.
+  std::int32_t ReadDeviceId();
+  int ReadConfigByte(std::uint32_t address);
+  int WriteConfigByte(std::uint32_t address, std::uint8_t value);
+  int EraseFlash(std::uint32_t low, std::uint32_t high);
+  int ProgramFlash(std::uint8_t writeblock, std::uint8_t bytesperaddr, std::uint8_t command,
+                   const std::string& listname, int rowcount);
+  void WriteFlashMarker(std::uint8_t writeblock, std::uint8_t bytesperaddr, std::uint8_t command);
+  int WriteBootFlag(std::uint8_t value);
+  void CloseDevice();
+
+  const CommandLine& Options() const { return cmd_; }
+  const ProgramSettings& Settings() const { return settings_; }
+  const DeviceInfo& Info() const { return info_; }
+  const std::string& ChipName() const { return chip_; }
+  std::uint32_t DeviceCode() const { return deviceCode_; }
+  const std::string& Revision() const { return revision_; }
+  // Set by the application check: true when the byte at 0x000201 read 0xEF.
+  bool ApplicationPresent() const { return applicationPresent_; }
+  // Whether the run programmed flash (for front ends that report it).
+  bool Programmed() const { return programmed_; }
+  std::int32_t Handle() const { return handle_; }
+
+ private:
+  void Status(const std::string& text);
+  void Error(const std::string& text, MsgIcon icon = MsgIcon::Critical);
+  bool EnsureLibrary();
+  bool SendBootCommand();  // open 250, send, close; false when no connection
+  void WaitSecondsAdvance(int seconds);
+  void WaitMs(std::int64_t ms);
+  std::string ConfigSummary();
+  RunEnd Spy();
+  void ReadDeviceInfo();
+
+  FlashEnvironment env_;
+  BootLibrary& lib_;
+  FlashUi& ui_;
+  DialogService& dialogs_;
+  FlashClock& clock_;
+
+  ParameterFile ini_;
+  CommandLine cmd_;
+  ProgramSettings settings_;
+  DeviceInfo info_;
+  std::string chip_;
+  std::uint32_t deviceCode_ = 0;
+  std::string revision_;
+  std::int32_t handle_ = 0;
+  int reconnects_ = 3;
+  bool libraryChecked_ = false;
+  bool applicationPresent_ = false;
+  bool programmed_ = false;
+};
+
+}  // namespace hx::flash

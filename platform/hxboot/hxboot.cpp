@@ -1,0 +1,179 @@
+// The boot-loader stand-in over the hydrix-sim daemon: one socket connection
+// per handle, opened on the application's interface (250) or the boot
+// loader's (150).
+#include "platform/hxboot/hxboot.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "platform/hxboot/boot_protocol.h"
+#include "sim/sim_protocol.h"
+
+namespace {
+
+using hx::sim::Connection;
+using hx::sim::Op;
+using hx::sim::Reader;
+using hx::sim::Status;
+using hx::sim::Writer;
+
+constexpr std::chrono::milliseconds kReplyMargin{3000};
+// How long ReadRawData waits for bytes from the application.
+constexpr std::uint32_t kRawWaitMs = 100;
+constexpr int16_t kWriteFailed = static_cast<int16_t>(0x8000 | 0x7F);
+
+std::mutex g_mutex;
+std::map<int32_t, std::unique_ptr<Connection>> g_handles;
+int32_t g_nextHandle = 1;
+
+std::unique_ptr<Connection> Take(int32_t handle) {
+  std::lock_guard lock(g_mutex);
+  auto it = g_handles.find(handle);
+  if (it == g_handles.end() || !it->second) return nullptr;
+  return std::move(it->second);
+}
+
+void Give(int32_t handle, std::unique_ptr<Connection> c) {
+  std::lock_guard lock(g_mutex);
+  auto it = g_handles.find(handle);
+  if (it != g_handles.end()) it->second = std::move(c);
+}
+
+// One request on a handle; the reply after its status byte, or nothing.
+std::optional<std::vector<std::uint8_t>> Call(int32_t handle, const Writer& w,
+                                              std::chrono::milliseconds wait) {
+  auto c = Take(handle);
+  if (!c) return std::nullopt;
+  std::string error;
+  auto reply = c->Call(w.body(), wait, error);
+  Give(handle, std::move(c));
+  if (!reply || reply->empty() || (*reply)[0] != static_cast<std::uint8_t>(Status::Ok)) return std::nullopt;
+  reply->erase(reply->begin());
+  return reply;
+}
+
+// A boot-loader reply: the i32 result, then bytes.
+bool BootReply(const std::vector<std::uint8_t>& reply, int32_t& result,
+               std::span<const std::uint8_t>& bytes) {
+  Reader in(reply);
+  if (!in.i32(result)) return false;
+  bytes = in.rest();
+  return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t OpenPIC(int32_t connection, int32_t /*reserved*/, int32_t interfaceSel) {
+  hx::sim::Interface iface;
+  if (interfaceSel == hx::boot::kApplicationInterface) {
+    iface = hx::sim::Interface::Application;
+  } else if (interfaceSel == hx::boot::kBootLoaderInterface) {
+    iface = hx::sim::Interface::BootLoader;
+  } else {
+    return -1;
+  }
+  auto c = std::make_unique<Connection>();
+  std::string error;
+  if (!c->Connect(hx::sim::DefaultSocketPath(), error)) return -1;
+  Writer w;
+  w.u8(static_cast<std::uint8_t>(Op::Open)).i32(connection).u8(static_cast<std::uint8_t>(iface));
+  auto reply = c->Call(w.body(), kReplyMargin, error);
+  if (!reply || reply->empty() || (*reply)[0] != static_cast<std::uint8_t>(Status::Ok)) return -1;
+  std::lock_guard lock(g_mutex);
+  int32_t h = g_nextHandle;
+  while (g_handles.count(h) || h <= 0) h = (h <= 0 || h == INT32_MAX) ? 1 : h + 1;
+  g_nextHandle = h == INT32_MAX ? 1 : h + 1;
+  g_handles[h] = std::move(c);
+  return h;
+}
+
+void ClosePIC(int32_t handle) {
+  std::unique_ptr<Connection> c;
+  {
+    std::lock_guard lock(g_mutex);
+    auto it = g_handles.find(handle);
+    if (it == g_handles.end()) return;
+    c = std::move(it->second);
+    g_handles.erase(it);
+  }
+  // Closing the connection tells the daemon the handle is gone.
+}
+
+int32_t SendRawData(int32_t handle, const uint8_t* data, int32_t count) {
+  if (!data || count < 0) return -1;
+  Writer w;
+  w.u8(static_cast<std::uint8_t>(Op::Write)).bytes({data, static_cast<std::size_t>(count)});
+  return Call(handle, w, kReplyMargin) ? count : -1;
+}
+
+int32_t ReadRawData(int32_t handle, uint8_t* buffer, int32_t* length) {
+  const int32_t capacity = length ? *length : 0;
+  if (length) *length = 0;
+  if (!buffer || capacity <= 0) return -1;
+  Writer w;
+  w.u8(static_cast<std::uint8_t>(Op::Read)).u32(static_cast<std::uint32_t>(capacity)).u32(kRawWaitMs);
+  auto reply = Call(handle, w, std::chrono::milliseconds(kRawWaitMs) + kReplyMargin);
+  if (!reply) return -1;
+  const auto n =
+      static_cast<int32_t>(std::min<std::size_t>(reply->size(), static_cast<std::size_t>(capacity)));
+  if (n > 0) std::memcpy(buffer, reply->data(), static_cast<std::size_t>(n));
+  *length = n;
+  return n;
+}
+
+int16_t SendGetPacket(int32_t handle, uint8_t* packet, int32_t sendCount, int32_t capacity, int32_t retries) {
+  if (!packet || sendCount < 1 || sendCount > static_cast<int32_t>(hx::boot::kPacketCapacity) ||
+      capacity < 1) {
+    return -1;
+  }
+  int32_t result = -1;
+  // The request is tried up to `retries` times while it fails.
+  for (int32_t attempt = 0; attempt < std::max<int32_t>(1, retries); ++attempt) {
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Op::BootPacket))
+        .u32(static_cast<std::uint32_t>(sendCount))
+        .bytes({packet, static_cast<std::size_t>(sendCount)});
+    auto reply = Call(handle, w, kReplyMargin);
+    std::span<const std::uint8_t> answer;
+    if (!reply || !BootReply(*reply, result, answer)) {
+      result = -1;
+      continue;
+    }
+    if (result >= 0) {
+      std::memcpy(packet, answer.data(),
+                  std::min<std::size_t>(answer.size(), static_cast<std::size_t>(capacity)));
+      break;
+    }
+  }
+  return static_cast<int16_t>(std::clamp<int32_t>(result, INT16_MIN, INT16_MAX));
+}
+
+int16_t ReadPIC(int32_t handle, const uint8_t* request, uint8_t* data) {
+  if (!request || !data) return -1;
+  Writer w;
+  w.u8(static_cast<std::uint8_t>(Op::BootRead)).bytes({request, 12});
+  auto reply = Call(handle, w, kReplyMargin);
+  int32_t result = -1;
+  std::span<const std::uint8_t> bytes;
+  if (!reply || !BootReply(*reply, result, bytes)) return -1;
+  if (result > 0) std::memcpy(data, bytes.data(), std::min<std::size_t>(bytes.size(), request[1]));
+  return static_cast<int16_t>(std::clamp<int32_t>(result, INT16_MIN, INT16_MAX));
+}
+
+int16_t WritePIC(int32_t handle, const uint8_t* request, const uint8_t* data) {
+  if (!request || (!data && request[1] > 0)) return kWriteFailed;
+  Writer w;
+  w.u8(static_cast<std::uint8_t>(Op::BootWrite)).bytes({request, 12}).bytes({data, request[1]});
+  auto reply = Call(handle, w, kReplyMargin);
+  int32_t result = 0;
+  std::span<const std::uint8_t> bytes;
+  if (!reply || !BootReply(*reply, result, bytes)) return kWriteFailed;
+  return static_cast<int16_t>(result);
+}
+
+}  // extern "C"

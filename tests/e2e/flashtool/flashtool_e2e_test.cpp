@@ -1,0 +1,229 @@
+// The programmer end to end: the flashtool program in batch mode, the real
+// libhxboot and a running hydrix-sim; afterwards the simulator's flash,
+// configuration bytes, boot flag and mode are checked.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "flash_test_support.h"
+#include "support/sim_daemon.h"
+
+namespace hx {
+namespace {
+
+using flash::test::MakeHex;
+using flash::test::ShippedIni;
+using test::CommandResult;
+using test::RunProgram;
+using test::SimDaemon;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Firmware() {
+  Bytes app = {0x40, 0xEF, 0x01, 0xF0};
+  for (int i = 0; i < 60; ++i) app.push_back(static_cast<std::uint8_t>(0x80 + i));
+  return app;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+class FlashtoolEndToEnd : public ::testing::Test {
+ protected:
+  void StartWith(std::vector<std::string> controllers) {
+    daemon = std::make_unique<SimDaemon>(HYDRIX_SIM_EXE, std::move(controllers));
+    ASSERT_TRUE(daemon->Start());
+    const std::string fw = flash::test::MakeHex(0x200, Firmware(), 8);  // two records a row
+    firmware = daemon->folder() / "fw.hex";
+    std::ofstream(firmware) << fw;
+  }
+  // flashtool --batch TAIL [--yes], run in `cwd` (default: the daemon's folder).
+  CommandResult Flash(const std::string& tail, bool yes = false, const std::string& exe = FLASHTOOL_EXE) {
+    const std::string cmd = "cd " + Quote(daemon->folder().string()) + " && exec " + Quote(exe) +
+                            " --batch " + Quote(tail) + (yes ? " --yes" : "");
+    return RunProgram({"/bin/sh", "-c", cmd}, {"HYDRIX_SIM_SOCKET=" + daemon->socket()});
+  }
+  std::string Dump(int id, const std::string& what) {
+    return RunProgram(
+               {HYDRIX_SIM_EXE, "dump", "--socket", daemon->socket(), "--id", std::to_string(id), what})
+        .out;
+  }
+  int Set(int id, const std::string& what, const std::string& value) {
+    return RunProgram(
+               {HYDRIX_SIM_EXE, "set", "--socket", daemon->socket(), "--id", std::to_string(id), what, value})
+        .status;
+  }
+  // The dump line of the 16 bytes at `address` ("000200: 40 EF ...").
+  std::string Row(int id, const std::string& what, const std::string& address) {
+    for (const auto& line : Lines(Dump(id, what))) {
+      if (line.rfind(address + ":", 0) == 0) return line;
+    }
+    return "(no row " + address + ")";
+  }
+  std::string BootFlag(int id) { return Row(id, "eeprom", "00F0").substr(51); }
+
+  std::unique_ptr<SimDaemon> daemon;
+  std::filesystem::path firmware;
+};
+
+const std::string kFirmwareRow0 = "000200: 40 EF 01 F0 80 81 82 83 84 85 86 87 88 89 8A 8B";
+
+TEST_F(FlashtoolEndToEnd, ProgramsAControllerThatReturnsToItsApplication) {
+  StartWith({"id=3"});
+  // A relative HEX path is taken from the caller's current folder.
+  const auto r = Flash("device=arvel;usbid=3;prg=fw.hex");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
+                              "Chargement du fichier en cours ...", "Starting boot loader ...",
+                              "Waiting on connection ...", "Programming CONFIG bits ...", "Erasing FLASH ...",
+                              "Programming ...", "Leaving boot loader", "Programming complete."}));
+  EXPECT_EQ(Dump(3, "mode"), "application\n");
+  EXPECT_EQ(Row(3, "flash", "000200"), kFirmwareRow0);
+  EXPECT_EQ(Row(3, "flash", "000240"), "000240: FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF");
+  EXPECT_EQ(Row(3, "flash", "007FF0"), "007FF0: 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55");
+  EXPECT_EQ(Row(3, "config", "300000"), "300000: 00 05 03 0F 00 83 85 00 0F C0 0F E0 0F 40");
+  EXPECT_EQ(BootFlag(3), "00");
+
+  // Flash and configuration bytes survive a restart of the simulator.
+  ASSERT_EQ(daemon->Stop(), 0);
+  ASSERT_TRUE(daemon->Start());
+  EXPECT_EQ(Row(3, "flash", "000200"), kFirmwareRow0);
+  EXPECT_EQ(Row(3, "config", "300000").substr(0, 19), "300000: 00 05 03 0F");
+  EXPECT_EQ(Dump(3, "mode"), "application\n");
+}
+
+TEST_F(FlashtoolEndToEnd, NoProgAndIdOnlyLeaveFlashAlone) {
+  StartWith({"id=4,chip=PIC18F4550,rev=3"});
+  const std::string factory = Row(4, "flash", "000200");
+  auto r = Flash("noprog;device=hosper;usbid=4");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(Lines(r.out).back(), "Programming complete.");
+  EXPECT_EQ(Row(4, "config", "300000").substr(0, 19), "300000: 00 05 19 0F");
+  EXPECT_EQ(Row(4, "flash", "000200"), factory);
+  EXPECT_EQ(BootFlag(4), "55");
+  EXPECT_EQ(Dump(4, "mode"), "application\n");
+
+  r = Flash("idonly;usbid=4");
+  EXPECT_EQ(r.status, 0);
+  const auto lines = Lines(r.out);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "Device = PIC18F4550 (Code = 90) REV 3");
+  EXPECT_EQ(lines.back(), "CNF 19:F:85");
+  EXPECT_EQ(Dump(4, "mode"), "application\n");
+}
+
+TEST_F(FlashtoolEndToEnd, BootModeLeavesTheControllerInItsBootLoaderUntilAProgrammingRun) {
+  StartWith({"id=5"});
+  auto r = Flash("boot;usbid=5");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.out), std::vector<std::string>{"Cannot connect. Please check the USB cable"});
+  EXPECT_EQ(Dump(5, "mode"), "boot loader\n");
+  // Already in its boot loader: no product, so the operator confirms the chip.
+  r = Flash("usbid=5;prg=" + firmware.string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.out).back(), "Continue with PIC18F2550?");
+  r = Flash("usbid=5;prg=" + firmware.string(), true);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(Row(5, "flash", "000200"), kFirmwareRow0);
+  EXPECT_EQ(Row(5, "config", "300000").substr(0, 19), "300000: 00 05 1F 1F");  // no product: none written
+  EXPECT_EQ(Dump(5, "mode"), "application\n");
+}
+
+TEST_F(FlashtoolEndToEnd, WrongAndUnlistedChipsAreRefusedBeforeAnyChange) {
+  StartWith({"id=6,chip=PIC18F4455,rev=2", "id=7"});
+  const std::string factory = Row(6, "flash", "000200");
+  auto r = Flash("device=arvel;usbid=6;prg=fw.hex");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.out).back(), "PIC18F2550 PIC18F2553 PIC18F4550:PIC18F4455 not defined for this hardware");
+  EXPECT_EQ(Row(6, "flash", "000200"), factory);
+  EXPECT_EQ(Row(6, "config", "300000").substr(0, 19), "300000: 00 05 1F 1F");
+
+  // A copy of the program beside a parameter file that does not list the chip.
+  const auto copy = daemon->folder() / "copy";
+  std::filesystem::create_directories(copy);
+  std::filesystem::copy_file(FLASHTOOL_EXE, copy / "flashtool");
+  std::filesystem::copy_file(HXBOOT_LIB, copy / "libhxboot.so");
+  std::string ini = ShippedIni();
+  ini.erase(ini.find("146=PIC18F2550\n"), 15);
+  std::ofstream(copy / "flashtool.INI") << ini;
+  r = Flash("device=arvel;usbid=7;prg=fw.hex", false, (copy / "flashtool").string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.out).back(), "Device code 92 Rev 7 not defined!");
+  EXPECT_FALSE(std::filesystem::exists(copy / "progmem.lst"));  // nothing loaded
+}
+
+TEST_F(FlashtoolEndToEnd, ConfigurationWritesAreRetriedWithReconnects) {
+  StartWith({"id=8,cfgfail=2", "id=9,cfgfail=100"});
+  auto r = Flash("device=arvel;usbid=8;prg=fw.hex");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(Row(8, "config", "300000").substr(0, 19), "300000: 00 05 03 0F");
+  EXPECT_EQ(Row(8, "flash", "000200"), kFirmwareRow0);
+
+  const std::string factory = Row(9, "flash", "000200");
+  r = Flash("device=arvel;usbid=9;prg=fw.hex");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.out).back(), "Error programming CONFIG bits, code 0/0");
+  EXPECT_EQ(Row(9, "flash", "000200"), factory);  // nothing erased
+  EXPECT_EQ(BootFlag(9), "00");                   // the factory flag: not written
+}
+
+TEST_F(FlashtoolEndToEnd, EraseAndWriteFailuresStopTheRunAndTheOperatorRecovers) {
+  StartWith({"id=10,erasefail=0x1000", "id=11,writefail=0x210"});
+  auto r = Flash("device=arvel;usbid=10;prg=fw.hex");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.out).back(), "Erreur effacement");
+  EXPECT_EQ(Row(10, "flash", "000200"), "000200: FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF");
+  EXPECT_EQ(Dump(10, "mode"), "boot loader\n");  // no application any more
+
+  r = Flash("device=arvel;usbid=11;prg=fw.hex");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.out).back(), "Write error!");
+  EXPECT_EQ(Row(11, "flash", "000200"), "000200: 40 EF 01 F0 80 81 82 83 84 85 86 87 88 89 8A 8B");
+  EXPECT_EQ(Row(11, "flash", "000210"), "000210: FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF");
+  EXPECT_EQ(Dump(11, "mode"), "boot loader\n");
+
+  // The fault cleared, a run without a product programs it again.
+  ASSERT_EQ(Set(10, "erasefail", "none"), 0);
+  r = Flash("usbid=10;prg=fw.hex", true);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(Row(10, "flash", "000200"), kFirmwareRow0);
+  EXPECT_EQ(Dump(10, "mode"), "application\n");
+}
+
+TEST_F(FlashtoolEndToEnd, AnEmptyFlashStaysInItsBootLoader) {
+  StartWith({"id=12,flash=empty"});
+  EXPECT_EQ(Dump(12, "mode"), "boot loader\n");
+  std::ofstream(daemon->folder() / "data.hex") << MakeHex(0x400, {1, 2, 3, 4});
+  auto r = Flash("usbid=12;prg=data.hex", true);
+  EXPECT_EQ(r.status, 2);
+  const auto lines = Lines(r.out);
+  EXPECT_EQ(lines[lines.size() - 2], "FLASH empty or corrupt");
+  EXPECT_EQ(BootFlag(12), "FF");
+  EXPECT_EQ(Dump(12, "mode"), "boot loader\n");
+
+  r = Flash("usbid=12;prg=fw.hex", true);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(BootFlag(12), "00");
+  EXPECT_EQ(Dump(12, "mode"), "application\n");
+}
+
+TEST_F(FlashtoolEndToEnd, AControllerWithoutBootLoaderIsReported) {
+  StartWith({"id=13,fault=noboot"});
+  auto r = Flash("device=arvel;usbid=13;prg=fw.hex");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.out).back(), "USB connection impossible");
+  EXPECT_EQ(Dump(13, "mode"), "application\n");
+  r = Flash("device=arvel;usbid=99;prg=fw.hex");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.out).back(), "Cannot connect. Please check the USB cable");
+}
+
+}  // namespace
+}  // namespace hx

@@ -1,0 +1,137 @@
+// Batch mode: lines on standard output, answers to questions, exit status;
+// the program's arguments; the list-file folder.
+#include "flashtool/batch.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <sstream>
+
+#include "flash_test_support.h"
+#include "flashtool/hxboot_binding.h"
+
+using namespace hx::flash;
+using namespace hx::flash::test;
+
+namespace {
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+}  // namespace
+
+class Batch : public ::testing::Test {
+ protected:
+  Batch() { folder.Write("fw.hex", MakeHex(0x200, {0x40, 0xEF, 0x01, 0xF0, 1, 2, 3, 4})); }
+  int Run(const std::string& tail, bool yes = false) {
+    out.str("");
+    err.str("");
+    return RunBatch(tail, {"flashtool", folder.path(), folder.path(), folder.path()}, lib, clock, out, err,
+                    yes);
+  }
+  TempFolder folder;
+  FakeBootLibrary lib;
+  FakeClock clock;
+  std::ostringstream out, err;
+};
+
+TEST_F(Batch, ANormalEndPrintsEveryStatusAndExitsZero) {
+  EXPECT_EQ(Run("device=arvel;usbid=1;prg=fw.hex"), kExitCompleted);
+  EXPECT_EQ(Lines(out.str()),
+            (std::vector<std::string>{"Chargement du fichier en cours ...", "Starting boot loader ...",
+                                      "Waiting on connection ...", "Programming CONFIG bits ...",
+                                      "Erasing FLASH ...", "Programming ...", "Leaving boot loader",
+                                      "Programming complete."}));
+  EXPECT_EQ(err.str(), "");
+}
+
+TEST_F(Batch, FailuresExitNonZeroAfterTheirMessage) {
+  lib.model.FailWriteAt(0x200);
+  EXPECT_EQ(Run("device=arvel;usbid=1;prg=fw.hex"), kExitFailed);
+  EXPECT_EQ(Lines(out.str()).back(), "Write error!");
+  EXPECT_EQ(Run("device=arvel"), kExitFailed);
+  EXPECT_EQ(Lines(out.str()), std::vector<std::string>{"USB device ID not supplied"});
+}
+
+TEST_F(Batch, QuestionsAreAnsweredNoUnlessYes) {
+  lib.inBootLoader = true;
+  EXPECT_EQ(Run("usbid=1;prg=fw.hex"), kExitFailed);
+  EXPECT_EQ(Lines(out.str()).back(), "Continue with PIC18F2550?");
+  EXPECT_EQ(Run("usbid=1;prg=fw.hex", true), kExitCompleted);
+  EXPECT_EQ(Lines(out.str()).back(), "Programming complete.");
+}
+
+TEST_F(Batch, NoFileDialogWithoutAHexPath) {
+  EXPECT_EQ(Run("device=arvel;usbid=1"), kExitFailed);
+  EXPECT_NE(err.str().find("prg="), std::string::npos);
+  EXPECT_FALSE(lib.inBootLoader);
+}
+
+TEST_F(Batch, ProgrammingThatLeavesNoApplicationIsNotSuccess) {
+  folder.Write("data.hex", MakeHex(0x400, {1, 2}));
+  EXPECT_EQ(Run("device=arvel;usbid=1;prg=data.hex"), kExitFlashEmpty);
+  const auto lines = Lines(out.str());
+  EXPECT_EQ(lines[lines.size() - 2], "FLASH empty or corrupt");
+}
+
+TEST(ProgramArguments, AreJoinedWithBlanksAroundTheBatchOptions) {
+  const char* argv[] = {"flashtool", "--batch", "device=arvel;usbid=1;prg=/fw/My", "File.hex", "--yes"};
+  const auto a = ParseProgramArguments(5, argv);
+  EXPECT_TRUE(a.batch);
+  EXPECT_TRUE(a.yes);
+  EXPECT_EQ(a.tail, "device=arvel;usbid=1;prg=/fw/My File.hex");
+  const char* plain[] = {"flashtool", "LANGUE=English", ";device=arvel;USBID=2;prg=x.hex"};
+  const auto b = ParseProgramArguments(3, plain);
+  EXPECT_FALSE(b.batch);
+  EXPECT_EQ(b.tail, "LANGUE=English ;device=arvel;USBID=2;prg=x.hex");
+}
+
+TEST(ListFolder, IsTheProgramsFolderOrAPerUserFolderWhenThatIsReadOnly) {
+  TempFolder program, state;
+  EXPECT_EQ(ListFolderFor(program.path()), program.path());
+  ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+  // A folder that cannot be written (root writes anywhere, so one that is not there).
+  EXPECT_EQ(ListFolderFor(program.path() / "gone"), state.path() / "hydrix");
+  if (::geteuid() != 0) {
+    ::chmod(program.path().c_str(), 0555);
+    EXPECT_EQ(ListFolderFor(program.path()), state.path() / "hydrix");
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(state.path() / "hydrix"));
+  ::unsetenv("XDG_STATE_HOME");
+}
+
+// The real program, without a display and without a simulator to talk to.
+TEST(BatchProgram, RunsWithoutADisplayAndReportsNoConnection) {
+  const std::string cmd =
+      std::string("env -u DISPLAY QT_QPA_PLATFORM=none HYDRIX_SIM_SOCKET=/nonexistent/sim.sock ") +
+      FLASHTOOL_EXE + " --batch 'noprog;device=arvel;usbid=1' 2>&1";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string text;
+  std::array<char, 512> buf;
+  while (std::fgets(buf.data(), buf.size(), p)) text += buf.data();
+  const int status = ::pclose(p);
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const auto lines = Lines(text);
+  ASSERT_EQ(lines.size(), 2u) << text;
+  EXPECT_EQ(lines[0], "Starting boot loader ...");
+  EXPECT_EQ(lines[1], "Cannot connect. Please check the USB cable");
+}
+
+TEST(HxBootBinding, AMissingLibraryIsReportedOnceAndEveryCallFails) {
+  HxBootBinding binding("libhxboot-not-there.so");
+  std::string error;
+  EXPECT_FALSE(binding.Ready(error));
+  EXPECT_NE(error.find("libhxboot-not-there.so cannot be loaded"), std::string::npos) << error;
+  EXPECT_EQ(binding.OpenPIC(1, 0, 250), -1);
+  hx::boot::Packet p = hx::boot::MakeReadBytePacket(0x201);
+  EXPECT_LT(binding.SendGetPacket(1, p, 5, 255, 1), 0);
+  EXPECT_TRUE(
+      binding.WritePIC(1, hx::boot::EncodeBootRequest({5, 1, 0xFF, 1, 1, 0}), std::vector<std::uint8_t>{0}) &
+      0x8000);
+}
