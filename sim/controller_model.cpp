@@ -109,10 +109,6 @@ void ControllerModel::Restart() {
   delayBeforeRelay_ = kBeforeRelaySeconds;
 }
 
-bool ControllerModel::IsBootCommand(std::span<const std::uint8_t> data) {
-  return data.size() >= 3 && data[1] == 0x55 && data[2] == 0xAA;
-}
-
 void ControllerModel::TickClock() {
   if (++clock_.second < 60) return;
   clock_.second = 0;

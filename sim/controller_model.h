@@ -93,10 +93,6 @@ class ControllerModel {
   // reset and for an unknown command.
   std::optional<std::vector<std::uint8_t>> Exchange(std::span<const std::uint8_t> request);
 
-  // Raw bytes sent to the firmware outside the command frames (the boot
-  // command). True when they are a boot command: any value, 0x55, 0xAA.
-  static bool IsBootCommand(std::span<const std::uint8_t> data);
-
   // Moves the model on by `elapsed` of simulated time, one second at a time.
   void Advance(std::chrono::milliseconds elapsed);
 
