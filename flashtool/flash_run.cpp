@@ -1,5 +1,7 @@
 #include "flashtool/flash_run.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <array>
@@ -23,6 +25,30 @@ std::string HexText(int value) {
   // Negative 16-bit results show as their two's complement, as a 16-bit hex conversion does.
   return HexPad(value < 0 ? static_cast<std::uint16_t>(value) : static_cast<std::uint32_t>(value), 0);
 }
+
+// Holds an exclusive lock on the list folder while one run converts its HEX
+// file and opens its program-memory list: two runs at once (two controllers
+// on one bench) would otherwise write the same list files, and one could
+// program the other's firmware. Once opened, a run's list stays its own even
+// when another run renames a new list over the name.
+class ListFolderLock {
+ public:
+  explicit ListFolderLock(const std::filesystem::path& folder)
+      : fd_(::open((folder / "flashtool.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    if (fd_ >= 0) {
+      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  ~ListFolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ListFolderLock(const ListFolderLock&) = delete;
+  ListFolderLock& operator=(const ListFolderLock&) = delete;
+
+ private:
+  int fd_;
+};
 
 bool WritableFolder(const std::filesystem::path& folder) {
   std::error_code ec;
@@ -289,9 +315,15 @@ RunEnd FlashTool::Form_Activate() {
     std::filesystem::path path(cmd_.hexPath);
     if (path.is_relative()) path = env_.hexBaseFolder / path;
     std::string warning;
-    rows = LoadHexFile(
-        path, {env_.listFolder, settings_.progmem, settings_.eedata, settings_.userid, settings_.config},
-        &warning);
+    {
+      ListFolderLock lock(env_.listFolder);
+      rows = LoadHexFile(
+          path, {env_.listFolder, settings_.progmem, settings_.eedata, settings_.userid, settings_.config},
+          &warning);
+      if (rows >= 1 && !settings_.progmem.empty()) {
+        progmemList_ = std::make_unique<std::ifstream>(env_.listFolder / settings_.progmem);
+      }
+    }
     if (!warning.empty()) Error(warning, MsgIcon::Exclamation);
     if (rows < 1) {
       Error("Error loading file: " + cmd_.hexPath);
@@ -494,7 +526,10 @@ int FlashTool::ProgramFlash(std::uint8_t writeblock, std::uint8_t bytesperaddr, 
                             const std::string& listname, int rowcount) {
   constexpr int kFailure = -1;  // bit 15 set
   if (bytesperaddr == 0 || listname.empty()) return kFailure;
-  std::ifstream list(env_.listFolder / listname);
+  // The list this run converted (opened under the folder lock), else the file by name.
+  std::unique_ptr<std::ifstream> own = std::move(progmemList_);
+  if (!own || listname != settings_.progmem) own = std::make_unique<std::ifstream>(env_.listFolder / listname);
+  std::ifstream& list = *own;
   if (!list) return kFailure;
   ui_.SetProgressRange(0, rowcount);
   std::string line;

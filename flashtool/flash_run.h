@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 
 #include "common/dialog_service.h"
@@ -176,6 +178,9 @@ class FlashTool {
   bool libraryChecked_ = false;
   bool applicationPresent_ = false;
   bool programmed_ = false;
+  // The program-memory list this run converted, opened while the list
+  // folder was locked.
+  std::unique_ptr<std::ifstream> progmemList_;
 };
 
 }  // namespace hx::flash

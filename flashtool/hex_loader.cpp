@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include <unistd.h>
 #include <memory>
 #include <vector>
 
@@ -251,7 +254,7 @@ class ListWriter : public RowSink {
       }
       finals_[i] = lists_.folder / *names[i];
       temps_[i] = finals_[i];
-      temps_[i] += ".part";
+      temps_[i] += ".part" + std::to_string(::getpid());  // one per run, should two share the folder
       std::FILE* f = std::fopen(temps_[i].c_str(), "wb");
       if (!f) {
         errno_ = errno;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "flash_test_support.h"
 #include "support/sim_daemon.h"
@@ -97,6 +98,26 @@ TEST_F(FlashtoolEndToEnd, ProgramsAControllerThatReturnsToItsApplication) {
   EXPECT_EQ(Row(3, "flash", "000200"), kFirmwareRow0);
   EXPECT_EQ(Row(3, "config", "300000").substr(0, 19), "300000: 00 05 03 0F");
   EXPECT_EQ(Dump(3, "mode"), "application\n");
+}
+
+TEST_F(FlashtoolEndToEnd, TwoRunsAtOnceEachProgramTheirOwnFirmware) {
+  StartWith({"id=21", "id=22"});
+  Bytes other = Firmware();
+  for (std::size_t i = 4; i < other.size(); ++i) other[i] = static_cast<std::uint8_t>(0x20 + i);
+  std::ofstream(daemon->folder() / "other.hex") << flash::test::MakeHex(0x200, other, 8);
+  // Both runs share the program's folder and its list files.
+  for (int round = 0; round < 3; ++round) {
+    CommandResult a;
+    CommandResult b;
+    std::thread first([&] { a = Flash("device=arvel;usbid=21;prg=fw.hex"); });
+    std::thread second([&] { b = Flash("device=arvel;usbid=22;prg=other.hex"); });
+    first.join();
+    second.join();
+    ASSERT_EQ(a.status, 0) << a.out;
+    ASSERT_EQ(b.status, 0) << b.out;
+    EXPECT_EQ(Row(21, "flash", "000200"), kFirmwareRow0);
+    EXPECT_EQ(Row(22, "flash", "000200"), "000200: 40 EF 01 F0 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F");
+  }
 }
 
 TEST_F(FlashtoolEndToEnd, NoProgAndIdOnlyLeaveFlashAlone) {
