@@ -198,4 +198,41 @@ void Connection::Close() {
   }
 }
 
+std::int32_t HandleTable::Add(std::unique_ptr<Connection> c) {
+  std::lock_guard lock(mutex_);
+  std::int32_t h = next_;
+  while (h <= 0 || handles_.count(h)) h = (h <= 0 || h == INT32_MAX) ? 1 : h + 1;
+  next_ = h == INT32_MAX ? 1 : h + 1;
+  handles_[h] = std::move(c);
+  return h;
+}
+
+std::unique_ptr<Connection> HandleTable::Take(std::int32_t handle) {
+  std::lock_guard lock(mutex_);
+  auto it = handles_.find(handle);
+  if (it == handles_.end() || !it->second) return nullptr;
+  return std::move(it->second);
+}
+
+void HandleTable::Give(std::int32_t handle, std::unique_ptr<Connection> c) {
+  std::lock_guard lock(mutex_);
+  auto it = handles_.find(handle);
+  if (it != handles_.end()) it->second = std::move(c);
+}
+
+bool HandleTable::Contains(std::int32_t handle) {
+  std::lock_guard lock(mutex_);
+  return handles_.count(handle) != 0;
+}
+
+bool HandleTable::Remove(std::int32_t handle) {
+  std::unique_ptr<Connection> c;
+  std::lock_guard lock(mutex_);
+  auto it = handles_.find(handle);
+  if (it == handles_.end()) return false;
+  c = std::move(it->second);
+  handles_.erase(it);
+  return true;
+}
+
 }  // namespace hx::sim

@@ -8,6 +8,9 @@
 #pragma once
 
 #include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -99,6 +102,25 @@ class Connection {
 
  private:
   int fd_ = -1;
+};
+
+// The handles a stand-in library hands out: one connection each, numbered
+// from 1 (never 0 or -1, which callers use as "closed" and "invalid").
+// A connection is taken out of the table while it is used, so a slow call
+// on one handle does not hold up the others.
+class HandleTable {
+ public:
+  std::int32_t Add(std::unique_ptr<Connection> c);
+  std::unique_ptr<Connection> Take(std::int32_t handle);
+  void Give(std::int32_t handle, std::unique_ptr<Connection> c);
+  bool Contains(std::int32_t handle);
+  // Closes the handle's connection; false when there was no such handle.
+  bool Remove(std::int32_t handle);
+
+ private:
+  std::mutex mutex_;
+  std::map<std::int32_t, std::unique_ptr<Connection>> handles_;
+  std::int32_t next_ = 1;
 };
 
 // Sending and receiving one framed message on a socket (used by both sides).

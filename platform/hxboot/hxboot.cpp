@@ -5,9 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <memory>
-#include <mutex>
 
 #include "platform/hxboot/boot_protocol.h"
 #include "sim/sim_protocol.h"
@@ -25,31 +23,16 @@ constexpr std::chrono::milliseconds kReplyMargin{3000};
 constexpr std::uint32_t kRawWaitMs = 100;
 constexpr int16_t kWriteFailed = static_cast<int16_t>(0x8000 | 0x7F);
 
-std::mutex g_mutex;
-std::map<int32_t, std::unique_ptr<Connection>> g_handles;
-int32_t g_nextHandle = 1;
-
-std::unique_ptr<Connection> Take(int32_t handle) {
-  std::lock_guard lock(g_mutex);
-  auto it = g_handles.find(handle);
-  if (it == g_handles.end() || !it->second) return nullptr;
-  return std::move(it->second);
-}
-
-void Give(int32_t handle, std::unique_ptr<Connection> c) {
-  std::lock_guard lock(g_mutex);
-  auto it = g_handles.find(handle);
-  if (it != g_handles.end()) it->second = std::move(c);
-}
+hx::sim::HandleTable g_handles;
 
 // One request on a handle; the reply after its status byte, or nothing.
 std::optional<std::vector<std::uint8_t>> Call(int32_t handle, const Writer& w,
                                               std::chrono::milliseconds wait) {
-  auto c = Take(handle);
+  auto c = g_handles.Take(handle);
   if (!c) return std::nullopt;
   std::string error;
   auto reply = c->Call(w.body(), wait, error);
-  Give(handle, std::move(c));
+  g_handles.Give(handle, std::move(c));
   if (!reply || reply->empty() || (*reply)[0] != static_cast<std::uint8_t>(Status::Ok)) return std::nullopt;
   reply->erase(reply->begin());
   return reply;
@@ -84,24 +67,12 @@ int32_t OpenPIC(int32_t connection, int32_t /*reserved*/, int32_t interfaceSel) 
   w.u8(static_cast<std::uint8_t>(Op::Open)).i32(connection).u8(static_cast<std::uint8_t>(iface));
   auto reply = c->Call(w.body(), kReplyMargin, error);
   if (!reply || reply->empty() || (*reply)[0] != static_cast<std::uint8_t>(Status::Ok)) return -1;
-  std::lock_guard lock(g_mutex);
-  int32_t h = g_nextHandle;
-  while (g_handles.count(h) || h <= 0) h = (h <= 0 || h == INT32_MAX) ? 1 : h + 1;
-  g_nextHandle = h == INT32_MAX ? 1 : h + 1;
-  g_handles[h] = std::move(c);
-  return h;
+  return g_handles.Add(std::move(c));
 }
 
 void ClosePIC(int32_t handle) {
-  std::unique_ptr<Connection> c;
-  {
-    std::lock_guard lock(g_mutex);
-    auto it = g_handles.find(handle);
-    if (it == g_handles.end()) return;
-    c = std::move(it->second);
-    g_handles.erase(it);
-  }
   // Closing the connection tells the daemon the handle is gone.
+  g_handles.Remove(handle);
 }
 
 int32_t SendRawData(int32_t handle, const uint8_t* data, int32_t count) {

@@ -3,9 +3,7 @@
 #include "platform/hxusbif/hxusbif.h"
 
 #include <cstring>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "sim/sim_protocol.h"
@@ -21,9 +19,7 @@ using hx::sim::Writer;
 // Time the daemon has to reply to a request, on top of a read's own wait.
 constexpr std::chrono::milliseconds kReplyMargin{3000};
 
-std::mutex g_mutex;
-std::map<int32_t, std::unique_ptr<Connection>> g_handles;
-int32_t g_nextHandle = 1;
+hx::sim::HandleTable g_handles;
 
 std::vector<int32_t> ListIds() {
   Connection c;
@@ -46,21 +42,6 @@ std::vector<int32_t> ListIds() {
   return ids;
 }
 
-// The connection of a handle, taken out of the table while it is used so a
-// slow read does not block the other handles.
-std::unique_ptr<Connection> Take(int32_t handle) {
-  std::lock_guard lock(g_mutex);
-  auto it = g_handles.find(handle);
-  if (it == g_handles.end() || !it->second) return nullptr;
-  return std::move(it->second);
-}
-
-void Give(int32_t handle, std::unique_ptr<Connection> c) {
-  std::lock_guard lock(g_mutex);
-  auto it = g_handles.find(handle);
-  if (it != g_handles.end()) it->second = std::move(c);
-}
-
 }  // namespace
 
 extern "C" {
@@ -81,33 +62,26 @@ int32_t USB_OpenDevice(int32_t uniqueId) {
   w.u8(static_cast<std::uint8_t>(Op::Open)).i32(uniqueId).u8(static_cast<std::uint8_t>(hx::sim::Interface::Application));
   auto reply = c->Call(w.body(), kReplyMargin, error);
   if (!reply || (*reply)[0] != static_cast<std::uint8_t>(Status::Ok)) return -1;
-  std::lock_guard lock(g_mutex);
-  // Handles are positive and never 0 or -1, which callers use as "closed"
-  // and "invalid".
-  int32_t h = g_nextHandle;
-  while (g_handles.count(h) || h <= 0) h = (h <= 0 || h == INT32_MAX) ? 1 : h + 1;
-  g_nextHandle = h == INT32_MAX ? 1 : h + 1;
-  g_handles[h] = std::move(c);
-  return h;
+  return g_handles.Add(std::move(c));
 }
 
 int32_t USB_WriteFile(int32_t handle, const void* buffer, uint32_t length, uint32_t* written) {
   if (written) *written = 0;
-  auto c = Take(handle);
+  auto c = g_handles.Take(handle);
   if (!c) return 0;
   Writer w;
   w.u8(static_cast<std::uint8_t>(Op::Write)).bytes({static_cast<const std::uint8_t*>(buffer), length});
   std::string error;
   auto reply = c->Call(w.body(), kReplyMargin, error);
   const bool ok = reply && (*reply)[0] == static_cast<std::uint8_t>(Status::Ok);
-  Give(handle, std::move(c));
+  g_handles.Give(handle, std::move(c));
   if (ok && written) *written = length;
   return ok ? 1 : 0;
 }
 
 int32_t USB_ReadFile(int32_t handle, void* buffer, uint32_t length, uint32_t* read, uint32_t timeoutMs) {
   if (read) *read = 0;
-  auto c = Take(handle);
+  auto c = g_handles.Take(handle);
   if (!c) return 0;
   Writer w;
   w.u8(static_cast<std::uint8_t>(Op::Read)).u32(length).u32(timeoutMs);
@@ -120,18 +94,16 @@ int32_t USB_ReadFile(int32_t handle, void* buffer, uint32_t length, uint32_t* re
     if (read) *read = static_cast<uint32_t>(n);
     ok = true;
   }
-  Give(handle, std::move(c));
+  g_handles.Give(handle, std::move(c));
   return ok ? 1 : 0;
 }
 
 int32_t USB_CancelIo(int32_t handle) {
-  std::lock_guard lock(g_mutex);
-  return g_handles.count(handle) ? 1 : 0;
+  return g_handles.Contains(handle) ? 1 : 0;
 }
 
 int32_t USB_CloseHandle(int32_t handle) {
-  std::lock_guard lock(g_mutex);
-  return g_handles.erase(handle) ? 1 : 0;
+  return g_handles.Remove(handle) ? 1 : 0;
 }
 
 }  // extern "C"
