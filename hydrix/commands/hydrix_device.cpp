@@ -12,8 +12,8 @@ namespace {
 const std::string kEnglish = "English";
 }
 
-HydrixDevice::HydrixDevice(UsbInterface& usb, MessageSource& messages, DialogService& dialogs, Sleeper& sleeper,
-                           std::function<DateHeure()> now)
+HydrixDevice::HydrixDevice(UsbInterface& usb, MessageSource& messages, DialogService& dialogs,
+                           Sleeper& sleeper, std::function<DateHeure()> now)
     : usb_(usb),
       messages_(messages),
       dialogs_(dialogs),
@@ -86,6 +86,8 @@ std::optional<std::uint8_t> HydrixDevice::OctetBas(double v) {
 }
 
 bool HydrixDevice::LitImage() {
+  imageRead_ = true;
+  imageUsbID_ = state_.UsbID;
   bool whole = true;
   for (int address = 0; address <= kImageLast; ++address) {
     imageParams_[static_cast<std::size_t>(address)] = LitEEprom(address);
@@ -97,8 +99,22 @@ bool HydrixDevice::LitImage() {
   return whole;
 }
 
+std::string HydrixDevice::ImageWriteRefusal() const {
+  if (!imageRead_) return "No settings have been read from the controller yet. Read the parameters first.";
+  if (!imageComplete_) {
+    return "The last read of the settings did not complete. Read the parameters again before writing.";
+  }
+  if (imageUsbID_ != state_.UsbID) {
+    return "These settings were read from controller " + std::to_string(imageUsbID_) +
+           ", not from the selected controller " + std::to_string(state_.UsbID) +
+           ". Read the parameters of the selected controller first.";
+  }
+  if (state_.TimeOut) return "The controller stopped answering. Choose it again with USB Connect.";
+  return {};
+}
+
 bool HydrixDevice::EcritImage() {
-  if (!imageComplete_) return false;
+  if (!ImageWriteRefusal().empty()) return false;
   bool answered = true;
   for (int address = 0; address <= kImageLast; ++address) {
     EcritEEprom(address, imageEcriture_[static_cast<std::size_t>(address)]);
@@ -136,11 +152,12 @@ DateHeure HydrixDevice::MiseAHeure() {
   link_.UsbOpen(state_.UsbID);
   const DateHeure t = now_();
   using namespace std::chrono;
-  const year_month_day ymd{year{t.annee}, month{static_cast<unsigned>(t.mois)}, day{static_cast<unsigned>(t.jour)}};
+  const year_month_day ymd{year{t.annee}, month{static_cast<unsigned>(t.mois)},
+                           day{static_cast<unsigned>(t.jour)}};
   const unsigned iso = weekday{sys_days{ymd}}.iso_encoding();  // 1 = Monday .. 7 = Sunday
-  const ClockFields c{static_cast<std::uint8_t>(iso),       static_cast<std::uint8_t>(t.heure),
-                      static_cast<std::uint8_t>(t.minute),  static_cast<std::uint8_t>(t.seconde),
-                      static_cast<std::uint8_t>(t.jour),    static_cast<std::uint8_t>(t.mois),
+  const ClockFields c{static_cast<std::uint8_t>(iso),          static_cast<std::uint8_t>(t.heure),
+                      static_cast<std::uint8_t>(t.minute),     static_cast<std::uint8_t>(t.seconde),
+                      static_cast<std::uint8_t>(t.jour),       static_cast<std::uint8_t>(t.mois),
                       static_cast<std::uint8_t>(t.annee % 100)};
   const Frame f = FrameSetClock(c);
   link_.UsbWrite(f, static_cast<std::int16_t>(f.size()));
@@ -149,7 +166,8 @@ DateHeure HydrixDevice::MiseAHeure() {
   link_.UsbClose();
   lastComplete_ = !state_.TimeOut;
   if (!state_.TimeOut) {
-    dialogs_.Message({messages_.LitMessage(kEnglish, "Time Set", ""), kTitle, MsgButtons::Ok, MsgIcon::Exclamation});
+    dialogs_.Message(
+        {messages_.LitMessage(kEnglish, "Time Set", ""), kTitle, MsgButtons::Ok, MsgIcon::Exclamation});
   }
   return t;
 }
@@ -161,12 +179,14 @@ std::string HydrixDevice::LitDateEtHeure() {
 }
 
 std::string HydrixDevice::LitVersion() const {
-  return "Tessaro Hydrix  (" + std::to_string(imageParams_[124]) + ") V " + std::to_string(imageParams_[125]) + "." +
-         std::to_string(imageParams_[126]) + std::to_string(imageParams_[127]);
+  return "Tessaro Hydrix  (" + std::to_string(imageParams_[124]) + ") V " +
+         std::to_string(imageParams_[125]) + "." + std::to_string(imageParams_[126]) +
+         std::to_string(imageParams_[127]);
 }
 
 std::array<std::string, 2> HydrixDevice::LitValeurCorrection() const {
-  const std::uint8_t b[2] = {static_cast<std::uint8_t>(imageParams_[81]), static_cast<std::uint8_t>(imageParams_[82])};
+  const std::uint8_t b[2] = {static_cast<std::uint8_t>(imageParams_[81]),
+                             static_cast<std::uint8_t>(imageParams_[82])};
   const int c = OctetsVersEntier(b);
   const std::string text0 = std::to_string(c);
   const double cPrime = ParseNumber(text0).value_or(0.0);

@@ -69,14 +69,21 @@ class HydrixDevice {
   static std::optional<std::uint8_t> OctetBas(double v);
 
   // Reads addresses 0..128 twice each (258 exchanges) into ImageParams and
-  // ImageEcriture. True only when every read was answered in full; after a
-  // failure the rest of both images holds 0 and EcritImage refuses them.
+  // ImageEcriture, and remembers the controller they came from. True only
+  // when every read was answered in full; after a failure the rest of both
+  // images holds 0 and EcritImage refuses them.
   bool LitImage();
   // Writes addresses 0..128 from ImageEcriture (129 exchanges). Refuses,
-  // sending nothing, unless the last LitImage read the image whole. True
-  // when every write was answered.
+  // sending nothing, whenever ImageWriteRefusal() has a reason. True when
+  // every write was answered.
   bool EcritImage();
   bool ImageComplete() const { return imageComplete_; }
+  // The controller the images were last read from (0: none read yet).
+  std::int32_t ImageUsbID() const { return imageUsbID_; }
+  // Why the images may not be written to the selected controller: none read
+  // since start, the last read incomplete, read from another controller, or
+  // the link given up. Empty when a write may go ahead.
+  std::string ImageWriteRefusal() const;
 
   // Signed 16-bit word of entries index (low) and index + 1 (high):
   // 0..254 for ImageParams, 0..31 for ImageMesures; 0 outside.
@@ -113,7 +120,8 @@ class HydrixDevice {
 
  private:
   // One exchange cycle with the failure text of `failureKey`.
-  std::vector<std::uint8_t> Exchange(const Frame& frame, std::int16_t answerLength, const std::string& failureKey);
+  std::vector<std::uint8_t> Exchange(const Frame& frame, std::int16_t answerLength,
+                                     const std::string& failureKey);
 
   UsbInterface& usb_;
   MessageSource& messages_;
@@ -126,6 +134,8 @@ class HydrixDevice {
   std::array<std::uint8_t, 256> imageEcriture_{};
   std::array<std::uint8_t, 33> imageMesures_{};
   bool imageComplete_ = false;
+  bool imageRead_ = false;
+  std::int32_t imageUsbID_ = 0;
   bool lastComplete_ = false;
   std::string txtCurrentTime_ = "--";
 };

@@ -64,7 +64,17 @@ DeviceList DeviceSelection::ViewAllClick(bool ticked) {
 bool DeviceSelection::ListClick(const DeviceList& list, int index) {
   if (enCours_ || index < 0 || static_cast<std::size_t>(index) >= list.ids.size()) return false;
   state_.UsbID = list.ids[static_cast<std::size_t>(index)];
+  // Every listed controller answered its probe; a silent one probed after
+  // it must not leave the link given up.
+  state_.TimeOut = false;
   return true;
+}
+
+std::string DeviceSelection::NothingFoundText() {
+  const std::string problem = usb_.Problem();
+  if (!problem.empty()) return problem;
+  return "No controller answered. Check that the controller is powered and that its USB cable is plugged in, "
+         "then tick or untick \"View All\" to look again.";
 }
 
 void DeviceSelection::Cancel() { state_.TimeOut = true; }

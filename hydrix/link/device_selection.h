@@ -14,9 +14,9 @@
 namespace hx {
 
 struct DeviceList {
-  std::vector<std::string> texts;   // "Hydrix (11) 1.05", in enumeration order
-  std::vector<std::int32_t> ids;    // the unique identifier of each item
-  int selected = -1;                // the item of the controller chosen before, or -1
+  std::vector<std::string> texts;  // "Hydrix (11) 1.05", in enumeration order
+  std::vector<std::int32_t> ids;   // the unique identifier of each item
+  int selected = -1;               // the item of the controller chosen before, or -1
 };
 
 class DeviceSelection {
@@ -38,12 +38,16 @@ class DeviceSelection {
   // click that the program's own selection raises is ignored.
   DeviceList Load();
   DeviceList ViewAllClick(bool ticked);
-  // A click on item `index`: the controller becomes the choice. True when
-  // the dialog closes.
+  // A click on item `index`: the controller becomes the choice and, as it
+  // has just answered its probe, the link is live (TimeOut cleared). True
+  // when the dialog closes.
   bool ListClick(const DeviceList& list, int index);
   // "Cancel": the link is given up until the next enumeration.
   void Cancel();
   bool EnCours() const { return enCours_; }
+  // What to tell the operator when no controller answered: what to check,
+  // and the interface library's own problem when it has one.
+  std::string NothingFoundText();
   int NbAppareils() const { return nbAppareils_; }
 
  private:

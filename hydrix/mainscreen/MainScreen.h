@@ -1,8 +1,28 @@
-// The main window of hydrix.
+// The main window of hydrix: the hub that owns the controller choice, the
+// settings images and the measure block (one HydrixDevice), shows the
+// settings and lets the operator read, edit and write them, choose a
+// controller, set its clock and switch the screen's language.
+//
+// Controls keep their design names as object names; the elements of a
+// control array share the array's name and carry an integer "index"
+// property (Text1 index 4, Label1 index 15...).
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
+
+#include "common/dialog_service.h"
+#include "common/sleeper.h"
+#include "hydrix/commands/hydrix_device.h"
+#include "hydrix/config/config_file.h"
+#include "hydrix/link/device_selection.h"
+#include "hydrix/link/usb_interface.h"
+#include "hydrix/mainscreen/parameter_set.h"
+
+class QLabel;
+class QLineEdit;
+class QTimer;
 
 namespace Ui {
 class MainScreen;
@@ -12,9 +32,74 @@ class MainScreen : public QMainWindow {
   Q_OBJECT
 
  public:
-  explicit MainScreen(QWidget* parent = nullptr);
+  // The services the window works through; all outlive the window.
+  struct Services {
+    hx::UsbInterface& usb;
+    hx::ConfigFile& config;
+    hx::DialogService& dialogs;
+    hx::Sleeper& sleeper;
+    // The PC clock (tests fix it).
+    std::function<hx::DateHeure()> now = hx::DateHeure::Maintenant;
+  };
+  explicit MainScreen(Services services, QWidget* parent = nullptr);
   ~MainScreen() override;
 
+  // The start-up sequence: hour and output lists, the maintenance frame, the
+  // device selection (modal), the first read, the language.
+  void Form_Load();
+
+  // The control `name` (element `index` of a control array, -1 for a plain
+  // control), or nullptr.
+  template <class T>
+  T* Control(const QString& name, int index = -1) const {
+    for (T* c : findChildren<T*>(name)) {
+      const QVariant i = c->property("index");
+      if ((index < 0 && !i.isValid()) || (index >= 0 && i.isValid() && i.toInt() == index)) return c;
+    }
+    return nullptr;
+  }
+
+  hx::HydrixDevice& device() { return device_; }
+  std::int32_t UsbID() const { return device_.UsbID(); }
+  bool TimeOut() const { return device_.TimeOut(); }
+
+  // Reads the settings, the measures and the clock, and shows them.
+  void LitTout();
+  // Checks a numeric box against inclusive bounds: colour, Message, tool tip
+  // and focus. True when the text is a number within the bounds.
+  bool ControleValeur(QLineEdit* Valeur, double Min, double Max);
+  // Applies a language to every caption; `fill` first fills the language list.
+  void TraduitEcran(const QString& language, bool fill);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
  private:
+  void Lire_Click();
+  void Ecrire_Click();
+  void Raz_Click();
+  void SetTime_Click();
+  void Sortir_Click();
+  void MnuConnect_Click();
+  void LectureContinu_Click();
+  void Timer_Timer();
+  void ListeLangues_Change();
+  // Shows the device selection; true when a controller answers afterwards.
+  bool Connect();
+
+  void ShowParameters(const hx::ParameterTexts& texts);
+  hx::ParameterTexts ScreenParameters() const;
+  void ShowClock();
+  void UpdateStatus();
+  void RemplitListeLangues(const QString& language);
+
   std::unique_ptr<Ui::MainScreen> ui;
+  Services services_;
+  hx::HydrixDevice device_;
+  hx::DeviceSelection selection_;
+  hx::ParameterSet parameters_;
+  QTimer* Timer;
+  QLabel* statusLabel_;
+  std::string controllerText_;  // the identity of the chosen controller, as listed
+  bool fillingLanguages_ = false;
 };

@@ -1,8 +1,8 @@
 #include "hydrix/link/device_selection.h"
-#include "hydrix/link/usb_library.h"
 
 #include <gtest/gtest.h>
 
+#include "hydrix/link/usb_library.h"
 #include "sim/inprocess_usb.h"
 #include "support/recording_dialog_service.h"
 
@@ -37,7 +37,7 @@ TEST_F(DeviceSelectionTest, ProbeSendsTheIdentityFrameAndNamesTheController) {
   EXPECT_TRUE(usb.openHandles.empty());
 }
 
-TEST_F(DeviceSelectionTest, SilentControllerIsLeftOutAndItsTimeOutRemains) {
+TEST_F(DeviceSelectionTest, SilentControllerIsLeftOutAndChoosingAnAnsweringOneRevivesTheLink) {
   usb.Add(5);
   usb.Add(6, {Faults::Mode::Silent});
   const DeviceList list = selection.Load();
@@ -50,7 +50,7 @@ TEST_F(DeviceSelectionTest, SilentControllerIsLeftOutAndItsTimeOutRemains) {
   EXPECT_TRUE(state.TimeOut);
   EXPECT_TRUE(selection.ListClick(list, 0));
   EXPECT_EQ(state.UsbID, 5);
-  EXPECT_TRUE(state.TimeOut);  // choosing does not clear it
+  EXPECT_FALSE(state.TimeOut);  // it has just answered its probe
 }
 
 TEST_F(DeviceSelectionTest, ZeroAnsweringControllerIsListedAsGeneric) {
@@ -78,8 +78,8 @@ TEST_F(DeviceSelectionTest, EveryTypeIsListedUnderItsName) {
   AddTyped(3, 2);
   AddTyped(4, 20);
   const DeviceList list = selection.RemplitListe(false);
-  EXPECT_EQ(list.texts, (std::vector<std::string>{"Generic Ostrel (17) 2.07", " (14) 2.07", "Arvel L1 (2) 2.07",
-                                                  "Mervo 33 (20) 2.07"}));
+  EXPECT_EQ(list.texts, (std::vector<std::string>{"Generic Ostrel (17) 2.07", " (14) 2.07",
+                                                  "Arvel L1 (2) 2.07", "Mervo 33 (20) 2.07"}));
 }
 
 TEST_F(DeviceSelectionTest, CancelGivesUpTheLinkUntilTheNextEnumeration) {

@@ -1,0 +1,57 @@
+#include "frmConnect.h"
+
+#include <QListWidgetItem>
+
+#include "common/busy_cursor.h"
+#include "ui_frmConnect.h"
+
+using hx::BusyCursor;
+
+frmConnect::frmConnect(hx::DeviceSelection& selection, QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::frmConnect>()), selection_(selection) {
+  ui_->setupUi(this);
+  connect(ui_->ViewAll, &QCheckBox::clicked, this, &frmConnect::ViewAll_Click);
+  connect(ui_->Listeeline, &QListWidget::itemClicked, this,
+          [this](QListWidgetItem* item) { Listeeline_Click(ui_->Listeeline->row(item)); });
+  connect(ui_->Listeeline, &QListWidget::itemActivated, this,
+          [this](QListWidgetItem* item) { Listeeline_Click(ui_->Listeeline->row(item)); });
+  connect(ui_->ExitEtalonnage, &QPushButton::clicked, this, &frmConnect::ExitEtalonnage_Click);
+  Form_Load();
+}
+
+frmConnect::~frmConnect() = default;
+
+void frmConnect::Form_Load() {
+  ui_->ViewAll->setChecked(false);
+  BusyCursor busy;
+  Show(selection_.Load());
+}
+
+void frmConnect::ViewAll_Click() {
+  BusyCursor busy;
+  Show(selection_.ViewAllClick(ui_->ViewAll->isChecked()));
+}
+
+void frmConnect::Show(const hx::DeviceList& list) {
+  list_ = list;
+  ui_->Listeeline->clear();
+  for (std::size_t i = 0; i < list.texts.size(); ++i) {
+    auto* item = new QListWidgetItem(QString::fromStdString(list.texts[i]), ui_->Listeeline);
+    item->setData(Qt::UserRole, list.ids[i]);
+  }
+  if (list.selected >= 0) ui_->Listeeline->setCurrentRow(list.selected);
+  if (list.texts.empty()) {
+    ui_->hint->setText(QString::fromStdString(selection_.NothingFoundText()));
+  } else {
+    ui_->hint->setText(tr("Click the controller to work with:"));
+  }
+}
+
+void frmConnect::Listeeline_Click(int row) {
+  if (selection_.ListClick(list_, row)) accept();
+}
+
+void frmConnect::ExitEtalonnage_Click() {
+  selection_.Cancel();
+  reject();
+}

@@ -1,0 +1,35 @@
+// The device selection window: lists the controllers that answer their
+// identity probe; a click on one makes it the choice, "Cancel" gives the link
+// up. The enumeration and the probe live in DeviceSelection.
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+#include "hydrix/link/device_selection.h"
+
+namespace Ui {
+class frmConnect;
+}
+
+class frmConnect : public QDialog {
+  Q_OBJECT
+
+ public:
+  frmConnect(hx::DeviceSelection& selection, QWidget* parent = nullptr);
+  ~frmConnect() override;
+
+  // The list as last enumerated.
+  const hx::DeviceList& List() const { return list_; }
+
+ private:
+  void Form_Load();
+  void ViewAll_Click();
+  void Listeeline_Click(int row);
+  void ExitEtalonnage_Click();
+  void Show(const hx::DeviceList& list);
+
+  std::unique_ptr<Ui::frmConnect> ui_;
+  hx::DeviceSelection& selection_;
+  hx::DeviceList list_;
+};

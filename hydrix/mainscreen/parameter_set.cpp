@@ -1,0 +1,53 @@
+#include "hydrix/mainscreen/parameter_set.h"
+
+#include "hydrix/config/date_helpers.h"
+
+namespace hx {
+
+ParameterSet::ParameterSet(HydrixDevice& device, std::function<std::int32_t()> dateCount)
+    : device_(device), dateCount_(std::move(dateCount)) {
+  if (!dateCount_) dateCount_ = [] { return DateVersSecondes(DateHeure::Maintenant()); };
+}
+
+ParameterTexts ParameterSet::LitParametres() {
+  device_.LitImage();
+  return DecodeParametres(device_.ImageParams());
+}
+
+ParameterSet::WriteOutcome ParameterSet::EcritParametres(const ParameterTexts& screen) {
+  if (auto refusal = device_.ImageWriteRefusal(); !refusal.empty())
+    return {false, refusal + " Nothing was written."};
+  EncodeResult encoded = EncodeParametres(screen, device_.ImageEcriture(), dateCount_());
+  if (!encoded.problems.empty()) {
+    std::string why = "Nothing was written:";
+    for (const auto& p : encoded.problems) why += "\n" + p.key + ": " + p.text;
+    return {false, why};
+  }
+  device_.ImageEcriture() = encoded.image;
+  if (!device_.EcritImage()) {
+    return {false,
+            "The controller did not confirm every byte of the settings; it was not reset. "
+            "Read the parameters and write them again."};
+  }
+  return {true, {}};
+}
+
+bool ParameterSet::Ecrire(const ParameterTexts& screen) {
+  const WriteOutcome outcome = EcritParametres(screen);
+  if (!outcome.written) {
+    device_.dialogs().Message({outcome.why, HydrixDevice::kTitle, MsgButtons::Ok, MsgIcon::Critical});
+    return false;
+  }
+  device_.ResetDevice();
+  device_.dialogs().Message({device_.messages().LitMessage("English", "Parameters Writed", ""),
+                             HydrixDevice::kTitle, MsgButtons::Ok, MsgIcon::Information});
+  return true;
+}
+
+void ParameterSet::Raz() {
+  device_.EcritEEprom(kValidityAddress, 0);
+  device_.EcritEEprom(kValidityAddress + 1, 0);
+  device_.ResetDevice();
+}
+
+}  // namespace hx

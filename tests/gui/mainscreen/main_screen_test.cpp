@@ -1,0 +1,411 @@
+// The main window driven as an operator would, offscreen, against simulated
+// controllers in the same process.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "MainScreen.h"
+#include "frmConnect.h"
+#include "hydrix/commands/frames.h"
+#include "hydrix/config/byte_packing.h"
+#include "hydrix/config/date_helpers.h"
+#include "sim/inprocess_usb.h"
+#include "support/recording_dialog_service.h"
+
+// Readable QString values in failure messages.
+void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace {
+
+namespace fs = std::filesystem;
+using hx::sim::Faults;
+using Bytes = std::vector<std::uint8_t>;
+
+class NoSleep : public hx::Sleeper {
+ public:
+  void Sleep(std::chrono::milliseconds) override {}
+};
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// What the operator does in the device selection when it opens.
+enum class Choice { First, Cancel, CloseBox };
+
+class MainScreenTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("hydrix-gui-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    std::string xml = ReadFile(HX_SHIPPED_CONFIG_XML);
+    const auto at = xml.find("<Maintenance>False</Maintenance>");
+    if (at != std::string::npos) xml.replace(at, 32, "<Maintenance>True</Maintenance>");
+    std::ofstream(folder_ / "config.xml", std::ios::binary) << xml;
+    config_ = std::make_unique<hx::ConfigFile>(folder_ / "config.xml");
+  }
+  void TearDown() override {
+    window_.reset();
+    fs::remove_all(folder_);
+  }
+
+  // Opens the window and runs its start-up, answering the device selection.
+  MainScreen& Start(Choice choice = Choice::First) {
+    window_ = std::make_unique<MainScreen>(
+        MainScreen::Services{usb, *config_, dialogs, sleeper, [] { return now; }});
+    window_->show();
+    Answer(choice);
+    window_->Form_Load();
+    return *window_;
+  }
+
+  // Answers the next device selection when it shows.
+  void Answer(Choice choice) {
+    QTimer::singleShot(0, [this, choice] {
+      auto* dialog = qobject_cast<frmConnect*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      listed = {};
+      auto* list = dialog->findChild<QListWidget*>("Listeeline");
+      for (int i = 0; i < list->count(); ++i) listed.push_back(list->item(i)->text().toStdString());
+      if (choice == Choice::First && list->count() > 0) {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+      } else if (choice == Choice::Cancel || list->count() == 0) {
+        QTest::mouseClick(dialog->findChild<QPushButton*>("ExitEtalonnage"), Qt::LeftButton);
+      } else {
+        dialog->close();
+      }
+    });
+  }
+
+  template <class T>
+  T* Get(const char* name, int index = -1) {
+    T* c = window_->Control<T>(name, index);
+    EXPECT_NE(c, nullptr) << name << " " << index;
+    return c;
+  }
+  QString Text(const char* name, int index = -1) { return Get<QLineEdit>(name, index)->text(); }
+  QString Label(const char* name, int index = -1) { return Get<QLabel>(name, index)->text(); }
+  void Click(const char* name) { QTest::mouseClick(Get<QPushButton>(name), Qt::LeftButton); }
+  void Type(const char* name, int index, const QString& text) { Get<QLineEdit>(name, index)->setText(text); }
+
+  // The EEPROM write frames (address, value) sent since `from`.
+  std::vector<std::pair<int, int>> EepromWrites(std::size_t from = 0) const {
+    std::vector<std::pair<int, int>> w;
+    for (std::size_t i = from; i < usb.writes.size(); ++i) {
+      if (usb.writes[i][0] == hx::cmd::kWriteEeprom) w.emplace_back(usb.writes[i][1], usb.writes[i][2]);
+    }
+    return w;
+  }
+  int Resets(std::size_t from = 0) const {
+    int n = 0;
+    for (std::size_t i = from; i < usb.writes.size(); ++i) n += usb.writes[i][0] == hx::cmd::kReset;
+    return n;
+  }
+  hx::sim::Eeprom& Eeprom(int id) { return usb.Find(id)->model().eeprom(); }
+
+  static inline hx::DateHeure now{2024, 3, 7, 14, 5, 9};
+  hx::sim::InProcessUsb usb;
+  hx::test::RecordingDialogService dialogs;
+  NoSleep sleeper;
+  std::vector<std::string> listed;
+  fs::path folder_;
+  std::unique_ptr<hx::ConfigFile> config_;
+  std::unique_ptr<MainScreen> window_;
+};
+
+TEST_F(MainScreenTest, StartWithOneControllerReadsEveryBoxAndRecordsTheLanguage) {
+  usb.Add(5);
+  auto& e = Eeprom(5);
+  e[0] = 0x30, e[1] = 0x2A;                                // 10800 s: the second capacity
+  e[2] = 0x18, e[3] = 0xFC;                                // voltage correction -1000
+  e[13] = 0xF4, e[14] = 0x01;                              // 500 mV: shows .50, below its bounds
+  e[17] = 100, e[18] = 0;                                  // 100 ticks: 320 ms
+  e[26] = 30, e[27] = 7;                                   // an hour past the list, and 7
+  e[36] = 0x15, e[37] = 0xCD, e[38] = 0x5B, e[39] = 0x07;  // 123456789
+  e[81] = 0x18, e[82] = 0xFC;                              // clock correction -1000
+  e[125] = 1, e[126] = 3, e[127] = 10;                     // version 1.3A
+  Start();
+
+  EXPECT_EQ(listed, std::vector<std::string>{"Hydrix (11) 1.05"});
+  EXPECT_EQ(window_->UsbID(), 5);
+  EXPECT_FALSE(window_->TimeOut());
+  EXPECT_EQ(Text("EndOfChargeTempo"), "10800");
+  EXPECT_EQ(Get<QComboBox>("ComboChargeTempo")->currentIndex(), 1);  // kept after start-up
+  EXPECT_EQ(Text("correctionV"), "-1.000");
+  EXPECT_EQ(Text("Text1", 4), ".50");
+  EXPECT_EQ(Text("Text1", 5), "13.80");
+  EXPECT_EQ(Text("Text1", 6), "320");
+  EXPECT_EQ(Text("Text1", 7), "11.50");
+  EXPECT_EQ(Get<QComboBox>("Heure1")->currentText(), "0");
+  EXPECT_EQ(Get<QComboBox>("Heure2")->currentText(), "7");
+  EXPECT_EQ(Label("NumeroSerie"), "123456789");
+  EXPECT_EQ(Text("ValeurNumeroSerie"), "123456789");
+  EXPECT_EQ(Label("Version"), "1.3A");
+  EXPECT_NE(Label("DateProgrammation"), "--");
+  EXPECT_EQ(Text("ValeurHorloge", 0), "-1000");
+  EXPECT_EQ(Text("ValeurHorloge", 1), "16.0160");
+  EXPECT_EQ(window_->windowTitle(), "Tessaro Hydrix  (11) V 1.310");
+  EXPECT_NE(Label("txtCurrentTime"), "--");
+  EXPECT_TRUE(Get<QGroupBox>("FrameMaintenance")->isVisibleTo(window_.get()));
+  // The start level read below its bounds is coloured at once; the language
+  // pass then empties the message line.
+  EXPECT_TRUE(Get<QLineEdit>("Text1", 4)->styleSheet().contains("250, 100, 100"));
+  EXPECT_EQ(Label("Message"), "");
+  EXPECT_TRUE(window_->statusBar()->findChild<QLabel*>()->text().contains(
+      "Controller 5: Hydrix (11) 1.05 (answering)"));
+  EXPECT_EQ(config_->LitConfiguration("Langue"), "English");
+  EXPECT_TRUE(dialogs.messages.empty()) << dialogs.Texts().front();
+}
+
+TEST_F(MainScreenTest, ASilentControllerIsNotListedAndChoosingTheOtherOneReadsIt) {
+  usb.Add(5);
+  usb.Add(6, {Faults::Mode::Silent});
+  Start();
+  EXPECT_EQ(listed.size(), 1u);
+  EXPECT_EQ(window_->UsbID(), 5);
+  EXPECT_FALSE(window_->TimeOut());
+  EXPECT_EQ(Text("Text1", 5), "13.80");
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(MainScreenTest, WithoutAControllerNothingIsReadUntilUsbConnectFindsOne) {
+  Start(Choice::Cancel);
+  EXPECT_TRUE(window_->TimeOut());
+  EXPECT_EQ(Text("Text1", 4), "");
+  EXPECT_EQ(Label("NumeroSerie"), "--");
+  EXPECT_EQ(Get<QComboBox>("ComboChargeTempo")->currentIndex(), 2);
+  EXPECT_TRUE(usb.writes.empty());
+  EXPECT_TRUE(window_->statusBar()->findChild<QLabel*>()->text().contains("No controller selected"));
+
+  usb.Add(9);
+  Answer(Choice::First);
+  window_->findChild<QAction*>("MnuConnect")->trigger();
+  EXPECT_EQ(window_->UsbID(), 9);
+  EXPECT_EQ(Text("Text1", 4), "12.00");
+  EXPECT_EQ(Label("NumeroSerie"), "24000009");
+}
+
+TEST_F(MainScreenTest, TheCloseBoxKeepsTheLastControllerEnumeratedAndReadsIt) {
+  usb.Add(5);
+  Start(Choice::CloseBox);
+  EXPECT_EQ(window_->UsbID(), 5);
+  EXPECT_EQ(Text("Text1", 5), "13.80");
+}
+
+TEST_F(MainScreenTest, WriteParametersWritesTheWholeImageThenResets) {
+  usb.Add(5);
+  auto& e = Eeprom(5);
+  for (int a = 44; a <= 80; ++a)
+    e[static_cast<std::size_t>(a)] = static_cast<std::uint8_t>(a);  // carried through
+  e[0] = 0x88, e[1] = 0x13;                                         // 5000 s, none of the list's values
+  Start();
+  const hx::sim::Eeprom before = e;
+  EXPECT_EQ(Text("EndOfChargeTempo"), "5000");
+  Get<QComboBox>("ComboChargeTempo")->setCurrentIndex(2);
+  Type("Text1", 4, "12.5");
+  Type("Text1", 5, "14");
+  Type("Text1", 6, "320");
+  Type("Text1", 7, "11,25");
+  Get<QComboBox>("Heure1")->setCurrentText("none");
+  Get<QComboBox>("Heure2")->setCurrentText("6");  // typed, not chosen
+  const std::size_t from = usb.writes.size();
+  Click("Ecrire");
+
+  auto expected = before;
+  expected[0] = 0x60, expected[1] = 0x54;    // 21600
+  expected[13] = 0xD4, expected[14] = 0x30;  // 12500
+  expected[15] = 0xB0, expected[16] = 0x36;  // 14000
+  expected[17] = 100, expected[18] = 0;      // 320 / 3.2
+  expected[19] = 0xF2, expected[20] = 0x2B;  // 11250
+  expected[21] = 0xAA, expected[22] = 0x55;
+  expected[26] = 255, expected[27] = 6;
+  const auto date = hx::LongVersOctets(hx::DateVersSecondes(now));
+  for (int i = 0; i < 4; ++i) expected[40 + static_cast<std::size_t>(i)] = date[static_cast<std::size_t>(i)];
+
+  const auto writes = EepromWrites(from);
+  ASSERT_EQ(writes.size(), 129u);
+  for (int a = 0; a <= 128; ++a) {
+    EXPECT_EQ(writes[static_cast<std::size_t>(a)],
+              (std::pair<int, int>{a, expected[static_cast<std::size_t>(a)]}))
+        << "address " << a;
+  }
+  EXPECT_EQ(usb.writes.back()[0], hx::cmd::kReset);
+  EXPECT_EQ(Resets(from), 1);
+  EXPECT_TRUE(std::equal(e.begin(), e.begin() + 129, expected.begin()));
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text, "Parameters Writed");
+  EXPECT_EQ(dialogs.messages[0].title, "HydrixIP");
+  EXPECT_EQ(dialogs.messages[0].icon, hx::MsgIcon::Information);
+}
+
+// Each refusal writes nothing, resets nothing and says why.
+TEST_F(MainScreenTest, WriteParametersRefusesWhatCannotBeWrittenSafely) {
+  struct Case {
+    const char* name;
+    std::function<void(MainScreenTest&)> arrange;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"not a number", [](MainScreenTest& t) { t.Type("Text1", 5, "13,8x"); }, "is not a number"},
+      {"past 16 bits", [](MainScreenTest& t) { t.Type("Text1", 7, "70"); }, "16-bit"},
+      {"negative", [](MainScreenTest& t) { t.Type("Text1", 6, "-3"); }, "16-bit"},
+      {"typed hour", [](MainScreenTest& t) { t.Get<QComboBox>("Heure1")->setCurrentText("24"); }, "0 to 23"},
+      {"another controller", [](MainScreenTest& t) { t.window_->device().SetUsbID(6); }, "controller 5"},
+      {"link given up", [](MainScreenTest& t) { t.window_->device().SetTimeOut(true); }, "stopped answering"},
+  };
+  usb.Add(5);
+  usb.Add(6);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    dialogs.messages.clear();
+    Start();
+    const auto before = Eeprom(5);
+    c.arrange(*this);
+    const std::size_t from = usb.writes.size();
+    Click("Ecrire");
+    EXPECT_TRUE(EepromWrites(from).empty());
+    EXPECT_EQ(Resets(from), 0);
+    EXPECT_EQ(Eeprom(5), before);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_NE(dialogs.messages[0].text.find(c.why), std::string::npos) << dialogs.messages[0].text;
+    EXPECT_NE(dialogs.messages[0].text.find("Nothing was written"), std::string::npos);
+  }
+}
+
+TEST_F(MainScreenTest, NoWriteWithoutAWholeReadAndNoResetAfterAPartWrite) {
+  // Never read: the controller was cancelled at start.
+  usb.Add(5);
+  Start(Choice::Cancel);
+  window_->device().SetUsbID(5);
+  window_->device().SetTimeOut(false);
+  Click("Ecrire");
+  EXPECT_TRUE(EepromWrites().empty());
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_NE(dialogs.Texts()[0].find("Read the parameters first"), std::string::npos);
+
+  // A read that stopped part-way.
+  dialogs.messages.clear();
+  auto& silentLater = usb.Add(7, {Faults::Mode::After, 100});
+  (void)silentLater;
+  window_->device().SetUsbID(7);
+  window_->LitTout();
+  window_->device().SetTimeOut(false);
+  std::size_t from = usb.writes.size();
+  dialogs.messages.clear();
+  Click("Ecrire");
+  EXPECT_TRUE(EepromWrites(from).empty());
+  EXPECT_NE(dialogs.Texts().back().find("did not complete"), std::string::npos);
+
+  // A write that the controller stops answering half-way: no reset, no
+  // "written".
+  auto& halfway = usb.Add(8, {Faults::Mode::After, 258 + 28 + 1 + 60});
+  (void)halfway;
+  window_->device().SetUsbID(8);
+  window_->device().SetTimeOut(false);
+  window_->LitTout();
+  ASSERT_TRUE(window_->device().ImageComplete());
+  from = usb.writes.size();
+  dialogs.messages.clear();
+  Click("Ecrire");
+  EXPECT_FALSE(EepromWrites(from).empty());
+  EXPECT_EQ(Resets(from), 0);
+  const auto texts = dialogs.Texts();
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Parameters Writed"), 0);
+  EXPECT_NE(dialogs.Texts().back().find("not reset"), std::string::npos);
+}
+
+TEST_F(MainScreenTest, FactoryValuesClearsTheValidityMarkResetsAndLeavesTheScreen) {
+  usb.Add(5);
+  Start();
+  Type("Text1", 4, "15");
+  const std::size_t from = usb.writes.size();
+  Click("Raz");
+  EXPECT_EQ(EepromWrites(from), (std::vector<std::pair<int, int>>{{21, 0}, {22, 0}}));
+  EXPECT_EQ(Resets(from), 1);
+  EXPECT_EQ(Text("Text1", 4), "15");
+}
+
+// The shipped catalogue words the range message without the design's
+// doubled blanks.
+TEST_F(MainScreenTest, TheEditCheckColoursTheBoxAndExplains) {
+  usb.Add(5);
+  Start();
+  QLineEdit* box = Get<QLineEdit>("Text1", 4);
+  Type("Text1", 4, "3");
+  EXPECT_TRUE(box->styleSheet().contains("250, 100, 100"));
+  EXPECT_EQ(Label("Message"), "Value Must be between 5 and 20");
+  EXPECT_EQ(box->toolTip(), "Value Must be between 5 and 20");
+  EXPECT_EQ(window_->focusWidget(), box);
+  Type("Text1", 6, "abc");
+  EXPECT_EQ(Label("Message"), "Value must be numeric");
+  Type("Text1", 6, "1000");
+  EXPECT_TRUE(Get<QLineEdit>("Text1", 6)->styleSheet().contains("255, 255, 255"));
+  EXPECT_EQ(Label("Message"), "");
+  Type("EndOfChargeTempo", -1, "32001");
+  EXPECT_EQ(Label("Message"), "Value Must be between 0 and 32000");
+  Type("Text1", 7, "99");  // the alarm level has no check
+  EXPECT_EQ(Label("Message"), "Value Must be between 0 and 32000");
+}
+
+TEST_F(MainScreenTest, ALanguageChangeRelabelsTheWindowAndIsRecorded) {
+  usb.Add(5);
+  Start();
+  EXPECT_EQ(Get<QPushButton>("Lire")->text(), "Read Parameters");
+  EXPECT_EQ(Label("Label1", 0), "Battery Voltage (V)");
+  auto* list = Get<QComboBox>("ListeLangues");
+  ASSERT_EQ(list->currentText(), "English");
+  const QString serial = Label("NumeroSerie");
+  list->setCurrentIndex(list->findText("Deutsch"));
+  EXPECT_NE(Get<QPushButton>("Lire")->text(), "Read Parameters");
+  EXPECT_NE(window_->findChild<QGroupBox*>("FrameParams")->title(), "Values");
+  EXPECT_EQ(Label("NumeroSerie"), serial);  // values stay
+  EXPECT_EQ(config_->LitConfiguration("Langue"), "Deutsch");
+  // Messages stay English.
+  Type("Text1", 4, "3");
+  EXPECT_EQ(Label("Message"), "Value Must be between 5 and 20");
+}
+
+TEST_F(MainScreenTest, SetTimeSendsThePcClockAndConfirms) {
+  usb.Add(5);
+  Start();
+  const std::size_t from = usb.writes.size();
+  Click("SetTime");
+  ASSERT_GT(usb.writes.size(), from);
+  EXPECT_EQ(usb.writes[from], (Bytes{0x01, 4, 14, 5, 9, 7, 3, 24, 0, 0, 0, 0}));  // 7 March 2024: Thursday
+  EXPECT_EQ(dialogs.Texts().back(), "Time Set");
+  EXPECT_EQ(Get<QDateTimeEdit>("Madate")->dateTime(), QDateTime(QDate(2024, 3, 7), QTime(14, 5, 9)));
+}
+
+TEST_F(MainScreenTest, AMissingLibraryIsToldOnceAndTheWindowStaysUsable) {
+  usb.problem =
+      "The USB interface library libhxusbif.so cannot be loaded (not found). No controller can be reached.";
+  Start(Choice::Cancel);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text, usb.problem);
+  EXPECT_EQ(Get<QPushButton>("Lire")->text(), "Read Parameters");
+  Click("Sortir");
+  EXPECT_FALSE(window_->isVisible());
+}
+
+}  // namespace
