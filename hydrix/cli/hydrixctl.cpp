@@ -5,11 +5,13 @@
 #include <ostream>
 #include <sstream>
 
+#include "common/numbers.h"
 #include "common/sleeper.h"
 #include "hydrix/commands/hydrix_device.h"
 #include "hydrix/config/catalogue_cli.h"
 #include "hydrix/config/config_file.h"
 #include "hydrix/link/device_selection.h"
+#include "hydrix/mainscreen/parameter_set.h"
 
 namespace hx {
 
@@ -20,6 +22,11 @@ const char* const kHydrixCtlUsage =
     "  measures       the words of the measure block by name\n"
     "  clock          read the controller clock\n"
     "  clock --set    set the controller clock from the PC clock\n"
+    "  settings       the settings as the main window shows them: key, a tab, the text\n"
+    "  settings set KEY=VALUE... [--force]\n"
+    "                 reads the settings, changes those keys, writes the whole image back and\n"
+    "                 resets the controller, as Write Parameters does; values outside the\n"
+    "                 window's check bounds are refused unless --force\n"
     "  message LANGUAGE CODE [DEFAULT]\n"
     "                 the catalogue's text for CODE (added to the catalogue when missing)\n"
     "  languages      the catalogue's languages, the one selected for \"English\" marked \"* \"\n"
@@ -40,22 +47,37 @@ struct MeasureWord {
   const char* name;
 };
 constexpr MeasureWord kMeasureWords[] = {
-    {0, "battery_voltage_mV"},    {2, "temperature_C"},       {4, "charging_current_mA"},
-    {6, "discharging_current_mA"}, {8, "not_charging"},        {10, "charge_state"},
-    {12, "delay_after_charge_s"}, {14, "delay_before_charge_s"}, {16, "delay_before_relay_s"},
-    {18, "delay_on_start_s"},     {20, "state"},              {24, "solenoid"},
+    {0, "battery_voltage_mV"},
+    {2, "temperature_C"},
+    {4, "charging_current_mA"},
+    {6, "discharging_current_mA"},
+    {8, "not_charging"},
+    {10, "charge_state"},
+    {12, "delay_after_charge_s"},
+    {14, "delay_before_charge_s"},
+    {16, "delay_before_relay_s"},
+    {18, "delay_on_start_s"},
+    {20, "state"},
+    {24, "solenoid"},
     {26, "relay"},
 };
 
 const char* StateText(int code) {
   switch (code) {
-    case 1: return "Start delay";
-    case 2: return "Low level Batterie";
-    case 3: return "Security Low level Batterie";
-    case 4: return "Timed Forced Charge";
-    case 5: return "End of charge";
-    case 6: return "Normal state";
-    default: return "";
+    case 1:
+      return "Start delay";
+    case 2:
+      return "Low level Batterie";
+    case 3:
+      return "Security Low level Batterie";
+    case 4:
+      return "Timed Forced Charge";
+    case 5:
+      return "End of charge";
+    case 6:
+      return "Normal state";
+    default:
+      return "";
   }
 }
 
@@ -70,9 +92,54 @@ int NoAnswer(std::ostream& err, std::int32_t id) {
   return 1;
 }
 
+// "settings" and "settings set KEY=VALUE... [--force]".
+int RunSettings(const std::vector<std::string>& words, HydrixDevice& device, std::ostream& out,
+                std::ostream& err) {
+  bool force = false;
+  std::vector<std::pair<std::string, std::string>> changes;
+  const bool set = words.size() > 1;
+  for (std::size_t i = 2; i < words.size(); ++i) {
+    if (words[i] == "--force") {
+      force = true;
+      continue;
+    }
+    const auto eq = words[i].find('=');
+    const std::string key = words[i].substr(0, eq);
+    const ParameterField* f = FindParameter(key);
+    if (eq == std::string::npos || !f)
+      return Usage(err, "'" + words[i] + "' is not KEY=VALUE with a known key");
+    if (!f->written) return Usage(err, key + " cannot be set: Write Parameters does not write it");
+    changes.emplace_back(key, words[i].substr(eq + 1));
+  }
+  if (set && changes.empty()) return Usage(err, "settings set needs KEY=VALUE");
+
+  ParameterSet parameters(device);
+  ParameterTexts texts = parameters.LitParametres();
+  if (!parameters.Whole()) {
+    err << "hydrixctl: controller " << device.UsbID() << " did not answer every read; nothing was written\n";
+    return 1;
+  }
+  if (!set) {
+    for (const auto& f : ParameterMap()) out << f.key << '\t' << texts[f.key] << '\n';
+    return 0;
+  }
+  for (const auto& [key, value] : changes) {
+    const ParameterField* f = FindParameter(key);
+    if (f->check && !force && !CheckValue(value, *f->check).ok()) {
+      err << "hydrixctl: " << key << " must be a number from " << ShortestDecimal(f->check->min) << " to "
+          << ShortestDecimal(f->check->max) << ", not '" << value
+          << "' (--force writes it anyway); nothing was written\n";
+      return 1;
+    }
+    texts[key] = value;
+  }
+  return parameters.Ecrire(texts) ? 0 : 1;
+}
+
 // The commands that talk to a controller.
-int RunDeviceCommand(const std::string& command, bool set, std::optional<std::int32_t> id, HydrixDevice& device,
-                     DeviceSelection& selection, std::ostream& out, std::ostream& err) {
+int RunDeviceCommand(const std::vector<std::string>& words, bool set, std::optional<std::int32_t> id,
+                     HydrixDevice& device, DeviceSelection& selection, std::ostream& out, std::ostream& err) {
+  const std::string& command = words[0];
   const DeviceList list = selection.RemplitListe(true);
   if (command == "list") {
     for (std::size_t i = 0; i < list.ids.size(); ++i) out << list.ids[i] << '\t' << list.texts[i] << '\n';
@@ -93,6 +160,7 @@ int RunDeviceCommand(const std::string& command, bool set, std::optional<std::in
   device.SetUsbID(*id);
   device.SetTimeOut(false);
 
+  if (command == "settings") return RunSettings(words, device, out, err);
   if (command == "image") {
     if (!device.LitImage()) return NoAnswer(err, *id);
     const auto& image = device.ImageParams();
@@ -148,7 +216,8 @@ int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream&
       const std::string& v = args[++i];
       std::int32_t n = 0;
       auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
-      if (ec != std::errc() || ptr != v.data() + v.size()) return Usage(err, "--id needs a number, not '" + v + "'");
+      if (ec != std::errc() || ptr != v.data() + v.size())
+        return Usage(err, "--id needs a number, not '" + v + "'");
       id = n;
     } else if (args[i] == "--help" || args[i] == "-h") {
       out << kHydrixCtlUsage;
@@ -161,8 +230,10 @@ int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream&
   if (IsCatalogueCommand(words[0])) return RunCatalogueCommand(words, configPath, out, err);
   const std::string command = words[0];
   const bool set = words.size() == 2 && command == "clock" && words[1] == "--set";
-  if (!(words.size() == 1 || set)) return Usage(err, "unexpected '" + words.back() + "'");
-  if (command != "list" && command != "image" && command != "measures" && command != "clock") {
+  const bool settingsSet = command == "settings" && words.size() > 1 && words[1] == "set";
+  if (!(words.size() == 1 || set || settingsSet)) return Usage(err, "unexpected '" + words.back() + "'");
+  if (command != "list" && command != "image" && command != "measures" && command != "clock" &&
+      command != "settings") {
     return Usage(err, "unknown command '" + command + "'");
   }
 
@@ -174,7 +245,7 @@ int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream&
   HydrixDevice device(usb, messages, dialogs, sleeper);
   DeviceSelection selection(usb, device.link(), device.state(), dialogs);
 
-  const int status = RunDeviceCommand(command, set, id, device, selection, out, err);
+  const int status = RunDeviceCommand(words, set, id, device, selection, out, err);
   // A catalogue that could not be read or saved is told once, after the output.
   if (auto problem = messages.TakeProblem()) err << "hydrixctl: " << *problem << "\n";
   return status;
