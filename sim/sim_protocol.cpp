@@ -1,7 +1,9 @@
 #include "sim/sim_protocol.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -154,20 +156,58 @@ Connection& Connection::operator=(Connection&& other) noexcept {
   return *this;
 }
 
-bool Connection::Connect(const std::string& socketPath, std::string& error) {
+bool Connection::Connect(const std::string& socketPath, std::string& error, std::chrono::milliseconds wait) {
   Close();
   sockaddr_un addr{};
   if (!SocketAddress(socketPath, addr, error)) return false;
-  fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd_ < 0) {
     error = std::strerror(errno);
     return false;
   }
-  if (::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    error = "cannot reach the simulator at " + socketPath + ": " + std::strerror(errno);
+  // A local connect does not block without O_NONBLOCK only while the
+  // daemon's queue has room; a full queue (a daemon that stopped accepting)
+  // gives EAGAIN, tried again until `wait` is over.
+  const auto deadline = Clock::now() + wait;
+  int failure = 0;
+  for (;;) {
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
+      failure = 0;
+      break;
+    }
+    failure = errno;
+    if (failure == EINTR) continue;
+    if (failure == EINPROGRESS) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      pollfd p{fd_, POLLOUT, 0};
+      int soError = 0;
+      socklen_t size = sizeof soError;
+      if (left > 0 && ::poll(&p, 1, static_cast<int>(left)) == 1 &&
+          ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &size) == 0) {
+        failure = soError;
+      } else {
+        failure = ETIMEDOUT;
+      }
+      break;
+    }
+    if (failure != EAGAIN || Clock::now() >= deadline) break;
+    ::poll(nullptr, 0, 5);
+  }
+  if (failure != 0) {
+    struct stat st {};
+    std::string why = std::strerror(failure);
+    if (failure == EAGAIN) {
+      why = "it accepts no connection";
+    } else if (::stat(socketPath.c_str(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
+      why = "it is not a socket";
+    }
+    error = "cannot reach the simulator at " + socketPath + ": " + why;
     Close();
     return false;
   }
+  // Calls block on the socket, each within its own deadline.
+  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
   return true;
 }
 
