@@ -1,6 +1,5 @@
 #include "sim/sim_protocol.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -160,39 +159,23 @@ bool Connection::Connect(const std::string& socketPath, std::string& error, std:
   Close();
   sockaddr_un addr{};
   if (!SocketAddress(socketPath, addr, error)) return false;
-  fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) {
     error = std::strerror(errno);
     return false;
   }
-  // A local connect does not block without O_NONBLOCK only while the
-  // daemon's queue has room; a full queue (a daemon that stopped accepting)
-  // gives EAGAIN, tried again until `wait` is over.
+  // A local connect blocks while the daemon's queue is full (a daemon that
+  // stopped accepting) for as long as the send time-out lets it, then gives
+  // EAGAIN.
+  const auto ms = std::max<long long>(wait.count(), 1);
+  timeval limit{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
+  ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   const auto deadline = Clock::now() + wait;
   int failure = 0;
-  for (;;) {
-    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
-      failure = 0;
-      break;
-    }
+  while (::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
     failure = errno;
-    if (failure == EINTR) continue;
-    if (failure == EINPROGRESS) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      pollfd p{fd_, POLLOUT, 0};
-      int soError = 0;
-      socklen_t size = sizeof soError;
-      if (left > 0 && ::poll(&p, 1, static_cast<int>(left)) == 1 &&
-          ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &size) == 0) {
-        failure = soError;
-      } else {
-        failure = ETIMEDOUT;
-      }
-      break;
-    }
-    if (failure != EAGAIN || Clock::now() >= deadline) break;
-    ::poll(nullptr, 0, 5);
+    if (failure != EINTR || Clock::now() >= deadline) break;
+    failure = 0;
   }
   if (failure != 0) {
     struct stat st {};
@@ -206,8 +189,9 @@ bool Connection::Connect(const std::string& socketPath, std::string& error, std:
     Close();
     return false;
   }
-  // Calls block on the socket, each within its own deadline.
-  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+  // Calls keep to deadlines of their own.
+  const timeval none{};
+  ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none);
   return true;
 }
 
