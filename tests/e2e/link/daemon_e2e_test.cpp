@@ -37,6 +37,16 @@ class NoSleep : public Sleeper {
   void Sleep(std::chrono::milliseconds) override {}
 };
 
+// A program on a controller through the real library.
+struct Program {
+  explicit Program(std::int32_t id) { device.SetUsbID(id); }
+  UsbLibrary usb{HXUSBIF_LIB};
+  CodeMessageSource messages;
+  test::RecordingDialogService dialogs;
+  NoSleep sleeper;
+  HydrixDevice device{usb, messages, dialogs, sleeper};
+};
+
 // A connection that sends nothing; `wait`: for room in the daemon's queue.
 int IdleConnection(const std::string& socket, bool wait = true) {
   sockaddr_un addr{};
@@ -91,12 +101,8 @@ TEST_F(DaemonEndToEnd, TwoProgramsOnOneControllerEachReadTheirOwnAnswers) {
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      UsbLibrary usb{HXUSBIF_LIB};
-      CodeMessageSource messages;
-      test::RecordingDialogService dialogs;
-      NoSleep sleeper;
-      HydrixDevice device(usb, messages, dialogs, sleeper);
-      device.SetUsbID(5);
+      Program program(5);
+      HydrixDevice& device = program.device;
       int foreign = 0;
       for (int k = 0; k < 150; ++k) {
         const int value = device.LitEEprom(address);
@@ -227,12 +233,8 @@ TEST_F(DaemonEndToEnd, AFailedSaveIsReportedAndNotApplied) {
   EXPECT_EQ(set.status, 1);
   EXPECT_NE(set.err.find("eeprom.bin.tmp"), std::string::npos) << set.err;
 
-  UsbLibrary usb{HXUSBIF_LIB};
-  CodeMessageSource messages;
-  test::RecordingDialogService dialogs;
-  NoSleep sleeper;
-  HydrixDevice device(usb, messages, dialogs, sleeper);
-  device.SetUsbID(5);
+  Program program(5);
+  HydrixDevice& device = program.device;
   device.EcritEEprom(100, 0x66);
   EXPECT_TRUE(device.TimeOut());  // not acknowledged
   EXPECT_NE(Sim({"dump", "--id", "5", "eeprom"}).out.find("0060: 00 00 00 00 11"), std::string::npos);
