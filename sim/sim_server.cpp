@@ -13,6 +13,7 @@
 #include <cstring>
 #include <iomanip>
 #include <sstream>
+#include <system_error>
 
 namespace hx::sim {
 
@@ -169,7 +170,14 @@ void SimServer::Run() {
     c.fd = fd;
     c.pid = PeerProcess(fd);
     c.lastActive = NowNs();
-    c.thread = std::thread([this, &c] { Serve(c); });
+    try {
+      c.thread = std::thread([this, &c] { Serve(c); });
+    } catch (const std::system_error&) {
+      // No thread to serve it: refused like a failed accept.
+      ::close(fd);
+      clients_.pop_back();
+      acceptPaused = true;
+    }
   }
   // Wake every connection and wait for it.
   {

@@ -167,6 +167,9 @@ TEST_F(DaemonEndToEnd, IdleAndSurplusConnectionsDoNotStopService) {
 }
 
 TEST_F(DaemonEndToEnd, OutOfDescriptorsTheDaemonWaitsInsteadOfSpinning) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizers' own checks need descriptors the daemon has run out of";
+#endif
   // Few descriptors, many connections allowed: accept fails with EMFILE.
   rlimit saved{};
   ::getrlimit(RLIMIT_NOFILE, &saved);
@@ -183,7 +186,8 @@ TEST_F(DaemonEndToEnd, OutOfDescriptorsTheDaemonWaitsInsteadOfSpinning) {
   EXPECT_LT(CpuTime(daemon->pid()) - before, std::chrono::milliseconds(300));
   for (int fd : idle) ::close(fd);
   // Once the connections are gone, it serves again.
-  EXPECT_EQ(Ctl({"list"}, "1000").status, 0);
+  auto list = Ctl({"list"}, "1000");
+  EXPECT_EQ(list.status, 0) << list.err << daemon->Log();
 }
 
 TEST_F(DaemonEndToEnd, OneDaemonPerStateFolder) {
