@@ -21,7 +21,8 @@ void OnSignal(int) {
 
 const char* kUsage =
     "usage:\n"
-    "  hydrix-sim serve [--socket PATH] [--state DIR] --controller SPEC [--controller SPEC ...]\n"
+    "  hydrix-sim serve [--socket PATH] [--state DIR] [--max-connections N] [--idle-timeout MS]\n"
+    "                   --controller SPEC [--controller SPEC ...]\n"
     "      SPEC is id=N[,type=T][,version=MAJ.MIN][,fault=silent|zeros|short|after:N|noboot][,latency=MS]\n"
     "              [,chip=PIC18F2550][,rev=N][,bootcmd=VALUE:LENGTH][,flash=empty|app]\n"
     "              [,cfgfail=N][,erasefail=ADDR][,writefail=ADDR]\n"
@@ -52,6 +53,11 @@ int main(int argc, char** argv) {
   std::int32_t id = 0;
   bool haveId = false;
   std::vector<std::string> rest;
+  hx::sim::SimServer::Limits limits;
+  auto number = [](const std::string& v, long long low, long long high, long long& out) {
+    auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), out);
+    return ec == std::errc() && ptr == v.data() + v.size() && out >= low && out <= high;
+  };
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](std::string& out) {
@@ -64,6 +70,15 @@ int main(int argc, char** argv) {
       if (!value(socket)) return Usage("--socket needs a path");
     } else if (a == "--state") {
       if (!value(state)) return Usage("--state needs a folder");
+    } else if (a == "--max-connections") {
+      long long n = 0;
+      if (!value(v) || !number(v, 1, 4096, n)) return Usage("--max-connections needs a number 1..4096");
+      limits.maxConnections = static_cast<int>(n);
+    } else if (a == "--idle-timeout") {
+      long long n = 0;
+      if (!value(v) || !number(v, 1, 86400000, n))
+        return Usage("--idle-timeout needs milliseconds 1..86400000");
+      limits.idleTimeout = std::chrono::milliseconds(n);
     } else if (a == "--controller") {
       if (!value(v)) return Usage("--controller needs a SPEC");
       std::string error;
@@ -86,8 +101,15 @@ int main(int argc, char** argv) {
   if (command == "serve") {
     if (controllers.empty()) return Usage("serve needs at least one --controller");
     if (!rest.empty()) return Usage("unexpected '" + rest[0] + "'");
-    hx::sim::SimServer server(controllers, state);
+    // One daemon per state folder, and only one that can keep what it
+    // acknowledges.
+    hx::sim::LockFile stateLock;
     std::string error;
+    if (!state.empty() && !hx::sim::LockStateFolder(state, stateLock, error)) {
+      std::cerr << "hydrix-sim: " << error << "\n";
+      return 1;
+    }
+    hx::sim::SimServer server(controllers, state, limits);
     if (!server.Listen(socket, error)) {
       std::cerr << "hydrix-sim: " << error << "\n";
       return 1;

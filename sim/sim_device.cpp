@@ -221,6 +221,7 @@ void SimDevice::BootLoaderClosed() {
 std::optional<std::vector<std::uint8_t>> SimDevice::Request(std::span<const std::uint8_t> frame,
                                                             std::chrono::steady_clock::time_point now) {
   Catch(now);
+  lastRequestFailed_ = false;
   if (inBootLoader_) return std::nullopt;  // the application is not running
   if (frame.size() == spec_.boot.commandLength &&
       boot::IsBootCommand(frame, static_cast<std::uint8_t>(spec_.boot.commandValue & 0xFF))) {
@@ -234,8 +235,14 @@ std::optional<std::vector<std::uint8_t>> SimDevice::Request(std::span<const std:
   const Faults& f = spec_.faults;
   if (f.mode == Faults::Mode::Silent) return std::nullopt;
   if (f.mode == Faults::Mode::After && exchanges_ > f.afterExchanges) return std::nullopt;
+  const Eeprom before = model_.eeprom();
   auto answer = model_.Exchange(frame);
-  Save();
+  if (!Save()) {
+    // What cannot be kept is not acknowledged: the EEPROM stays as it is on disk.
+    model_.eeprom() = before;
+    lastRequestFailed_ = true;
+    return std::nullopt;
+  }
   if (!answer) return std::nullopt;
   if (f.mode == Faults::Mode::Zeros) std::fill(answer->begin(), answer->end(), std::uint8_t{0});
   if (f.mode == Faults::Mode::Short) answer->resize(std::max<std::size_t>(1, answer->size() / 2));

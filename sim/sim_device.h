@@ -66,7 +66,9 @@ class SimDevice {
   SimDevice& operator=(const SimDevice&) = delete;
 
   // A request frame written to the controller. Returns the answer the
-  // controller puts on the bus (shaped by the faults), or nothing. The
+  // controller puts on the bus (shaped by the faults), or nothing. A request
+  // whose EEPROM change cannot be saved is undone and answers nothing
+  // (lastRequestFailed(), the reason in lastError()). The
   // product's boot command makes the application enter its boot loader
   // (unless the noboot fault is set); in its boot loader the controller's
   // application answers nothing.
@@ -94,6 +96,9 @@ class SimDevice {
   Faults& faults() { return spec_.faults; }
   std::int32_t id() const { return spec_.identity.id; }
   int exchanges() const { return exchanges_; }
+  // Faults changed at run time: `after:N` counts from now.
+  void RestartExchangeCount() { exchanges_ = 0; }
+  bool lastRequestFailed() const { return lastRequestFailed_; }
   // Saves the EEPROM when it changed since the last save. False when the
   // save failed (the reason in lastError()).
   bool Save();
@@ -111,6 +116,7 @@ class SimDevice {
   std::chrono::steady_clock::time_point last_;
   std::uint64_t savedGeneration_ = 0;  // generation of the EEPROM on disk
   int exchanges_ = 0;
+  bool lastRequestFailed_ = false;
   std::string lastError_;
 };
 

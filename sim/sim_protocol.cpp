@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -154,7 +155,7 @@ Connection& Connection::operator=(Connection&& other) noexcept {
   return *this;
 }
 
-bool Connection::Connect(const std::string& socketPath, std::string& error) {
+bool Connection::Connect(const std::string& socketPath, std::string& error, std::chrono::milliseconds wait) {
   Close();
   sockaddr_un addr{};
   if (!SocketAddress(socketPath, addr, error)) return false;
@@ -163,11 +164,34 @@ bool Connection::Connect(const std::string& socketPath, std::string& error) {
     error = std::strerror(errno);
     return false;
   }
-  if (::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    error = "cannot reach the simulator at " + socketPath + ": " + std::strerror(errno);
+  // A local connect blocks while the daemon's queue is full (a daemon that
+  // stopped accepting) for as long as the send time-out lets it, then gives
+  // EAGAIN.
+  const auto ms = std::max<long long>(wait.count(), 1);
+  timeval limit{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
+  ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  const auto deadline = Clock::now() + wait;
+  int failure = 0;
+  while (::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    failure = errno;
+    if (failure != EINTR || Clock::now() >= deadline) break;
+    failure = 0;
+  }
+  if (failure != 0) {
+    struct stat st {};
+    std::string why = std::strerror(failure);
+    if (failure == EAGAIN) {
+      why = "it accepts no connection";
+    } else if (::stat(socketPath.c_str(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
+      why = "it is not a socket";
+    }
+    error = "cannot reach the simulator at " + socketPath + ": " + why;
     Close();
     return false;
   }
+  // Calls keep to deadlines of their own.
+  const timeval none{};
+  ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none);
   return true;
 }
 

@@ -93,7 +93,10 @@ class Connection {
   Connection(Connection&& other) noexcept;
   Connection& operator=(Connection&& other) noexcept;
 
-  bool Connect(const std::string& socketPath, std::string& error);
+  // Connects, waiting at most `wait` while the daemon's queue is full.
+  // False with a reason: "cannot reach the simulator at PATH: ...".
+  bool Connect(const std::string& socketPath, std::string& error,
+               std::chrono::milliseconds wait = std::chrono::milliseconds(5000));
   // Sends a request body and waits at most `wait` for the reply body.
   std::optional<std::vector<std::uint8_t>> Call(const std::vector<std::uint8_t>& body,
                                                 std::chrono::milliseconds wait, std::string& error);

@@ -13,12 +13,24 @@
 #include <cstring>
 #include <iomanip>
 #include <sstream>
+#include <system_error>
 
 namespace hx::sim {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+std::int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// The process at the other end of a local connection (0 when unknown).
+pid_t PeerProcess(int fd) {
+  ucred cred{};
+  socklen_t size = sizeof cred;
+  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) == 0 ? cred.pid : 0;
+}
 
 std::vector<std::uint8_t> Reply(Status s) { return {static_cast<std::uint8_t>(s)}; }
 
@@ -43,7 +55,9 @@ bool ParseNumber(const std::string& s, long long& out) {
 
 }  // namespace
 
-SimServer::SimServer(const std::vector<ControllerSpec>& controllers, std::filesystem::path stateFolder) {
+SimServer::SimServer(const std::vector<ControllerSpec>& controllers, std::filesystem::path stateFolder,
+                     Limits limits)
+    : limits_(limits) {
   const auto now = Clock::now();
   for (const auto& spec : controllers) slots_.push_back(std::make_unique<Slot>(spec, stateFolder, now));
 }
@@ -71,6 +85,11 @@ bool SimServer::Listen(const std::string& socketPath, std::string& error) {
     error = std::strerror(errno);
     return false;
   }
+  bool busy = false;
+  if (!socketLock_.TryLock(socketPath + ".lock", busy, error)) {
+    if (busy) error = "another simulator already serves " + socketPath;
+    return false;
+  }
   // A socket file left by a daemon that died is replaced; one that a live
   // daemon answers on is not.
   struct stat st{};
@@ -87,11 +106,14 @@ bool SimServer::Listen(const std::string& socketPath, std::string& error) {
     }
     ::unlink(socketPath.c_str());
   }
-  if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 16) != 0) {
+  if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(listenFd_, 16) != 0 || ::lstat(socketPath.c_str(), &st) != 0) {
     error = socketPath + ": " + std::strerror(errno);
     return false;
   }
   socketPath_ = socketPath;
+  socketInode_ = st.st_ino;
+  socketDevice_ = st.st_dev;
   return true;
 }
 
@@ -114,18 +136,48 @@ void SimServer::JoinFinished() {
   }
 }
 
+void SimServer::MakeRoom() {
+  std::lock_guard lock(mutex_);
+  int live = 0;
+  Client* idlest = nullptr;
+  for (auto& c : clients_) {
+    if (c.done) continue;
+    ++live;
+    if (!c.onBootLoader && (!idlest || c.lastActive < idlest->lastActive)) idlest = &c;
+  }
+  // The thread sees its connection end and closes it.
+  if (live >= limits_.maxConnections && idlest) ::shutdown(idlest->fd, SHUT_RDWR);
+}
+
 void SimServer::Run() {
+  bool acceptPaused = false;
   while (!stopping_) {
-    pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-    const int r = ::poll(p, 2, 1000);
+    pollfd p[2] = {{wakePipe_[0], POLLIN, 0}, {listenFd_, POLLIN, 0}};
+    // After a failed accept (out of descriptors or memory) the queue is left
+    // alone for a moment rather than polled again at once.
+    const int r = ::poll(p, acceptPaused ? 1 : 2, acceptPaused ? 100 : 1000);
     if (r < 0 && errno != EINTR) break;
+    acceptPaused = false;
     JoinFinished();
-    if (r <= 0 || !(p[0].revents & POLLIN)) continue;
+    if (r <= 0 || !(p[1].revents & POLLIN)) continue;
+    MakeRoom();
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      acceptPaused = errno != EINTR && errno != EAGAIN && errno != ECONNABORTED;
+      continue;
+    }
     Client& c = clients_.emplace_back();
     c.fd = fd;
-    c.thread = std::thread([this, &c] { Serve(c); });
+    c.pid = PeerProcess(fd);
+    c.lastActive = NowNs();
+    try {
+      c.thread = std::thread([this, &c] { Serve(c); });
+    } catch (const std::system_error&) {
+      // No thread to serve it: refused like a failed accept.
+      ::close(fd);
+      clients_.pop_back();
+      acceptPaused = true;
+    }
   }
   // Wake every connection and wait for it.
   {
@@ -144,22 +196,40 @@ void SimServer::Run() {
     if (s->device.InBootLoader()) s->device.BootLoaderClosed();  // keeps flash and configuration
     s->device.Save();
   }
-  if (!socketPath_.empty()) ::unlink(socketPath_.c_str());
+  // Only our own socket: another daemon may have taken the name since.
+  struct stat st {};
+  if (!socketPath_.empty() && ::lstat(socketPath_.c_str(), &st) == 0 && st.st_ino == socketInode_ &&
+      st.st_dev == socketDevice_) {
+    ::unlink(socketPath_.c_str());
+  }
   socketPath_.clear();
+  socketLock_.Unlock();
 }
 
 void SimServer::Serve(Client& client) {
   Slot* bound = nullptr;
   Interface iface = Interface::Application;
   while (!stopping_) {
-    auto body = ReceiveMessage(client.fd, std::chrono::milliseconds(-1));
+    const bool idleAllowed = bound && iface == Interface::BootLoader;
+    auto body = ReceiveMessage(client.fd, idleAllowed ? std::chrono::milliseconds(-1) : limits_.idleTimeout);
     if (!body || body->empty()) break;
-    if (!SendMessage(client.fd, Handle(*body, bound, iface))) break;
+    client.lastActive = NowNs();
+    auto reply = Handle(*body, client.pid, bound, iface);
+    client.onBootLoader = bound && iface == Interface::BootLoader;
+    if (!SendMessage(client.fd, reply)) break;
+    client.lastActive = NowNs();
   }
   std::lock_guard lock(mutex_);
-  ReleaseBoot(bound, iface);
+  Unbind(bound, client.pid, iface);
   ::close(client.fd);
   client.done = true;
+}
+
+void SimServer::Unbind(Slot* slot, pid_t host, Interface iface) {
+  if (!slot) return;
+  auto it = slot->hosts.find(host);
+  if (it != slot->hosts.end() && --it->second.connections <= 0) slot->hosts.erase(it);
+  ReleaseBoot(slot, iface);
 }
 
 void SimServer::ReleaseBoot(Slot* slot, Interface iface) {
@@ -213,7 +283,8 @@ SimServer::Slot* SimServer::Find(std::int32_t id) {
   return nullptr;
 }
 
-std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, Slot*& bound, Interface& iface) {
+std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, pid_t host, Slot*& bound,
+                                            Interface& iface) {
   Reader in(body);
   std::uint8_t op = 0;
   in.u8(op);
@@ -239,9 +310,10 @@ std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, 
         return Reply(Status::BadRequest);
       }
       if ((wanted == Interface::BootLoader) != s->device.InBootLoader()) return Reply(Status::NotAvailable);
-      ReleaseBoot(bound, iface);
+      Unbind(bound, host, iface);
       bound = s;
       iface = wanted;
+      ++s->hosts[host].connections;
       if (iface == Interface::BootLoader) ++s->bootConnections;
       return Reply(Status::Ok);
     }
@@ -251,9 +323,11 @@ std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, 
       std::lock_guard lock(mutex_);
       const auto now = Clock::now();
       // A new request replaces any answer the host did not collect.
-      bound->pending = bound->device.Request(data, now);
-      bound->readyAt = now + std::chrono::milliseconds(bound->device.faults().latencyMs);
+      Slot::Host& h = bound->hosts[host];
+      h.pending = bound->device.Request(data, now);
+      h.readyAt = now + std::chrono::milliseconds(bound->device.faults().latencyMs);
       answered_.notify_all();
+      if (bound->device.lastRequestFailed()) return Reply(Status::Failed, bound->device.lastError());
       return Reply(Status::Ok);
     }
     case Op::Read: {
@@ -266,15 +340,17 @@ std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, 
       std::vector<std::uint8_t> got;
       // Nothing pending: nothing will come. Pending but not ready (latency):
       // wait until it is, or until the time-out.
-      while (!stopping_ && bound->pending) {
+      // The entry stays while this connection is open on the controller.
+      Slot::Host& h = bound->hosts[host];
+      while (!stopping_ && h.pending) {
         const auto now = Clock::now();
-        if (now >= bound->readyAt) {
-          got = std::move(*bound->pending);
-          bound->pending.reset();
+        if (now >= h.readyAt) {
+          got = std::move(*h.pending);
+          h.pending.reset();
           break;
         }
         if (now >= deadline) break;
-        answered_.wait_until(lock, std::min(bound->readyAt, deadline));
+        answered_.wait_until(lock, std::min(h.readyAt, deadline));
       }
       if (got.size() > maxLength) got.resize(maxLength);
       Writer w;
@@ -368,6 +444,7 @@ std::string SimServer::Set(std::int32_t id, const std::string& what, const std::
       if (args[0] == "none") {
         s->device.faults().mode = Faults::Mode::None;
         s->device.faults().afterExchanges = 0;
+        s->device.RestartExchangeCount();
       }
     }
     if (what == "cfgfail") b.configFailures = parsed->boot.configFailures;
@@ -387,6 +464,7 @@ std::string SimServer::Set(std::int32_t id, const std::string& what, const std::
     if (what == "fault") {
       s->device.faults().mode = parsed->faults.mode;
       s->device.faults().afterExchanges = parsed->faults.afterExchanges;
+      s->device.RestartExchangeCount();  // after:N counts from now
     } else {
       s->device.faults().latencyMs = parsed->faults.latencyMs;
     }
@@ -410,6 +488,7 @@ std::string SimServer::Set(std::int32_t id, const std::string& what, const std::
     }
     pairs.emplace_back(static_cast<int>(index), static_cast<int>(value));
   }
+  const Eeprom before = s->device.model().eeprom();
   for (auto [index, value] : pairs) {
     if (eeprom) {
       s->device.model().eeprom()[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(value);
@@ -420,6 +499,8 @@ std::string SimServer::Set(std::int32_t id, const std::string& what, const std::
   if (eeprom) {
     s->device.MarkEepromChanged();
     if (!s->device.Save()) {
+      // Not kept, so not applied either.
+      s->device.model().eeprom() = before;
       status = Status::Failed;
       return s->device.lastError();
     }

@@ -1,6 +1,8 @@
 #include "sim/state_store.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,6 +52,73 @@ bool SaveFileAtomically(const std::filesystem::path& path, const std::vector<std
     ::unlink(temp.c_str());
     return false;
   }
+  // The rename itself reaches the disk with its folder.
+  const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+  if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+LockFile::~LockFile() { Unlock(); }
+
+bool LockFile::TryLock(const std::filesystem::path& path, bool& busy, std::string& error) {
+  Unlock();
+  busy = false;
+  for (;;) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      error = "cannot create " + path.string() + ": " + std::strerror(errno);
+      return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      busy = errno == EWOULDBLOCK;
+      error = busy ? path.string() + " is held by another process"
+                   : "cannot lock " + path.string() + ": " + std::strerror(errno);
+      ::close(fd);
+      return false;
+    }
+    struct stat held {
+    }, named{};
+    if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+        held.st_dev == named.st_dev) {
+      path_ = path;
+      fd_ = fd;
+      return true;
+    }
+    ::close(fd);
+  }
+}
+
+void LockFile::Unlock() {
+  if (fd_ < 0) return;
+  ::unlink(path_.c_str());
+  ::close(fd_);
+  fd_ = -1;
+}
+
+bool LockStateFolder(const std::filesystem::path& folder, LockFile& lock, std::string& error) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec || !std::filesystem::is_directory(folder, ec)) {
+    error = "the state folder " + folder.string() + " cannot be created" + (ec ? ": " + ec.message() : "");
+    return false;
+  }
+  bool busy = false;
+  std::string reason;
+  if (!lock.TryLock(folder / "hydrix-sim.lock", busy, reason)) {
+    error = busy ? "another simulator uses the state folder " + folder.string()
+                 : "the state folder " + folder.string() + " cannot be written (" + reason + ")";
+    return false;
+  }
+  // The lock file alone is no proof: a full disk still takes an empty file.
+  if (!SaveFileAtomically(folder / "hydrix-sim.probe", std::vector<std::uint8_t>(256, 0), reason)) {
+    lock.Unlock();
+    error = "the state folder " + folder.string() + " cannot be written (" + reason + ")";
+    return false;
+  }
+  std::filesystem::remove(folder / "hydrix-sim.probe", ec);
   return true;
 }
 

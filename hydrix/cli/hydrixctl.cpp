@@ -87,8 +87,22 @@ int Usage(std::ostream& err, const std::string& problem) {
   return 2;
 }
 
-int NoAnswer(std::ostream& err, std::int32_t id) {
-  err << "hydrixctl: controller " << id << " did not answer\n";
+// Why a command got nothing usable: the backend out of reach, a silent
+// controller, or one whose answers came short.
+int NoAnswer(std::ostream& err, std::int32_t id, HydrixDevice& device) {
+  if (!device.TimeOut()) {
+    err << "hydrixctl: controller " << id << " answered short frames\n";
+  } else if (const std::string problem = device.usb().BackendProblem(); !problem.empty()) {
+    err << "hydrixctl: " << problem << "\n";
+  } else {
+    err << "hydrixctl: controller " << id << " did not answer\n";
+  }
+  return 1;
+}
+
+int NoController(std::ostream& err, UsbInterface& usb) {
+  const std::string problem = usb.BackendProblem();
+  err << "hydrixctl: " << (problem.empty() ? "no controller answered" : problem) << "\n";
   return 1;
 }
 
@@ -143,18 +157,12 @@ int RunDeviceCommand(const std::vector<std::string>& words, bool set, std::optio
   const DeviceList list = selection.RemplitListe(true);
   if (command == "list") {
     for (std::size_t i = 0; i < list.ids.size(); ++i) out << list.ids[i] << '\t' << list.texts[i] << '\n';
-    if (list.ids.empty()) {
-      err << "hydrixctl: no controller answered\n";
-      return 1;
-    }
+    if (list.ids.empty()) return NoController(err, device.usb());
     return 0;
   }
 
   if (!id) {
-    if (list.ids.empty()) {
-      err << "hydrixctl: no controller answered\n";
-      return 1;
-    }
+    if (list.ids.empty()) return NoController(err, device.usb());
     id = list.ids.front();
   }
   device.SetUsbID(*id);
@@ -162,7 +170,7 @@ int RunDeviceCommand(const std::vector<std::string>& words, bool set, std::optio
 
   if (command == "settings") return RunSettings(words, device, out, err);
   if (command == "image") {
-    if (!device.LitImage()) return NoAnswer(err, *id);
+    if (!device.LitImage()) return NoAnswer(err, *id, device);
     const auto& image = device.ImageParams();
     std::ostringstream text;
     text << std::uppercase << std::hex << std::setfill('0');
@@ -180,7 +188,7 @@ int RunDeviceCommand(const std::vector<std::string>& words, bool set, std::optio
       device.ImageMesures()[static_cast<std::size_t>(i)] = device.LitVariable(static_cast<std::uint8_t>(i));
       whole = whole && device.LastAnswerComplete();
     }
-    if (!whole) return NoAnswer(err, *id);
+    if (!whole) return NoAnswer(err, *id, device);
     for (const auto& w : kMeasureWords) {
       const int v = device.LitMotValeur(w.index);
       out << w.name << '\t' << v;
@@ -192,12 +200,12 @@ int RunDeviceCommand(const std::vector<std::string>& words, bool set, std::optio
   // clock
   if (set) {
     const DateHeure t = device.MiseAHeure();
-    if (device.TimeOut()) return NoAnswer(err, *id);
+    if (device.TimeOut()) return NoAnswer(err, *id, device);
     out << "clock set to " << FormatDateHeure("yyyy-MM-dd HH:mm:ss", t) << '\n';
     return 0;
   }
   const std::string text = device.LitDateEtHeure();
-  if (!device.LastAnswerComplete()) return NoAnswer(err, *id);
+  if (!device.LastAnswerComplete()) return NoAnswer(err, *id, device);
   out << text << '\n';
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "hydrix/config/config_file.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <pugixml.hpp>
 #include <unordered_map>
@@ -20,6 +21,11 @@ constexpr std::int64_t kStampTrustNs = 2'000'000'000;
 // After a failed save, further saves of the same file wait this long (or
 // until the file changes) rather than failing again at every lookup.
 constexpr std::int64_t kSaveRetryNs = 10'000'000'000;
+// How long a save waits for another program that is saving the same file.
+constexpr std::chrono::milliseconds kLockWait{5000};
+// Elements nested deeper than this make the file malformed: the catalogue
+// needs five levels, and the tree is walked recursively.
+constexpr int kMaxDepth = 100;
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -76,6 +82,48 @@ bool AsciiNameIs(const char* name, std::string_view want) {
     if (a != b) return false;
   }
   return true;
+}
+
+// How deep elements nest under `doc`, counted without recursion and given
+// up beyond `limit`.
+int NestingDepth(const pugi::xml_document& doc, int limit) {
+  int depth = 0, deepest = 0;
+  pugi::xml_node n = doc.first_child();
+  while (n) {
+    if (n.first_child()) {
+      n = n.first_child();
+      deepest = std::max(deepest, ++depth);
+      if (deepest > limit) return deepest;
+      continue;
+    }
+    while (n && !n.next_sibling()) {
+      n = n.parent();
+      --depth;
+      if (n == doc) return deepest;
+    }
+    if (n) n = n.next_sibling();
+  }
+  return deepest;
+}
+
+// The first character of UTF-8 text that an XML 1.0 document cannot hold
+// (control characters other than tab and line ends, U+FFFE, U+FFFF, bytes
+// that are not UTF-8); nothing when every character is allowed.
+std::optional<char32_t> CharacterXmlRefuses(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t start = i;
+    char32_t cp = NextCodePoint(s, i);
+    if (cp >= 0x80 && i - start == 1) return cp;  // not UTF-8
+    if ((cp < 0x20 && cp != 0x9 && cp != 0xA && cp != 0xD) || cp == 0xFFFE || cp == 0xFFFF) return cp;
+  }
+  return std::nullopt;
+}
+
+std::string CodePointName(char32_t cp) {
+  static const char* kHex = "0123456789ABCDEF";
+  std::string out = "U+";
+  for (int shift = cp > 0xFFFF ? 20 : 12; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 0xF];
+  return out;
 }
 
 bool IsContent(pugi::xml_node n) {
@@ -374,9 +422,48 @@ struct ConfigFile::Impl {
       doc.reset();
       return false;
     }
+    if (NestingDepth(doc, kMaxDepth) > kMaxDepth) {
+      loadProblem =
+          Where() + " nests elements more than " + std::to_string(kMaxDepth) +
+          " levels deep. The program uses its built-in texts and settings and leaves the file as it is.";
+      SetProblem(loadProblem);
+      doc.reset();
+      return false;
+    }
     BuildIndex();
     loaded = true;
     return true;
+  }
+
+  Language* FindLanguage(const std::string& name) {
+    auto found = languageByName.find(FoldCase(name));
+    return found == languageByName.end() ? nullptr : &languages[found->second];
+  }
+
+  static const std::string* FindText(const Language& language, const std::string& code) {
+    auto text = language.texts.find(FoldCase(TrimXmlSpace(code)));
+    return text == language.texts.end() ? nullptr : &text->second;
+  }
+
+  // Whether `text` may go into the file; otherwise the reason is kept.
+  bool Writable(const std::string& text, const char* what) {
+    auto refused = CharacterXmlRefuses(text);
+    if (!refused) return true;
+    SetProblem("A " + std::string(what) + " holds a character that an XML file cannot hold (" +
+               CodePointName(*refused) + "); it was not written to " + path.string() + ".");
+    return false;
+  }
+
+  // Saves wait a while after one failed, unless the file changed since.
+  bool SaveBlocked() { return saveBlocked && blockedStamp == stamp && fs->NowNs() < blockedUntilNs; }
+
+  // Takes the lock every program takes to save the file; a lock that cannot
+  // be had counts as a failed save.
+  std::unique_ptr<FileLock> LockForSave() {
+    std::string error;
+    auto lock = fs->Lock(path, kLockWait, error);
+    if (!lock) SaveFailed(error);
+    return lock;
   }
 
   void BuildIndex() {
@@ -414,24 +501,12 @@ struct ConfigFile::Impl {
 
   // Writes the new document text back in the file's encoding and takes it
   // as the new snapshot. On failure the file and the snapshot stay as they were.
+  // The caller holds the save lock.
   bool Save(const std::string& text) {
-    if (saveBlocked && blockedStamp == stamp && fs->NowNs() < blockedUntilNs) return false;
     std::string bytes = EncodeXml(text, decoded.encoding, decoded.byteOrderMark);
     std::string error;
     if (!fs->ReplaceFile(path, bytes, error)) {
-      // The same failure of the same file, met again after the pause, is
-      // not reported again.
-      bool repeated = saveBlocked && blockedStamp == stamp && blockedError == error;
-      saveBlocked = true;
-      blockedStamp = stamp;
-      blockedError = error;
-      blockedUntilNs = fs->NowNs() + kSaveRetryNs;
-      std::string message = Where() + " could not be saved (" + error + "); it was left as it was.";
-      if (repeated) {
-        problem = std::move(message);
-      } else {
-        SetProblem(std::move(message));
-      }
+      SaveFailed(error);
       return false;
     }
     saveBlocked = false;
@@ -443,6 +518,22 @@ struct ConfigFile::Impl {
     }
     Load(std::move(bytes), st, now);
     return true;
+  }
+
+  void SaveFailed(const std::string& error) {
+    // The same failure of the same file, met again after the pause, is
+    // not reported again.
+    bool repeated = saveBlocked && blockedStamp == stamp && blockedError == error;
+    saveBlocked = true;
+    blockedStamp = stamp;
+    blockedError = error;
+    blockedUntilNs = fs->NowNs() + kSaveRetryNs;
+    std::string message = Where() + " could not be saved (" + error + "); it was left as it was.";
+    if (repeated) {
+      problem = std::move(message);
+    } else {
+      SetProblem(std::move(message));
+    }
   }
 
   // Appends a copy of the language's first entry holding `code` and `text`
@@ -510,12 +601,23 @@ std::string ConfigFile::LitMessage(const std::string& language, const std::strin
   Impl::CallScope scope{*impl_};
   std::string fallback = defaultText.empty() ? code : defaultText;
   if (!impl_->Refresh()) return fallback;
-  auto found = impl_->languageByName.find(FoldCase(language));
-  if (found == impl_->languageByName.end()) return code;
-  Impl::Language& entries = impl_->languages[found->second];
-  auto text = entries.texts.find(FoldCase(TrimXmlSpace(code)));
-  if (text != entries.texts.end()) return text->second;
-  impl_->AddEntry(entries.element, language, code, fallback);
+  Impl::Language* entries = impl_->FindLanguage(language);
+  if (!entries) return code;
+  if (const std::string* text = Impl::FindText(*entries, code)) return *text;
+  // An empty code, or one the file cannot hold, is never added.
+  if (TrimXmlSpace(code).empty() || !impl_->Writable(code, "message code") ||
+      !impl_->Writable(fallback, "message text") || impl_->SaveBlocked()) {
+    return fallback;
+  }
+  auto lock = impl_->LockForSave();
+  if (!lock) return fallback;
+  // Another program may have saved the file since it was read: the entry is
+  // added to what is there now, unless that program added it already.
+  if (!impl_->Refresh()) return fallback;
+  entries = impl_->FindLanguage(language);
+  if (!entries) return code;
+  if (const std::string* text = Impl::FindText(*entries, code)) return *text;
+  impl_->AddEntry(entries->element, language, code, fallback);
   return fallback;
 }
 
@@ -529,6 +631,12 @@ std::optional<std::string> ConfigFile::LitConfiguration(const std::string& name)
 
 bool ConfigFile::EcritConfiguration(const std::string& name, const std::string& value) {
   Impl::CallScope scope{*impl_};
+  if (!impl_->Refresh()) return false;
+  if (!impl_->FindSetting(impl_->doc, name) || !impl_->Writable(value, "setting")) return false;
+  if (impl_->SaveBlocked()) return false;
+  auto lock = impl_->LockForSave();
+  if (!lock) return false;
+  // Written into the file as it is now, not as it was first read.
   if (!impl_->Refresh()) return false;
   pugi::xml_node setting = impl_->FindSetting(impl_->doc, name);
   if (!setting) return false;

@@ -1,6 +1,7 @@
 #include "hydrix/config/config_file_system.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <system_error>
+#include <thread>
 
 namespace hx {
 namespace {
@@ -17,7 +19,77 @@ std::string ErrnoText(int err) { return std::strerror(err); }
 
 std::int64_t ToNs(const timespec& t) { return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; }
 
+// The file a path names: a link is followed, so that the file it names is
+// replaced (and locked) and the link stays.
+bool Target(const std::filesystem::path& path, std::filesystem::path& target, std::string& error) {
+  std::error_code ec;
+  target = path;
+  if (std::filesystem::is_symlink(path, ec)) {
+    target = std::filesystem::canonical(path, ec);
+    if (ec) {
+      error = ec.message();
+      return false;
+    }
+  }
+  return true;
+}
+
+// The lock file is removed by its holder before it lets go, so that none is
+// left beside the file; a program that opened it before the removal finds,
+// once it has the lock, that the name no longer leads to what it locked, and
+// starts again.
+class PosixFileLock : public FileLock {
+ public:
+  PosixFileLock(std::filesystem::path path, int fd) : path_(std::move(path)), fd_(fd) {}
+  ~PosixFileLock() override {
+    ::unlink(path_.c_str());
+    ::close(fd_);
+  }
+  PosixFileLock(const PosixFileLock&) = delete;
+  PosixFileLock& operator=(const PosixFileLock&) = delete;
+
+ private:
+  std::filesystem::path path_;
+  int fd_;
+};
+
 }  // namespace
+
+std::unique_ptr<FileLock> PosixConfigFileSystem::Lock(const std::filesystem::path& path,
+                                                      std::chrono::milliseconds wait, std::string& error) {
+  std::filesystem::path target;
+  if (!Target(path, target, error)) return nullptr;
+  std::filesystem::path lockPath = target;
+  lockPath += ".lock";
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      error = "cannot create the lock file " + lockPath.string() + ": " + ErrnoText(errno);
+      return nullptr;
+    }
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        error = "cannot lock " + lockPath.string() + ": " + ErrnoText(errno);
+        ::close(fd);
+        return nullptr;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) {
+        error = "another program holds the lock " + lockPath.string();
+        ::close(fd);
+        return nullptr;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    struct stat held {
+    }, named{};
+    if (::fstat(fd, &held) == 0 && ::stat(lockPath.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+        held.st_dev == named.st_dev) {
+      return std::make_unique<PosixFileLock>(lockPath, fd);
+    }
+    ::close(fd);  // the holder removed it meanwhile: take the new one
+  }
+}
 
 bool PosixConfigFileSystem::Stat(const std::filesystem::path& path, FileStamp& stamp, std::string& error) {
   struct stat st {};
@@ -70,16 +142,8 @@ bool PosixConfigFileSystem::ReadAll(const std::filesystem::path& path, std::stri
 
 bool PosixConfigFileSystem::ReplaceFile(const std::filesystem::path& path, std::string_view bytes,
                                         std::string& error) {
-  // A link is followed, so that the file it names is replaced and the link stays.
-  std::error_code ec;
-  std::filesystem::path target = path;
-  if (std::filesystem::is_symlink(path, ec)) {
-    target = std::filesystem::canonical(path, ec);
-    if (ec) {
-      error = ec.message();
-      return false;
-    }
-  }
+  std::filesystem::path target;
+  if (!Target(path, target, error)) return false;
   struct stat old {};
   if (::stat(target.c_str(), &old) != 0) {
     error = ErrnoText(errno);

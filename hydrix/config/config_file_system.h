@@ -2,8 +2,10 @@
 // interface so that tests can make any step of a save fail.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -17,6 +19,12 @@ struct FileStamp {
   std::uint64_t inode = 0;
   std::uint64_t device = 0;
   bool operator==(const FileStamp&) const = default;
+};
+
+// A lock held for as long as the object lives.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
 };
 
 class ConfigFileSystem {
@@ -34,6 +42,15 @@ class ConfigFileSystem {
   virtual bool ReplaceFile(const std::filesystem::path& path, std::string_view bytes, std::string& error) = 0;
   // The current time of the clock that stamps files, nanoseconds since 1970.
   virtual std::int64_t NowNs() = 0;
+  // An exclusive lock that every program saving `path` takes first (a lock
+  // file beside it: the file's name followed by ".lock"), waiting at most
+  // `wait` for another holder. Null, with a reason, when it cannot be had.
+  // By default a file system no other program shares needs none.
+  virtual std::unique_ptr<FileLock> Lock(const std::filesystem::path& path, std::chrono::milliseconds wait,
+                                         std::string& error) {
+    (void)path, (void)wait, (void)error;
+    return std::make_unique<FileLock>();
+  }
 };
 
 // The real file system (POSIX).
@@ -43,6 +60,8 @@ class PosixConfigFileSystem : public ConfigFileSystem {
   bool ReadAll(const std::filesystem::path& path, std::string& bytes, std::string& error) override;
   bool ReplaceFile(const std::filesystem::path& path, std::string_view bytes, std::string& error) override;
   std::int64_t NowNs() override;
+  std::unique_ptr<FileLock> Lock(const std::filesystem::path& path, std::chrono::milliseconds wait,
+                                 std::string& error) override;
 
   enum class SaveStep { CreateTemporary, Write, Sync, Rename };
 

@@ -27,6 +27,9 @@ class UsbInterface {
   // Empty while the interface is usable; otherwise why it is not (a missing
   // library or entry point).
   virtual std::string Problem() { return {}; }
+  // Why the backend behind the library could not be reached at the last
+  // call that needed it, when the library can tell; empty otherwise.
+  virtual std::string BackendProblem() { return {}; }
 };
 
 }  // namespace hx

@@ -28,6 +28,10 @@ bool UsbLibrary::Bind() {
   bind(read_, "USB_ReadFile");
   bind(cancel_, "USB_CancelIo");
   bind(close_, "USB_CloseHandle");
+  // Optional: a library without it only tells less.
+  if (problem_.empty()) {
+    backendProblem_ = reinterpret_cast<USB_GetBackendProblem_t>(lib_.Symbol("USB_GetBackendProblem", error));
+  }
   bound_ = problem_.empty();
   if (!bound_) lib_.Close();
   return bound_;
@@ -36,6 +40,13 @@ bool UsbLibrary::Bind() {
 std::string UsbLibrary::Problem() {
   Bind();
   return problem_;
+}
+
+std::string UsbLibrary::BackendProblem() {
+  if (!Bind() || !backendProblem_) return {};
+  std::string text(backendProblem_(nullptr, 0), '\0');
+  if (!text.empty()) text.resize(backendProblem_(text.data(), static_cast<std::uint32_t>(text.size() + 1)));
+  return text;
 }
 
 std::int32_t UsbLibrary::GetDeviceCount() { return Bind() ? count_() : 0; }

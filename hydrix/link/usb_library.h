@@ -26,6 +26,7 @@ class UsbLibrary : public UsbInterface {
   bool CancelIo(std::int32_t handle) override;
   bool CloseHandle(std::int32_t handle) override;
   std::string Problem() override;
+  std::string BackendProblem() override;
 
  private:
   bool Bind();
@@ -42,6 +43,7 @@ class UsbLibrary : public UsbInterface {
   USB_ReadFile_t read_ = nullptr;
   USB_CancelIo_t cancel_ = nullptr;
   USB_CloseHandle_t close_ = nullptr;
+  USB_GetBackendProblem_t backendProblem_ = nullptr;  // optional
 };
 
 }  // namespace hx

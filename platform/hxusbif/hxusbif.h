@@ -5,7 +5,10 @@
  * on one controller: a request written on one is answered on the other.
  * This build's backend is the hydrix-sim daemon, found through the socket
  * that $HYDRIX_SIM_SOCKET names (default: $XDG_RUNTIME_DIR/hydrix-sim.sock,
- * else /tmp/hydrix-sim-<uid>.sock). */
+ * else /tmp/hydrix-sim-<uid>.sock). Every call waits at most the read
+ * time-out ($HYDRIX_USB_TIMEOUT_MS, default 500 ms, or the time-out a read
+ * is given) plus a short margin; once the daemon has missed a reply, opens,
+ * writes and reads fail at once until the controllers are counted again. */
 #ifndef HXUSBIF_H
 #define HXUSBIF_H
 
@@ -38,6 +41,12 @@ HXUSBIF_API int32_t USB_ReadFile(int32_t handle, void* buffer, uint32_t length, 
 HXUSBIF_API int32_t USB_CancelIo(int32_t handle);
 /* Releases the handle. Non-zero on success. */
 HXUSBIF_API int32_t USB_CloseHandle(int32_t handle);
+/* Why the backend could not be reached at the last call that needed it
+ * (for the simulator: its socket is missing, is not a socket, or the daemon
+ * does not answer); empty once it answers again. Copies at most size-1
+ * bytes and a NUL into `text`; returns the whole length. Optional: a program
+ * works without it. */
+HXUSBIF_API uint32_t USB_GetBackendProblem(char* text, uint32_t size);
 
 typedef int32_t (*USB_GetDeviceCount_t)(void);
 typedef int32_t (*USB_GetDeviceUniqueID_t)(int32_t);
@@ -46,6 +55,7 @@ typedef int32_t (*USB_WriteFile_t)(int32_t, const void*, uint32_t, uint32_t*);
 typedef int32_t (*USB_ReadFile_t)(int32_t, void*, uint32_t, uint32_t*, uint32_t);
 typedef int32_t (*USB_CancelIo_t)(int32_t);
 typedef int32_t (*USB_CloseHandle_t)(int32_t);
+typedef uint32_t (*USB_GetBackendProblem_t)(char*, uint32_t);
 
 #ifdef __cplusplus
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "sim/state_store.h"
+
 namespace hx::sim {
 
 namespace {
@@ -24,24 +26,7 @@ constexpr KnownChip kChips[] = {
 };
 
 bool WriteWhole(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, std::string& error) {
-  std::filesystem::path temp = path;
-  temp += ".part";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      error = "cannot write " + temp.string();
-      return false;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temp, path, ec);
-  if (ec) {
-    error = "cannot replace " + path.string() + ": " + ec.message();
-    return false;
-  }
-  return true;
+  return SaveFileAtomically(path, std::vector<std::uint8_t>(bytes.begin(), bytes.end()), error);
 }
 
 // Reads a file of exactly `size` bytes; nothing when absent; false on a bad file.

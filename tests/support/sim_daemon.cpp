@@ -44,8 +44,12 @@ std::string ReadAll(const std::filesystem::path& p) {
 
 }  // namespace
 
-SimDaemon::SimDaemon(std::string executable, std::vector<std::string> controllers)
-    : executable_(std::move(executable)), controllers_(std::move(controllers)), folder_(FreshFolder()) {
+SimDaemon::SimDaemon(std::string executable, std::vector<std::string> controllers,
+                     std::vector<std::string> options)
+    : executable_(std::move(executable)),
+      controllers_(std::move(controllers)),
+      options_(std::move(options)),
+      folder_(FreshFolder()) {
   socket_ = (folder_ / "sim.sock").string();
 }
 
@@ -61,6 +65,7 @@ bool SimDaemon::Start() {
     args.push_back("--controller");
     args.push_back(c);
   }
+  args.insert(args.end(), options_.begin(), options_.end());
   auto argv = Pointers(args);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -90,11 +95,14 @@ bool SimDaemon::Start() {
 int SimDaemon::Stop() {
   if (pid_ < 0) return -1;
   kill(pid_, SIGTERM);
+  kill(pid_, SIGCONT);  // a daemon a test stopped
   int status = 0;
   waitpid(pid_, &status, 0);
   pid_ = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+std::string SimDaemon::Log() const { return ReadAll(folder_ / "daemon.log"); }
 
 void SimDaemon::Export() const { setenv("HYDRIX_SIM_SOCKET", socket_.c_str(), 1); }
 
@@ -107,7 +115,14 @@ CommandResult RunProgram(const std::vector<std::string>& command, const std::vec
   std::vector<std::string> args = command;
   auto argv = Pointers(args);
   std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  // The variables given replace those of the same name.
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const auto& given : environment) replaced = replaced || given.rfind(name, 0) == 0;
+    if (!replaced) env.push_back(entry);
+  }
   for (const auto& e : environment) env.push_back(e);
   auto envp = Pointers(env);
   posix_spawn_file_actions_t actions;

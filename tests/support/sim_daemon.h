@@ -12,8 +12,10 @@ namespace hx::test {
 
 class SimDaemon {
  public:
-  // `executable`: the hydrix-sim program; `controllers`: the SPECs.
-  SimDaemon(std::string executable, std::vector<std::string> controllers);
+  // `executable`: the hydrix-sim program; `controllers`: the SPECs;
+  // `options`: more arguments of `serve`.
+  SimDaemon(std::string executable, std::vector<std::string> controllers,
+            std::vector<std::string> options = {});
   ~SimDaemon();
   SimDaemon(const SimDaemon&) = delete;
   SimDaemon& operator=(const SimDaemon&) = delete;
@@ -26,12 +28,16 @@ class SimDaemon {
   void Export() const;
 
   const std::string& socket() const { return socket_; }
+  pid_t pid() const { return pid_; }
+  // What it wrote on its standard output and error.
+  std::string Log() const;
   const std::filesystem::path& folder() const { return folder_; }
   std::filesystem::path state() const { return folder_ / "state"; }
 
  private:
   std::string executable_;
   std::vector<std::string> controllers_;
+  std::vector<std::string> options_;
   std::filesystem::path folder_;
   std::string socket_;
   pid_t pid_ = -1;

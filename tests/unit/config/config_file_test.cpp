@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 
 #include "config_test_util.h"
 #include "hydrix/config/catalogue_codes.h"
@@ -493,6 +495,16 @@ INSTANTIATE_TEST_SUITE_P(
                       BadFile{"empty", "", "not well-formed"},
                       BadFile{"unknown_encoding",
                               "<?xml version=\"1.0\" encoding=\"EBCDIC-FR\"?><Configuration/>", "EBCDIC-FR"},
+                      BadFile{"nested_too_deep",
+                              "<Configuration><MESSAGES><L NOM='English'><M><C>Lire</C><T>" +
+                                  [] {
+                                    std::string deep;
+                                    for (int k = 0; k < 200000; ++k) deep += "<a>";
+                                    for (int k = 0; k < 200000; ++k) deep += "</a>";
+                                    return deep;
+                                  }() +
+                                  "</T></M></L></MESSAGES></Configuration>",
+                              "levels deep"},
                       BadFile{
                           "not_ascii",
                           "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><Configuration>\xB0</Configuration>",
@@ -618,6 +630,105 @@ INSTANTIATE_TEST_SUITE_P(
                       SaveFailure{"sync", PosixConfigFileSystem::SaveStep::Sync, EIO},
                       SaveFailure{"rename", PosixConfigFileSystem::SaveStep::Rename, EXDEV}),
     [](const auto& info) { return info.param.name; });
+
+// ---- What is never written, and saves by several programs at once ---------
+
+TEST_F(ConfigFileTest, RefusesCodesAndTextsThatXmlCannotHold) {
+  std::string before = Catalogue(Language("English", Entry("Lire", "Read")), "  <Langue>English</Langue>\n");
+  Write(before);
+  ConfigFile file(path_);
+  EXPECT_EQ(file.LitMessage("English", "Bell\x07", "Ring"), "Ring");
+  auto problem = file.TakeProblem();
+  ASSERT_TRUE(problem.has_value());
+  EXPECT_NE(problem->find("U+0007"), std::string::npos) << *problem;
+  EXPECT_EQ(file.LitMessage("English", "Ecrire", "Write\x1B[1m"), "Write\x1B[1m");
+  EXPECT_EQ(file.LitMessage("English", "Not\xEF\xBF\xBF", ""), "Not\xEF\xBF\xBF");  // U+FFFF
+  EXPECT_EQ(file.LitMessage("English", "Latin\xE9", ""), "Latin\xE9");              // not UTF-8
+  EXPECT_FALSE(file.EcritConfiguration("Langue", std::string("Deu\0tsch", 8)));
+  // An empty code is never added either.
+  EXPECT_EQ(file.LitMessage("English", "", "Nothing"), "Nothing");
+  EXPECT_EQ(file.LitMessage("English", " \t ", ""), " \t ");
+  EXPECT_EQ(OnDisk(), before);
+  EXPECT_EQ(FolderNames(folder_.path()), std::vector<std::string>{"config.xml"});
+  // Tab and line ends are characters XML holds.
+  EXPECT_EQ(file.LitMessage("English", "Two\tparts", "Line\none"), "Line\none");
+  EXPECT_EQ(ConfigFile(path_).LitMessage("English", "two\tPARTS", ""), "Line\none");
+}
+
+// Another program saves the file between this program's read and its save.
+class RacingSave : public PosixConfigFileSystem {
+ public:
+  std::function<void()> beforeLock;
+  std::unique_ptr<FileLock> Lock(const std::filesystem::path& path, std::chrono::milliseconds wait,
+                                 std::string& error) override {
+    if (beforeLock) std::exchange(beforeLock, nullptr)();
+    return PosixConfigFileSystem::Lock(path, wait, error);
+  }
+};
+
+TEST_F(ConfigFileTest, SavesIntoWhatAnotherProgramSavedMeanwhile) {
+  Write(Catalogue(Language("English", Entry("Lire", "Read")), "  <Langue>English</Langue>\n"));
+  auto fs = std::make_shared<RacingSave>();
+  ConfigFile file(path_, fs);
+  fs->beforeLock = [&] { ConfigFile(path_).LitMessage("English", "Sortir", "Exit"); };
+  EXPECT_EQ(file.LitMessage("English", "Ecrire", "Write"), "Write");
+  fs->beforeLock = [&] { ConfigFile(path_).LitMessage("English", "Raz", "Factory"); };
+  EXPECT_TRUE(file.EcritConfiguration("Langue", "Deutsch"));
+  // The other program added the very code this one was about to add.
+  fs->beforeLock = [&] { ConfigFile(path_).LitMessage("English", "Time Set", "Theirs"); };
+  EXPECT_EQ(file.LitMessage("English", "time set", "Mine"), "Theirs");
+  EXPECT_EQ(file.LastProblem(), "");
+
+  ConfigFile check(path_);
+  for (auto [code, text] : {std::pair{"Lire", "Read"},
+                            {"Sortir", "Exit"},
+                            {"Ecrire", "Write"},
+                            {"Raz", "Factory"},
+                            {"Time Set", "Theirs"}}) {
+    EXPECT_EQ(check.LitMessage("English", code, "missing"), text) << code;
+  }
+  EXPECT_EQ(check.LitConfiguration("Langue"), "Deutsch");
+  EXPECT_EQ(OnDisk().find("Mine"), std::string::npos);
+  EXPECT_EQ(FolderNames(folder_.path()), std::vector<std::string>{"config.xml"});
+}
+
+TEST_F(ConfigFileTest, ConcurrentWritersInSeparateProcessesKeepEveryAddition) {
+  Write(Catalogue(Language("English", Entry("Lire", "Read")), "  <Langue>English</Langue>\n"));
+  constexpr int kWriters = 8, kCodes = 6;
+  std::vector<pid_t> children;
+  for (int w = 0; w < kWriters; ++w) {
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      bool ok = true;
+      ConfigFile file(path_);
+      for (int k = 0; k < kCodes; ++k) {
+        std::string code = "code " + std::to_string(w) + "." + std::to_string(k);
+        ok = file.LitMessage("English", code, "text " + code) == "text " + code && ok;
+        if (w == 0) ok = file.EcritConfiguration("Langue", "Deutsch " + std::to_string(k)) && ok;
+      }
+      ::_exit(ok && !file.TakeProblem() ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::string onDisk = OnDisk();
+  for (int w = 0; w < kWriters; ++w) {
+    for (int k = 0; k < kCodes; ++k) {
+      std::string entry = Entry("code " + std::to_string(w) + "." + std::to_string(k),
+                                "text code " + std::to_string(w) + "." + std::to_string(k));
+      std::size_t at = onDisk.find(entry);
+      EXPECT_NE(at, std::string::npos) << entry;
+      EXPECT_EQ(onDisk.find(entry, at + 1), std::string::npos) << "twice: " << entry;
+    }
+  }
+  EXPECT_EQ(ConfigFile(path_).LitConfiguration("Langue"), "Deutsch 5");
+  EXPECT_EQ(FolderNames(folder_.path()), std::vector<std::string>{"config.xml"});
+}
 
 TEST_F(ConfigFileTest, SavesThroughALinkAndKeepsTheLink) {
   std::filesystem::path real = folder_ / "real.xml";
