@@ -36,12 +36,14 @@ class InProcessUsb : public UsbInterface {
   bool CancelIo(std::int32_t handle) override;
   bool CloseHandle(std::int32_t handle) override;
   std::string Problem() override { return problem; }
+  std::string BackendProblem() override { return backendProblem; }
 
   // Transport faults.
   int failNextWrites = 0;     // the next N WriteFile calls fail
   bool failOpens = false;     // OpenDevice gives -1
   int failOpensFrom = -1;     // the Nth OpenDevice call (0-based) and later give -1
   std::string problem;        // what Problem() reports
+  std::string backendProblem;  // what BackendProblem() reports
 
   // What crossed the seam.
   std::vector<std::vector<std::uint8_t>> writes;  // every WriteFile attempt, in order

@@ -1,5 +1,7 @@
 #include "hydrix/link/device_selection.h"
 
+#include <cctype>
+
 #include "hydrix/commands/frames.h"
 
 namespace hx {
@@ -73,6 +75,12 @@ bool DeviceSelection::ListClick(const DeviceList& list, int index) {
 std::string DeviceSelection::NothingFoundText() {
   const std::string problem = usb_.Problem();
   if (!problem.empty()) return problem;
+  std::string backend = usb_.BackendProblem();
+  if (!backend.empty()) {
+    backend[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(backend[0])));
+    return backend + ". Start the simulator (hydrix-sim serve, or scripts/demo) or plug in a controller, "
+                     "then tick or untick \"View All\" to look again.";
+  }
   return "No controller answered. Check that the controller is powered and that its USB cable is plugged in, "
          "then tick or untick \"View All\" to look again.";
 }
