@@ -11,29 +11,52 @@ MsgAnswer QtDialogService::Message(const MessageBoxRequest& request) {
   box.setText(QString::fromStdString(request.text));
   box.setWindowTitle(QString::fromStdString(request.title));
   switch (request.icon) {
-    case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-    case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
-    case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
-    case MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
-    case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+    case MsgIcon::None:
+      box.setIcon(QMessageBox::NoIcon);
+      break;
+    case MsgIcon::Critical:
+      box.setIcon(QMessageBox::Critical);
+      break;
+    case MsgIcon::Question:
+      box.setIcon(QMessageBox::Question);
+      break;
+    case MsgIcon::Exclamation:
+      box.setIcon(QMessageBox::Warning);
+      break;
+    case MsgIcon::Information:
+      box.setIcon(QMessageBox::Information);
+      break;
   }
   QMessageBox::StandardButtons buttons;
   switch (request.buttons) {
-    case MsgButtons::Ok: buttons = QMessageBox::Ok; break;
-    case MsgButtons::OkCancel: buttons = QMessageBox::Ok | QMessageBox::Cancel; break;
-    case MsgButtons::YesNo: buttons = QMessageBox::Yes | QMessageBox::No; break;
+    case MsgButtons::Ok:
+      buttons = QMessageBox::Ok;
+      break;
+    case MsgButtons::OkCancel:
+      buttons = QMessageBox::Ok | QMessageBox::Cancel;
+      break;
+    case MsgButtons::YesNo:
+      buttons = QMessageBox::Yes | QMessageBox::No;
+      break;
     case MsgButtons::YesNoCancel:
       buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
       break;
-    case MsgButtons::RetryCancel: buttons = QMessageBox::Retry | QMessageBox::Cancel; break;
+    case MsgButtons::RetryCancel:
+      buttons = QMessageBox::Retry | QMessageBox::Cancel;
+      break;
   }
   box.setStandardButtons(buttons);
   switch (box.exec()) {
-    case QMessageBox::Ok: return MsgAnswer::Ok;
-    case QMessageBox::Yes: return MsgAnswer::Yes;
-    case QMessageBox::No: return MsgAnswer::No;
-    case QMessageBox::Retry: return MsgAnswer::Retry;
-    default: return MsgAnswer::Cancel;
+    case QMessageBox::Ok:
+      return MsgAnswer::Ok;
+    case QMessageBox::Yes:
+      return MsgAnswer::Yes;
+    case QMessageBox::No:
+      return MsgAnswer::No;
+    case QMessageBox::Retry:
+      return MsgAnswer::Retry;
+    default:
+      return MsgAnswer::Cancel;
   }
 }
 
@@ -42,9 +65,16 @@ QString QtDialogService::QtFilter(const std::string& filter) {
   QStringList out;
   for (int i = 0; i + 1 < parts.size(); i += 2) {
     QString desc = parts[i];
-    const QString pattern = QString(parts[i + 1]).replace(';', ' ');
-    if (!desc.contains('(')) desc += " (" + pattern + ")";
-    out << desc;
+    QStringList patterns = QString(parts[i + 1]).split(';', Qt::SkipEmptyParts);
+    // File names are case-sensitive here: "*.HEX" also offers "a.hex".
+    for (const QString& p : QStringList(patterns)) {
+      for (const QString& v : {p.toLower(), p.toUpper()}) {
+        if (!patterns.contains(v)) patterns << v;
+      }
+    }
+    const int open = desc.indexOf('(');
+    if (open >= 0) desc = desc.left(open).trimmed();
+    out << desc + " (" + patterns.join(' ') + ")";
   }
   return out.join(";;");
 }

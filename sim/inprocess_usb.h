@@ -39,10 +39,10 @@ class InProcessUsb : public UsbInterface {
   std::string BackendProblem() override { return backendProblem; }
 
   // Transport faults.
-  int failNextWrites = 0;     // the next N WriteFile calls fail
-  bool failOpens = false;     // OpenDevice gives -1
-  int failOpensFrom = -1;     // the Nth OpenDevice call (0-based) and later give -1
-  std::string problem;        // what Problem() reports
+  int failNextWrites = 0;      // the next N WriteFile calls fail
+  bool failOpens = false;      // OpenDevice gives -1
+  int failOpensFrom = -1;      // the Nth OpenDevice call (0-based) and later give -1
+  std::string problem;         // what Problem() reports
   std::string backendProblem;  // what BackendProblem() reports
 
   // What crossed the seam.

@@ -7,6 +7,7 @@
 
 #include "common/numbers.h"
 #include "common/sleeper.h"
+#include "hydrix/cli/production_cli.h"
 #include "hydrix/commands/hydrix_device.h"
 #include "hydrix/config/catalogue_cli.h"
 #include "hydrix/config/config_file.h"
@@ -27,6 +28,15 @@ const char* const kHydrixCtlUsage =
     "                 reads the settings, changes those keys, writes the whole image back and\n"
     "                 resets the controller, as Write Parameters does; values outside the\n"
     "                 window's check bounds are refused unless --force\n"
+    "  calibrate-voltage VOLTS\n"
+    "                 sends the reference voltage measured on the battery; prints the new correction\n"
+    "  calibrate-clock VALUE\n"
+    "                 stores the clock correction for the clock value measured (nominal 16)\n"
+    "  fast-clock on|off\n"
+    "                 switches the controller's fast clock\n"
+    "  serial NUMBER  writes the serial number\n"
+    "  report --log FILE --order NUMBER [--comments TEXT] [--language NAME]\n"
+    "                 appends the production report of the controller to FILE\n"
     "  message LANGUAGE CODE [DEFAULT]\n"
     "                 the catalogue's text for CODE (added to the catalogue when missing)\n"
     "  languages      the catalogue's languages, the one selected for \"English\" marked \"* \"\n"
@@ -169,6 +179,7 @@ int RunDeviceCommand(const std::vector<std::string>& words, bool set, std::optio
   device.SetTimeOut(false);
 
   if (command == "settings") return RunSettings(words, device, out, err);
+  if (IsProductionCommand(command)) return RunProductionCommand(words, device, out, err);
   if (command == "image") {
     if (!device.LitImage()) return NoAnswer(err, *id, device);
     const auto& image = device.ImageParams();
@@ -239,9 +250,12 @@ int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream&
   const std::string command = words[0];
   const bool set = words.size() == 2 && command == "clock" && words[1] == "--set";
   const bool settingsSet = command == "settings" && words.size() > 1 && words[1] == "set";
-  if (!(words.size() == 1 || set || settingsSet)) return Usage(err, "unexpected '" + words.back() + "'");
+  const bool production = IsProductionCommand(command);
+  if (!(words.size() == 1 || set || settingsSet || production)) {
+    return Usage(err, "unexpected '" + words.back() + "'");
+  }
   if (command != "list" && command != "image" && command != "measures" && command != "clock" &&
-      command != "settings") {
+      command != "settings" && !production) {
     return Usage(err, "unknown command '" + command + "'");
   }
 

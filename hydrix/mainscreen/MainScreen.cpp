@@ -11,7 +11,14 @@
 #include <QTimer>
 
 #include "common/busy_cursor.h"
+#include "common/numbers.h"
+#include "common/paths.h"
+#include "frmAbout.h"
 #include "frmConnect.h"
+#include "frmProduction.h"
+#include "hydrix/calibration/maintenance.h"
+#include "hydrix/mainscreen/captions.h"
+#include "hydrix/mainscreen/qt_process_starter.h"
 #include "ui_MainScreen.h"
 
 using hx::BusyCursor;
@@ -22,32 +29,6 @@ const std::string kEnglish = "English";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
-
-// The captions set from fixed keys after the name-keyed pass, in this order.
-struct FixedCaption {
-  const char* control;
-  int index;
-  const char* key;
-};
-constexpr FixedCaption kFixedCaptions[] = {
-    {"Label1", 1, "Temperature (°C)"},
-    {"Label1", 0, "Battery Voltage (V)"},
-    {"Label1", 2, "Battery Charging Current (mA)"},
-    {"Label1", 3, "Battery Discharging Current (mA)"},
-    {"Label1", 15, "Start @Low Battery Level (V)"},
-    {"Label1", 14, "Start Tempo @ High Battery Level (V)"},
-    {"Label1", 4, "Solenoid Pulse(ms)"},
-    {"Label1", 9, "Forced charge 1 (h)"},
-    {"Label1", 10, "Forced charge 2 (h)"},
-    {"Label1", 12, "Battery Capacity (Ah)\u00a0: Tempo (Hr)"},
-    {"Label1", 6, "Relay"},
-    {"Label1", 7, "ON (1)/OFF (0)"},
-    {"Label1", 20, "Serial Number"},
-    {"Label1", 5, "Not Charging"},
-    {"Label1", 8, "Battery Default"},
-    {"Label3", -1, "End of Charge Tempo (S)"},
-    {"Frame2", -1, "Continuous Reading Graphic"},
-};
 
 // Labels that show the controller's data rather than a caption: a language
 // change must not put a catalogue text over a value read from the controller.
@@ -81,6 +62,12 @@ MainScreen::MainScreen(Services services, QWidget* parent)
       selection_(services.usb, device_.link(), device_.state(), services.dialogs),
       parameters_(device_, [now = services.now] { return hx::DateVersSecondes(now()); }) {
   ui->setupUi(this);
+  if (services_.starter) {
+    starter_ = services_.starter;
+  } else {
+    ownStarter_ = std::make_unique<hx::QtProcessStarter>();
+    starter_ = ownStarter_.get();
+  }
   // Elements of a control array are named "Array_N" in the form; they answer
   // to the array's name, told apart by their index property.
   static const QRegularExpression element("^(.+)_(\\d+)$");
@@ -104,6 +91,13 @@ MainScreen::MainScreen(Services services, QWidget* parent)
   connect(ui->Sortir, &QPushButton::clicked, this, &MainScreen::Sortir_Click);
   connect(ui->MnuConnect, &QAction::triggered, this, &MainScreen::MnuConnect_Click);
   connect(ui->LectureContinu, &QCheckBox::toggled, this, &MainScreen::LectureContinu_Click);
+  connect(ui->Command_tension, &QPushButton::clicked, this, &MainScreen::Command_tension_Click);
+  connect(ui->CommandCalibrationCLK, &QPushButton::clicked, this, &MainScreen::CommandCalibrationCLK_Click);
+  connect(ui->CheckClockSpeed, &QCheckBox::clicked, this, &MainScreen::CheckClockSpeed_Click);
+  connect(ui->Programmer, &QPushButton::clicked, this, &MainScreen::Programmer_Click);
+  connect(ui->Rapport, &QPushButton::clicked, this, &MainScreen::Rapport_Click);
+  connect(ui->nmuBootLoad, &QAction::triggered, this, &MainScreen::nmuBootLoad_Click);
+  connect(ui->mnuApropos, &QAction::triggered, this, &MainScreen::mnuApropos_Click);
   connect(ui->ListeLangues, &QComboBox::currentIndexChanged, this, [this] {
     if (!fillingLanguages_) ListeLangues_Change();
   });
@@ -164,9 +158,7 @@ void MainScreen::LitTout() {
   ShowParameters(parameters_.LitParametres());
   device_.LitMesuresEtDate();
   ShowClock();
-  const auto correction = device_.LitValeurCorrection();
-  Control<QLineEdit>("ValeurHorloge", 0)->setText(Q(correction[0]));
-  Control<QLineEdit>("ValeurHorloge", 1)->setText(Q(correction[1]));
+  ShowCorrection();
   setWindowTitle(Q(device_.LitVersion()));
   UpdateStatus();
 }
@@ -318,7 +310,7 @@ void MainScreen::TraduitEcran(const QString& language, bool fill) {
   for (QWidget* w : ui->centralwidget->findChildren<QWidget*>()) translate(w);
 
   const std::string shown = S(ui->ListeLangues->currentText());
-  for (const auto& c : kFixedCaptions) {
+  for (const auto& c : hx::FixedCaptions()) {
     QObject* o = c.index >= 0 ? static_cast<QObject*>(Control<QWidget>(c.control, c.index))
                               : static_cast<QObject*>(Control<QWidget>(c.control));
     if (o) SetCaption(o, Q(services_.config.LitMessage(shown, c.key, "")));
@@ -346,6 +338,116 @@ void MainScreen::UpdateStatus() {
     text += device_.TimeOut() ? tr(" (not answering: choose it again with USB Connect)") : tr(" (answering)");
   }
   statusLabel_->setText(text);
+}
+
+void MainScreen::ShowFailure(const std::string& why) {
+  if (!why.empty()) {
+    services_.dialogs.Message({why, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Critical});
+  }
+  UpdateStatus();
+}
+
+void MainScreen::ShowCorrection() {
+  const auto correction = device_.LitValeurCorrection();
+  Control<QLineEdit>("ValeurHorloge", 0)->setText(Q(correction[0]));
+  Control<QLineEdit>("ValeurHorloge", 1)->setText(Q(correction[1]));
+}
+
+void MainScreen::Command_tension_Click() {
+  // The frame carries millivolts in two bytes: 65.535 V at most.
+  if (!ControleValeur(ui->ValeurTension, hx::kReferenceVolts.min, hx::kReferenceVolts.max)) return;
+  hx::StepOutcome outcome;
+  {
+    BusyCursor busy;
+    outcome = hx::CalibrateVoltage(device_, hx::ParseNumber(S(ui->ValeurTension->text())).value_or(0));
+  }
+  if (!outcome.done) return ShowFailure(outcome.why);
+  ui->correctionV->setText(Q(hx::VoltageCorrectionText(device_)));
+  services_.dialogs.Message({services_.config.LitMessage(kEnglish, "V Calibrated Set", ""),
+                             hx::ProgramTitle(), hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+  UpdateStatus();
+}
+
+void MainScreen::CommandCalibrationCLK_Click() {
+  hx::StepOutcome outcome;
+  {
+    BusyCursor busy;
+    ui->LectureContinu->setChecked(false);
+    const std::int32_t N = hx::ClockCorrectionNumber(S(Control<QLineEdit>("ValeurHorloge", 1)->text()));
+    outcome = hx::CalibrateClock(device_, N);
+    if (device_.ImageComplete()) ShowCorrection();
+  }
+  if (!outcome.done) return ShowFailure(outcome.why);
+  services_.dialogs.Message({services_.config.LitMessage(kEnglish, "Parameters Writed", ""),
+                             hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Information});
+  UpdateStatus();
+}
+
+void MainScreen::CheckClockSpeed_Click() {
+  hx::SetFastClock(device_, ui->CheckClockSpeed->isChecked());
+  UpdateStatus();
+}
+
+void MainScreen::Programmer_Click() {
+  const hx::SerialCheck check = hx::CheckSerial(S(ui->ValeurNumeroSerie->text()));
+  if (!check.value) {
+    services_.dialogs.Message({check.message, hx::ProgramTitle(), hx::MsgButtons::Ok, hx::MsgIcon::None});
+    return;
+  }
+  hx::StepOutcome outcome;
+  {
+    BusyCursor busy;
+    outcome = hx::ProgramSerial(device_, *check.value);
+  }
+  if (!outcome.done) return ShowFailure(outcome.why);
+  ui->NumeroSerie->setText(QString::number(*check.value));
+  UpdateStatus();
+}
+
+hx::ReportInput MainScreen::ReportFromScreen() const {
+  auto label = [this](const char* name, int index = -1) { return S(Control<QLabel>(name, index)->text()); };
+  auto text = [this](const char* name, int index = -1) { return S(Control<QLineEdit>(name, index)->text()); };
+  hx::ReportInput in;
+  in.date = hx::FormatDateHeure(hx::FormatDateCourte(), services_.now());
+  in.versionCaption = label("LabelVersion");
+  in.version = label("Version");
+  in.serialCaption = label("Label1", 20);
+  in.serial = label("NumeroSerie");
+  in.dateCaption = label("Label2");
+  in.programmingDate = label("DateProgrammation");
+  in.clockCorrection = text("ValeurHorloge", 0);
+  in.clockValue = text("ValeurHorloge", 1);
+  in.startLowCaption = label("Label1", 15);
+  in.startLow = text("Text1", 4);
+  in.startHighCaption = label("Label1", 14);
+  in.startHigh = text("Text1", 5);
+  in.alarmCaption = label("LabelAlarmLevel");
+  in.alarm = text("Text1", 7);
+  in.pulseCaption = label("Label1", 4);
+  in.pulse = text("Text1", 6);
+  in.forced1Caption = label("Label1", 9);
+  in.forced1 = S(ui->Heure1->currentText());
+  in.forced2Caption = label("Label1", 10);
+  in.forced2 = S(ui->Heure2->currentText());
+  in.capacityCaption = label("Label1", 12);
+  in.capacity = S(ui->ComboChargeTempo->currentText());
+  in.voltageCorrection = S(ui->correctionV->text());
+  return in;
+}
+
+void MainScreen::Rapport_Click() {
+  frmProduction dialog(
+      services_.dialogs, [this] { return ReportFromScreen(); }, this);
+  dialog.exec();
+}
+
+void MainScreen::nmuBootLoad_Click() {
+  hx::LanceMiseAJour(services_.dialogs, services_.config, *starter_, hx::ProgramFolder(), device_.UsbID());
+}
+
+void MainScreen::mnuApropos_Click() {
+  frmAbout about(services_.dialogs, *starter_, this);
+  about.exec();
 }
 
 void MainScreen::Sortir_Click() { close(); }

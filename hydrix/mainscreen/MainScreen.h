@@ -14,10 +14,12 @@
 
 #include "common/dialog_service.h"
 #include "common/sleeper.h"
+#include "hydrix/calibration/production_report.h"
 #include "hydrix/commands/hydrix_device.h"
 #include "hydrix/config/config_file.h"
 #include "hydrix/link/device_selection.h"
 #include "hydrix/link/usb_interface.h"
+#include "hydrix/mainscreen/firmware_launch.h"
 #include "hydrix/mainscreen/parameter_set.h"
 
 class QLabel;
@@ -40,6 +42,8 @@ class MainScreen : public QMainWindow {
     hx::Sleeper& sleeper;
     // The PC clock (tests fix it).
     std::function<hx::DateHeure()> now = hx::DateHeure::Maintenant;
+    // Starts flashtool and the system information tool (Qt's when null).
+    hx::ProcessStarter* starter = nullptr;
   };
   explicit MainScreen(Services services, QWidget* parent = nullptr);
   ~MainScreen() override;
@@ -84,6 +88,19 @@ class MainScreen : public QMainWindow {
   void LectureContinu_Click();
   void Timer_Timer();
   void ListeLangues_Change();
+  void Command_tension_Click();
+  void CommandCalibrationCLK_Click();
+  void CheckClockSpeed_Click();
+  void Programmer_Click();
+  void Rapport_Click();
+  void nmuBootLoad_Click();
+  void mnuApropos_Click();
+  // What the production report copies from the window.
+  hx::ReportInput ReportFromScreen() const;
+  void ShowCorrection();
+  // A maintenance step that did not go through, when the link has not
+  // already told the operator.
+  void ShowFailure(const std::string& why);
   // Shows the device selection; true when a controller answers afterwards.
   bool Connect();
 
@@ -98,6 +115,8 @@ class MainScreen : public QMainWindow {
   hx::HydrixDevice device_;
   hx::DeviceSelection selection_;
   hx::ParameterSet parameters_;
+  std::unique_ptr<hx::ProcessStarter> ownStarter_;
+  hx::ProcessStarter* starter_;
   QTimer* Timer;
   QLabel* statusLabel_;
   std::string controllerText_;  // the identity of the chosen controller, as listed

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
@@ -21,7 +22,10 @@
 #include <sstream>
 
 #include "MainScreen.h"
+#include "common/numbers.h"
+#include "frmAbout.h"
 #include "frmConnect.h"
+#include "frmProduction.h"
 #include "hydrix/commands/frames.h"
 #include "hydrix/config/byte_packing.h"
 #include "hydrix/config/date_helpers.h"
@@ -36,6 +40,16 @@ namespace {
 namespace fs = std::filesystem;
 using hx::sim::Faults;
 using Bytes = std::vector<std::uint8_t>;
+
+// Records the processes the window would start.
+class RecordingStarter : public hx::ProcessStarter {
+ public:
+  bool Start(const fs::path& program, const std::vector<std::string>& args, std::string&) override {
+    started.emplace_back(program, args);
+    return true;
+  }
+  std::vector<std::pair<fs::path, std::vector<std::string>>> started;
+};
 
 class NoSleep : public hx::Sleeper {
  public:
@@ -73,7 +87,7 @@ class MainScreenTest : public ::testing::Test {
   // Opens the window and runs its start-up, answering the device selection.
   MainScreen& Start(Choice choice = Choice::First) {
     window_ = std::make_unique<MainScreen>(
-        MainScreen::Services{usb, *config_, dialogs, sleeper, [] { return now; }});
+        MainScreen::Services{usb, *config_, dialogs, sleeper, [] { return now; }, &starter});
     window_->show();
     Answer(choice);
     window_->Form_Load();
@@ -128,6 +142,7 @@ class MainScreenTest : public ::testing::Test {
   hx::sim::InProcessUsb usb;
   hx::test::RecordingDialogService dialogs;
   NoSleep sleeper;
+  RecordingStarter starter;
   std::vector<std::string> listed;
   fs::path folder_;
   std::unique_ptr<hx::ConfigFile> config_;
@@ -406,6 +421,138 @@ TEST_F(MainScreenTest, AMissingLibraryIsToldOnceAndTheWindowStaysUsable) {
   EXPECT_EQ(Get<QPushButton>("Lire")->text(), "Read Parameters");
   Click("Sortir");
   EXPECT_FALSE(window_->isVisible());
+}
+
+// Runs `act` on the modal dialog of type T once it shows.
+template <class T>
+void OnModal(std::function<void(T*)> act) {
+  QTimer::singleShot(0, [act] {
+    auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    act(dialog);
+  });
+}
+
+TEST_F(MainScreenTest, MaintenanceStepsWriteTheirBytesAndRefuseWhatDoesNotFit) {
+  usb.Add(5);
+  Start();
+  auto& e = Eeprom(5);
+  // A reference the frame cannot carry is refused like an out-of-range value.
+  std::size_t from = usb.writes.size();
+  Type("ValeurTension", -1, "70");
+  Click("Command_tension");
+  EXPECT_EQ(usb.writes.size(), from);
+  EXPECT_EQ(Label("Message"), "Value Must be between 0 and 65.535");
+  Type("ValeurTension", -1, "12.5");
+  Click("Command_tension");
+  EXPECT_EQ(usb.writes[from], (Bytes{0xF4, 0xD4, 0x30, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Text("correctionV").toStdString(),
+            hx::FormatNumber(static_cast<std::int16_t>(e[2] | e[3] << 8) / 1000.0, "0.000"));
+  EXPECT_EQ(dialogs.Texts().back(), "V Calibrated Set");
+
+  Type("ValeurHorloge", 1, "16.001");
+  Click("CommandCalibrationCLK");
+  EXPECT_EQ(e[81], 0x7F);
+  EXPECT_EQ(e[82], 0xC1);
+  EXPECT_EQ(Text("ValeurHorloge", 0), "-16001");
+  EXPECT_EQ(dialogs.Texts().back(), "Parameters Writed");
+
+  dialogs.messages.clear();
+  from = usb.writes.size();
+  Type("ValeurNumeroSerie", -1, "12A");
+  Click("Programmer");
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Le n° de série n'est pas valide"});
+  EXPECT_EQ(dialogs.messages[0].icon, hx::MsgIcon::None);
+  Type("ValeurNumeroSerie", -1, "-2147483649");
+  Click("Programmer");
+  EXPECT_EQ(dialogs.Texts().back(), "Le n° de série est trop grand (> 32 bits)");
+  EXPECT_EQ(usb.writes.size(), from);
+  Type("ValeurNumeroSerie", -1, "123456");
+  Click("Programmer");
+  EXPECT_EQ((Bytes{e[36], e[37], e[38], e[39]}), (Bytes{0x40, 0xE2, 0x01, 0x00}));
+  EXPECT_EQ(Label("NumeroSerie"), "123456");
+}
+
+TEST_F(MainScreenTest, TheReportAppendsWhatTheWindowShowsAndSurvivesABadFile) {
+  usb.Add(5);
+  Start();
+  const fs::path log = folder_ / "4711.log";
+  dialogs.files = {std::string("/no/such/folder/4711.log"), log.string()};
+  OnModal<frmProduction>([](frmProduction* d) {
+    d->findChild<QLineEdit*>("Commande")->setText("4711");
+    d->findChild<QPlainTextEdit*>("Commentaires")->setPlainText("unit 1");
+    d->PrintReport_Click();  // the log cannot be created: the window stays
+    ASSERT_TRUE(d->isVisible());
+    d->PrintReport_Click();
+    EXPECT_FALSE(d->isVisible());
+  });
+  Click("Rapport");
+  EXPECT_EQ(dialogs.fileDialogs.at(0).fileName, "4711.log");
+  EXPECT_EQ(dialogs.fileDialogs.at(0).filter, "Log Files (*.LOG)|*.LOG");
+  EXPECT_NE(dialogs.Texts().at(0).find("/no/such/folder/4711.log"), std::string::npos);
+  std::vector<std::string> lines;
+  std::istringstream in(ReadFile(log));
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  ASSERT_EQ(lines.size(), 24u);
+  EXPECT_EQ(lines[4], "N° de Commande 4711");
+  EXPECT_EQ(lines[6], "unit 1");
+  EXPECT_EQ(lines[8], "Firmware Version : 1.05");
+  EXPECT_EQ(lines[9], "Serial Number : 24000005");
+  EXPECT_EQ(lines[16], "Alarm Battery Level (V) : 11.50");
+  EXPECT_EQ(lines[18], "Forced charge 1 (h) : none");
+
+  // Without an order number nothing is written.
+  dialogs.messages.clear();
+  dialogs.files = {log.string()};
+  OnModal<frmProduction>([](frmProduction* d) {
+    d->PrintReport_Click();
+    d->reject();
+  });
+  Click("Rapport");
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Vous devez saisir un N° de commande"});
+  const std::string after = ReadFile(log);
+  EXPECT_EQ(std::count(after.begin(), after.end(), '\n'), 24);
+}
+
+TEST_F(MainScreenTest, FirmwareUpdateStartsFlashtoolWithTheWholeCommandTail) {
+  usb.Add(5);
+  Start();
+  dialogs.answers = {hx::MsgAnswer::No};
+  window_->findChild<QAction*>("nmuBootLoad")->trigger();
+  EXPECT_TRUE(dialogs.fileDialogs.empty());
+  EXPECT_TRUE(starter.started.empty());
+
+  dialogs.answers = {hx::MsgAnswer::Yes, hx::MsgAnswer::Yes};
+  dialogs.files = {std::nullopt, std::string("/srv/firmware files/v2  final.hex")};
+  window_->findChild<QAction*>("nmuBootLoad")->trigger();  // cancelled dialog
+  EXPECT_TRUE(starter.started.empty());
+  window_->findChild<QAction*>("nmuBootLoad")->trigger();
+  ASSERT_EQ(starter.started.size(), 1u);
+  EXPECT_EQ(starter.started[0].first.filename(), "flashtool");
+  EXPECT_EQ(
+      starter.started[0].second,
+      std::vector<std::string>{"LANGUE=English ;device=arvel;USBID=5;prg=/srv/firmware files/v2  final.hex"});
+  EXPECT_EQ(dialogs.messages[0].title, "Hydrix IP");
+  EXPECT_EQ(dialogs.messages[0].buttons, hx::MsgButtons::YesNo);
+  EXPECT_EQ(dialogs.fileDialogs.back().filter, "INHEX32 Files (*.HEX)|*.HEX");
+}
+
+TEST_F(MainScreenTest, TheAboutBoxShowsTheVersionAndSaysWhenNoSystemToolIsFound) {
+  Start(Choice::Cancel);
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", "/nonexistent");
+  QString version;
+  OnModal<frmAbout>([&version](frmAbout* d) {
+    version = d->findChild<QLabel*>("lblVersion")->text();
+    QTest::mouseClick(d->findChild<QPushButton*>("cmdSysInfo"), Qt::LeftButton);
+    QTest::mouseClick(d->findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
+  });
+  window_->findChild<QAction*>("mnuApropos")->trigger();
+  qputenv("PATH", path);
+  EXPECT_TRUE(version.startsWith("Version ")) << version.toStdString();
+  EXPECT_EQ(version, "Version " HYDRIX_VERSION);
+  EXPECT_EQ(dialogs.Texts().back(), "System Information Is Unavailable At This Time");
+  EXPECT_TRUE(starter.started.empty());
 }
 
 }  // namespace

@@ -111,5 +111,15 @@ TEST(UsbLibrary, LibraryWithoutTheEntryPointsIsRefused) {
   EXPECT_NE(lib.Problem().find("USB_GetDeviceCount"), std::string::npos);
 }
 
+TEST_F(DeviceSelectionTest, WhenNothingAnswersItSaysWhatToDo) {
+  EXPECT_NE(selection.NothingFoundText().find("USB cable"), std::string::npos);
+  usb.backendProblem = "cannot reach the simulator at /run/x.sock: No such file or directory";
+  const std::string text = selection.NothingFoundText();
+  EXPECT_EQ(text.rfind("Cannot reach the simulator at /run/x.sock", 0), 0u) << text;
+  EXPECT_NE(text.find("hydrix-sim serve"), std::string::npos);
+  usb.problem = "The USB interface library libhxusbif.so cannot be loaded.";
+  EXPECT_EQ(selection.NothingFoundText(), usb.problem);
+}
+
 }  // namespace
 }  // namespace hx

@@ -1,0 +1,148 @@
+#include "hydrix/cli/production_cli.h"
+
+#include <ostream>
+
+#include "common/numbers.h"
+#include "hydrix/calibration/maintenance.h"
+#include "hydrix/calibration/production_report.h"
+#include "hydrix/config/date_helpers.h"
+#include "hydrix/mainscreen/captions.h"
+#include "hydrix/mainscreen/parameter_map.h"
+
+namespace hx {
+
+namespace {
+
+int Fail(std::ostream& err, const HydrixDevice& device, const StepOutcome& outcome) {
+  err << "hydrixctl: controller " << device.UsbID() << ": "
+      << (outcome.why.empty() ? std::string("did not answer") : outcome.why) << "\n";
+  return 1;
+}
+
+int Bad(std::ostream& err, const std::string& what) {
+  err << "hydrixctl: " << what << " (see hydrixctl --help)\n";
+  return 2;
+}
+
+// The report as the main window would write it for this controller, with
+// the captions of `language`.
+int Report(const std::vector<std::string>& words, HydrixDevice& device, std::ostream& out,
+           std::ostream& err) {
+  std::string log, order, comments, language = "English";
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    const std::string& w = words[i];
+    if (i + 1 >= words.size()) return Bad(err, w + " needs a value");
+    const std::string& v = words[++i];
+    if (w == "--log")
+      log = v;
+    else if (w == "--order")
+      order = v;
+    else if (w == "--comments")
+      comments = v;
+    else if (w == "--language")
+      language = v;
+    else
+      return Bad(err, "unexpected '" + w + "'");
+  }
+  if (log.empty()) return Bad(err, "report needs --log FILE");
+  if (order.empty()) {
+    err << "hydrixctl: " << kOrderMissing << "\n";
+    return 2;
+  }
+  if (!device.LitImage())
+    return Fail(err, device, {false, "did not answer every read of its settings; nothing was appended"});
+  const ParameterTexts texts = DecodeParametres(device.ImageParams());
+  auto& m = device.messages();
+  auto named = [&](const char* control, const char* design) {
+    return m.LitMessage(language, control, design);
+  };
+  auto fixed = [&](int index) { return m.LitMessage(language, FixedCaptionKey("Label1", index), ""); };
+  const auto clock = device.LitValeurCorrection();
+  ReportInput in;
+  in.date = FormatDateHeure(FormatDateCourte(), DateHeure::Maintenant());
+  in.orderCaption = "N° de Commande";
+  in.order = order;
+  in.comments = comments;
+  in.versionCaption = named("LabelVersion", "Firmware Version");
+  in.version = texts.at("firmware_version");
+  in.serialCaption = fixed(20);
+  in.serial = texts.at("serial_number");
+  in.dateCaption = named("Label2", "Last Programming Date");
+  in.programmingDate = texts.at("last_programming_date");
+  in.clockCorrection = clock[0];
+  in.clockValue = clock[1];
+  in.startLowCaption = fixed(15);
+  in.startLow = texts.at("start_level_low_battery_V");
+  in.startHighCaption = fixed(14);
+  in.startHigh = texts.at("start_level_high_battery_V");
+  in.alarmCaption = named("LabelAlarmLevel", "Alarm Battery Level (V)");
+  in.alarm = texts.at("alarm_level_V");
+  in.pulseCaption = fixed(4);
+  in.pulse = texts.at("solenoid_pulse_ms");
+  in.forced1Caption = fixed(9);
+  in.forced1 = texts.at("forced_charge_1_h");
+  in.forced2Caption = fixed(10);
+  in.forced2 = texts.at("forced_charge_2_h");
+  in.capacityCaption = fixed(12);
+  in.capacity = CapacityItems()[static_cast<std::size_t>(std::stoi(texts.at("battery_capacity_index")))];
+  in.voltageCorrection = texts.at("voltage_correction");
+  const std::string problem = AppendReport(log, ReportLines(in));
+  if (!problem.empty()) {
+    err << "hydrixctl: " << problem << "\n";
+    return 1;
+  }
+  out << "report of controller " << device.UsbID() << " appended to " << log << "\n";
+  return 0;
+}
+
+}  // namespace
+
+bool IsProductionCommand(const std::string& verb) {
+  return verb == "calibrate-voltage" || verb == "calibrate-clock" || verb == "fast-clock" ||
+         verb == "serial" || verb == "report";
+}
+
+int RunProductionCommand(const std::vector<std::string>& words, HydrixDevice& device, std::ostream& out,
+                         std::ostream& err) {
+  const std::string& verb = words[0];
+  if (verb == "report") return Report(words, device, out, err);
+  if (words.size() != 2) return Bad(err, verb + " needs one value");
+  const std::string& value = words[1];
+
+  if (verb == "calibrate-voltage") {
+    if (!CheckValue(value, kReferenceVolts).ok())
+      return Bad(err, "the reference must be a number of volts from 0 to 65.535");
+    const StepOutcome o = CalibrateVoltage(device, ParseNumber(value).value_or(0));
+    if (!o.done) return Fail(err, device, o);
+    out << "voltage_correction\t" << VoltageCorrectionText(device) << "\n";
+    return 0;
+  }
+  if (verb == "calibrate-clock") {
+    if (!IsNumeric(value)) return Bad(err, "the clock value must be a number");
+    const std::int32_t N = ClockCorrectionNumber(value);
+    const StepOutcome o = CalibrateClock(device, N);
+    if (!o.done) return Fail(err, device, o);
+    const auto shown = device.LitValeurCorrection();
+    out << "clock_correction\t" << shown[0] << "\t" << shown[1] << "\n";
+    return 0;
+  }
+  if (verb == "fast-clock") {
+    if (value != "on" && value != "off") return Bad(err, "fast-clock takes on or off");
+    const StepOutcome o = SetFastClock(device, value == "on");
+    if (!o.done) return Fail(err, device, o);
+    out << "fast clock " << value << "\n";
+    return 0;
+  }
+  // serial
+  const SerialCheck check = CheckSerial(value);
+  if (!check.value) {
+    err << "hydrixctl: " << check.message << "\n";
+    return 1;
+  }
+  const StepOutcome o = ProgramSerial(device, *check.value);
+  if (!o.done) return Fail(err, device, o);
+  out << "serial_number\t" << *check.value << "\n";
+  return 0;
+}
+
+}  // namespace hx

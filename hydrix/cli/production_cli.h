@@ -1,0 +1,19 @@
+// hydrixctl's production-line commands: calibrate-voltage, calibrate-clock,
+// fast-clock, serial and report. Each exits 0 only when the controller
+// confirmed the step and a re-read shows it.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "hydrix/commands/hydrix_device.h"
+
+namespace hx {
+
+bool IsProductionCommand(const std::string& verb);
+// `words` starts with the verb. Returns the exit status (2: bad usage).
+int RunProductionCommand(const std::vector<std::string>& words, HydrixDevice& device, std::ostream& out,
+                         std::ostream& err);
+
+}  // namespace hx
