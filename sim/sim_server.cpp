@@ -238,7 +238,6 @@ std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, 
       if (wanted != Interface::Application && wanted != Interface::BootLoader) {
         return Reply(Status::BadRequest);
       }
-      if ((wanted == Interface::BootLoader) != s->device.InBootLoader()) return Reply(Status::NotAvailable);
       if (wanted == Interface::BootLoader) {
         // A boot loader that stopped answering is not found; one that another
         // connection holds is refused: one programming run per controller.
@@ -246,6 +245,7 @@ std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, 
         if (s->bootConnections > 0 && !(bound == s && iface == Interface::BootLoader))
           return Reply(Status::Busy);
       }
+      if ((wanted == Interface::BootLoader) != s->device.InBootLoader()) return Reply(Status::NotAvailable);
       ReleaseBoot(bound, iface);
       bound = s;
       iface = wanted;
@@ -378,11 +378,11 @@ std::string SimServer::Set(std::int32_t id, const std::string& what, const std::
     if (key == "fault") {
       b.noBoot = parsed->boot.noBoot;
       if (args[0] == "none") {
-        s->device.faults().mode = Faults::Mode::None;
-        s->device.faults().afterExchanges = 0;
         b.stuckAt.reset();
         b.cutAt.reset();
         s->device.ApplyCut();
+        s->device.faults().mode = Faults::Mode::None;
+        s->device.faults().afterExchanges = 0;
       }
     }
     if (key == "cfgfail") b.configFailures = parsed->boot.configFailures;
