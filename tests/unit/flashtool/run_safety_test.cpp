@@ -173,6 +173,13 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 "[PIC18F2553] pmrangehigh=7FFG is not a hex number",
                 "Chip PIC18F2553 in PROGRAMMER.INI: [PIC18F2553] pmrangehigh=7FFG is not a hex number"},
+        Refusal{"MissingChipSection",
+                [](TempFolder& f) {
+                  f.Write("flashtool.INI", Replace(ShippedIni(), "[PIC18F2553]", "[PIC18F2553-OLD]"));
+                  return std::string("fw.hex");
+                },
+                "[PIC18F2553] pmrangelow is missing",
+                "Chip PIC18F2553 in PROGRAMMER.INI: [PIC18F2553] pmrangelow is missing"},
         Refusal{"PmRangeHighBelowLow",
                 [](TempFolder& f) {
                   f.Write("flashtool.INI", WithChipKey("PIC18F2550", "pmrangehigh", "0001FF"));
