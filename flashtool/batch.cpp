@@ -1,5 +1,6 @@
 #include "flashtool/batch.h"
 
+#include <filesystem>
 #include <ostream>
 
 namespace hx::flash {
@@ -40,12 +41,55 @@ int RunBatch(const std::string& tail, const FlashEnvironment& env, BootLibrary& 
   BatchUi ui(out);
   BatchDialogs dialogs(out, err, yes);
   FlashTool tool(env, library, ui, dialogs, clock);
-  if (!tool.Form_Load(tail)) return kExitFailed;
-  const RunEnd end = tool.Form_Activate();
-  tool.Form_Unload();
-  if (end != RunEnd::Completed) return kExitFailed;
-  if (tool.Programmed() && !tool.ApplicationPresent()) return kExitFlashEmpty;
-  return kExitCompleted;
+  int status = kExitFailed;
+  if (tool.Form_Load(tail)) {
+    const RunEnd end = tool.Form_Activate();
+    tool.Form_Unload();
+    if (end == RunEnd::Completed) {
+      status = tool.Programmed() && !tool.ApplicationPresent() ? kExitFlashEmpty : kExitCompleted;
+    }
+  }
+  const char* how = status == kExitCompleted    ? "completed"
+                    : status == kExitFlashEmpty ? "no application after programming"
+                                                : "failed";
+  out << "Result: " << how << " (exit " << status << ")\n" << std::flush;
+  return status;
+}
+
+std::string HelpText() {
+  std::string text =
+      "usage: flashtool TAIL                 run in a window\n"
+      "       flashtool --batch TAIL [--yes] run without a window (questions answered No unless --yes)\n"
+      "       flashtool --help | --version\n\n";
+  for (const auto& line : UsageLines()) text += line + "\n";
+  return text;
+}
+
+std::string NoDisplayReason(const std::function<const char*(const char*)>& getenv,
+                            const std::vector<std::string>& pluginFolders) {
+  auto set = [&](const char* name) {
+    const char* v = getenv(name);
+    return v && *v;
+  };
+  std::string platform = set("QT_QPA_PLATFORM") ? getenv("QT_QPA_PLATFORM") : "";
+  platform = platform.substr(0, platform.find(':'));
+  if (platform.empty()) {
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY")) {
+      return "no display (DISPLAY is not set); use --batch to run without a window";
+    }
+    return {};
+  }
+  if (platform == "xcb" && !set("DISPLAY")) {
+    return "no display (DISPLAY is not set); use --batch to run without a window";
+  }
+  if (platform.rfind("wayland", 0) == 0 && !set("WAYLAND_DISPLAY")) {
+    return "no display (WAYLAND_DISPLAY is not set); use --batch to run without a window";
+  }
+  for (const auto& folder : pluginFolders) {
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::path(folder) / ("libq" + platform + ".so"), ec)) return {};
+  }
+  return "no window platform \"" + platform + "\" (QT_QPA_PLATFORM); use --batch to run without a window";
 }
 
 ProgramArguments ParseProgramArguments(int argc, const char* const* argv) {
@@ -56,6 +100,10 @@ ProgramArguments ParseProgramArguments(int argc, const char* const* argv) {
       a.batch = true;
     } else if (arg == "--yes") {
       a.yes = true;
+    } else if (arg == "--help" || arg == "-h") {
+      a.help = true;
+    } else if (arg == "--version") {
+      a.version = true;
     } else {
       if (!a.tail.empty()) a.tail += ' ';
       a.tail += arg;

@@ -4,8 +4,10 @@
 // its normal end (see RunBatch).
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "common/dialog_service.h"
 #include "flashtool/flash_run.h"
@@ -45,17 +47,32 @@ inline constexpr int kExitCompleted = 0;
 inline constexpr int kExitFailed = 1;      // any message that ends the run, or a declined question
 inline constexpr int kExitFlashEmpty = 2;  // normal end, but no application after programming
 
-// Runs Form_Load and Form_Activate on `tail`.
+// Runs Form_Load and Form_Activate on `tail`. The last line always says how
+// the run ended: "Result: completed (exit 0)", "Result: failed (exit 1)" or
+// "Result: no application after programming (exit 2)".
 int RunBatch(const std::string& tail, const FlashEnvironment& env, BootLibrary& library, FlashClock& clock,
              std::ostream& out, std::ostream& err, bool yes);
 
 // The command tail from the program's arguments: the arguments joined with
-// blanks. `--batch` and `--yes` are taken out (and reported) first.
+// blanks. `--batch`, `--yes`, `--help` and `--version` are taken out (and
+// reported) first.
 struct ProgramArguments {
   bool batch = false;
   bool yes = false;
+  bool help = false;
+  bool version = false;
   std::string tail;
 };
 ProgramArguments ParseProgramArguments(int argc, const char* const* argv);
+
+// The text of --help: the command tail's options and the program's own.
+std::string HelpText();
+
+// Why the window cannot open, in one line, or "" when it can: no display for
+// the platform Qt will use (QT_QPA_PLATFORM, else X11 or Wayland), or no
+// plugin for the platform named. `getenv` reads the environment;
+// `pluginFolders` are where Qt looks for platform plugins.
+std::string NoDisplayReason(const std::function<const char*(const char*)>& getenv,
+                            const std::vector<std::string>& pluginFolders);
 
 }  // namespace hx::flash

@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <fstream>
@@ -20,6 +21,7 @@ constexpr std::uint32_t kApplicationCheckAddress = 0x000201;
 constexpr std::uint8_t kGotoOpcode = 0xEF;  // high byte of the application's reset-vector GOTO
 constexpr std::uint32_t kBootFlagAddress = 0xFF;
 constexpr const char* kCannotConnect = "Cannot connect. Please check the USB cable";
+constexpr const char* kBootFlagError = "Error writing the boot flag";
 
 std::string HexText(int value) {
   // Negative 16-bit results show as their two's complement, as a 16-bit hex conversion does.
@@ -107,6 +109,7 @@ const std::vector<std::string>& UsageLines() {
       "    noprog               Do not program",
       "    idonly               Read and display device ID",
       "    boot                 Loop trying to force bootload",
+      "    noverify             Do not read back what was programmed",
       "",
       "    <dev> arvel/paxter/mervo/dunix/hosper/arvel5-12/arvel12-24",
       "    <hex file> .HEX file to program",
@@ -160,6 +163,8 @@ bool FlashTool::Form_Load(const std::string& commandTail) {
       cmd_.spy = true;
     } else if (key == "OLD_MODE") {
       cmd_.old_mode = true;
+    } else if (key == "NOVERIFY") {
+      cmd_.noverify = true;
     } else if (key == "USBID") {
       long id = 0;
       if (ParseInteger(value, INT32_MIN, INT32_MAX, id)) cmd_.UsbID = static_cast<std::int32_t>(id);
@@ -282,6 +287,14 @@ RunEnd FlashTool::Form_Activate() {
     }
   }
 
+  // One run per controller: a second one started beside this program is
+  // refused before it sends anything (the boot loader also takes one
+  // connection only, for runs from elsewhere).
+  if (!LockController()) {
+    ShowBusy();
+    return RunEnd::Failed;
+  }
+
   // 3. Boot mode: send the boot command until the application is gone.
   if (cmd_.boot) {
     if (!EnsureLibrary()) return RunEnd::Failed;
@@ -293,15 +306,20 @@ RunEnd FlashTool::Form_Activate() {
     return RunEnd::Failed;
   }
 
-  // 4. Make the application jump into its boot loader.
+  // What can be checked without the controller is checked before it leaves
+  // its application.
+  if (!CheckBeforeBoot()) return RunEnd::Failed;
+
+  // 4. Make the application jump into its boot loader; one that does not
+  // answer may be in its boot loader already (an interrupted run).
   if (!cmd_.device.empty() || cmd_.idonly) {
     Status("Starting boot loader ...");
     if (!EnsureLibrary()) return RunEnd::Failed;
-    if (!SendBootCommand()) {
-      Error(kCannotConnect);
+    if (SendBootCommand()) {
+      WaitSecondsAdvance(2);
+    } else if (!FindWaitingBootLoader()) {
       return RunEnd::Failed;
     }
-    WaitSecondsAdvance(2);
   }
 
   // 5. Identification.
@@ -309,26 +327,11 @@ RunEnd FlashTool::Form_Activate() {
   if (!EnsureLibrary()) return RunEnd::Failed;
   if (!IdentifyDevice()) return RunEnd::Failed;
 
-  // 6. Load and convert the HEX file before anything is changed.
-  int rows = 0;
-  if (!cmd_.noprog) {
-    std::filesystem::path path(cmd_.hexPath);
-    if (path.is_relative()) path = env_.hexBaseFolder / path;
-    std::string warning;
-    {
-      ListFolderLock lock(env_.listFolder);
-      rows = LoadHexFile(
-          path, {env_.listFolder, settings_.progmem, settings_.eedata, settings_.userid, settings_.config},
-          &warning);
-      if (rows >= 1 && !settings_.progmem.empty()) {
-        progmemList_ = std::make_unique<std::ifstream>(env_.listFolder / settings_.progmem);
-      }
-    }
-    if (!warning.empty()) Error(warning, MsgIcon::Exclamation);
-    if (rows < 1) {
-      Error("Error loading file: " + cmd_.hexPath);
-      return RunEnd::Failed;
-    }
+  // 6. Without a product, the file is checked against the chip found, still
+  // before anything is changed.
+  if (!cmd_.noprog && !converted_) {
+    const HexLimits limits = SharedLimits({info_});
+    if (!PrepareHexFile(&limits, true)) return RunEnd::Failed;
   }
 
   // 7. Configuration summary.
@@ -357,31 +360,55 @@ RunEnd FlashTool::Form_Activate() {
     }
   }
 
-  // 10. Erase and program.
+  // 10. Erase, program and read back. The boot flag goes to 0xFF first, so
+  // a controller that loses its link or power from here on stays in its boot
+  // loader, where the next run finds it, and never starts half a firmware.
   if (!cmd_.noprog) {
     ui_.ShowProgress();
+    if (WriteBootFlag(0xFF) & 0x8000) {
+      Error(kBootFlagError);
+      return RunEnd::Failed;
+    }
     Status("Erasing FLASH ...");
     if (EraseFlash(info_.pmrangelow, info_.pmrangehigh) != 1) {
       Error("Erreur effacement");
       return RunEnd::Failed;
     }
     Status("Programming ...");
-    if (ProgramFlash(info_.writeblock, info_.bytesperaddr, boot::kWriteProgram, settings_.progmem, rows) !=
+    if (ProgramFlash(info_.writeblock, info_.bytesperaddr, boot::kWriteProgram, settings_.progmem, rows_) !=
         1) {
       Error("Write error!");
       return RunEnd::Failed;
     }
     programmed_ = true;
+    if (!cmd_.noverify) {
+      Status("Verifying ...");
+      std::uint32_t at = 0;
+      if (const int verified = VerifyFlash(at); verified != 1) {
+        WriteBootFlag(0xFF);
+        Error("Verify error at address " + HexPad(at, 6) + (verified < 0 ? " (no answer)" : ""));
+        return RunEnd::Failed;
+      }
+    }
   }
 
-  // 11. Application check; a failed read counts as no application.
+  // 11. Application check. A read that fails leaves the boot flag alone: the
+  // run cannot tell what the controller holds.
   std::uint8_t flag;
   const int appByte = ReadConfigByte(kApplicationCheckAddress);
+  if (appByte < 0) {
+    Error("Communication error");
+    return RunEnd::Failed;
+  }
   if (appByte == kGotoOpcode) {
     applicationPresent_ = true;
     Status("Leaving boot loader");
-    if (!cmd_.noprog && !cmd_.old_mode)
-      WriteFlashMarker(info_.writeblock, info_.bytesperaddr, boot::kWriteProgram);
+    if (!cmd_.noprog && !cmd_.old_mode &&
+        (WriteFlashMarker(info_.writeblock, info_.bytesperaddr, boot::kWriteProgram) & 0x8000)) {
+      WriteBootFlag(0xFF);
+      Error("Error writing the flash marker");
+      return RunEnd::Failed;
+    }
     flag = cmd_.noprog ? 0x55 : 0x00;
   } else {
     Status("FLASH empty or corrupt");
@@ -389,7 +416,10 @@ RunEnd FlashTool::Form_Activate() {
   }
 
   // 12. Boot flag.
-  WriteBootFlag(flag);
+  if (WriteBootFlag(flag) & 0x8000) {
+    Error(kBootFlagError);
+    return RunEnd::Failed;
+  }
 
   // 13. Identification message.
   if (cmd_.idonly) {
@@ -404,7 +434,111 @@ RunEnd FlashTool::Form_Activate() {
   return RunEnd::Completed;
 }
 
-void FlashTool::Form_Unload() { CloseDevice(); }
+bool FlashTool::FindWaitingBootLoader() {
+  const std::int32_t h = lib_.OpenPIC(cmd_.UsbID, 0, boot::kBootLoaderInterface);
+  if (h == boot::kOpenBusy) {
+    ShowBusy();
+    return false;
+  }
+  if (h < 1) {
+    Error(kCannotConnect);
+    return false;
+  }
+  handle_ = h;
+  Status("No answer from the application: the controller is in its boot loader already");
+  return true;
+}
+
+void FlashTool::ShowBusy() {
+  Error("Controller " + std::to_string(cmd_.UsbID) + " is being programmed by another run");
+}
+
+bool FlashTool::CheckBeforeBoot() {
+  converted_ = false;
+  rows_ = 0;
+  if (cmd_.idonly) return true;
+  if (cmd_.device.empty()) {
+    // The chip is known only once identified: the file's syntax now, its
+    // addresses after identification.
+    return cmd_.noprog || PrepareHexFile(nullptr, false);
+  }
+  // Every chip of DEVICELIST that the product's TARGET names.
+  std::vector<DeviceInfo> chips;
+  for (const auto& [code, chip] : ini_.Section("DEVICELIST")) {
+    if (chip.empty() || cmd_.target.find(chip) == std::string::npos) continue;
+    DeviceInfo info;
+    std::string reason;
+    if (!ReadChipSection(ini_, chip, info, reason)) {
+      Status(reason);
+      Error("Chip " + chip + " in PROGRAMMER.INI: " + reason);
+      return false;
+    }
+    chips.push_back(info);
+  }
+  if (chips.empty()) {
+    Status("TARGET of " + cmd_.device + " names no chip of DEVICELIST");
+    Error("Device " + cmd_.device + " not found in PROGRAMMER.INI");
+    return false;
+  }
+  if (cmd_.noprog) return true;
+  const HexLimits limits = SharedLimits(chips);
+  return PrepareHexFile(&limits, true);
+}
+
+bool FlashTool::PrepareHexFile(const HexLimits* limits, bool convert) {
+  std::filesystem::path path(cmd_.hexPath);
+  if (path.is_relative()) path = env_.hexBaseFolder / path;
+  HexProblem problem;
+  std::string warning;
+  int rows = 0;
+  if (!convert) {
+    rows = CheckHexFile(path, limits, &problem);
+  } else {
+    ListFolderLock lock(env_.listFolder);
+    rows = LoadHexFile(
+        path, {env_.listFolder, settings_.progmem, settings_.eedata, settings_.userid, settings_.config},
+        &warning, limits, &problem);
+    if (rows >= 1 && !settings_.progmem.empty()) {
+      progmemList_ = std::make_unique<std::ifstream>(env_.listFolder / settings_.progmem);
+    }
+  }
+  if (!warning.empty()) Error(warning, MsgIcon::Exclamation);
+  if (rows < 0 && !problem.reason.empty()) Status(problem.Text());
+  if (rows == 0 && convert) Status("The file holds no program memory data");
+  if (rows < 1) {
+    Error("Error loading file: " + cmd_.hexPath);
+    return false;
+  }
+  if (convert) {
+    rows_ = rows;
+    converted_ = true;
+  }
+  return true;
+}
+
+void FlashTool::Form_Unload() {
+  CloseDevice();
+  if (controllerLock_ >= 0) {
+    ::close(controllerLock_);
+    controllerLock_ = -1;
+  }
+}
+
+bool FlashTool::LockController() {
+  if (controllerLock_ >= 0) return true;
+  const auto path = env_.listFolder / ("flashtool-" + std::to_string(cmd_.UsbID) + ".lock");
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return true;  // a folder that cannot be written is reported with the list files
+  int r;
+  while ((r = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  if (r != 0) {
+    ::close(fd);
+    return false;
+  }
+  controllerLock_ = fd;
+  return true;
+}
 
 std::string FlashTool::ConfigSummary() {
   const int a = ReadConfigByte(0x300002);
@@ -416,7 +550,13 @@ std::string FlashTool::ConfigSummary() {
 bool FlashTool::IdentifyDevice() {
   if (handle_ < 1) {
     handle_ = lib_.OpenPIC(cmd_.UsbID, 0, boot::kBootLoaderInterface);
+    if (handle_ == boot::kOpenBusy) {
+      handle_ = 0;
+      ShowBusy();
+      return false;
+    }
     if (handle_ < 0) {
+      handle_ = 0;
       Error("USB connection impossible");
       return false;
     }
@@ -447,37 +587,93 @@ bool FlashTool::IdentifyDevice() {
                                MsgIcon::Question}) != MsgAnswer::Yes) {
     return false;
   }
-  ReadDeviceInfo();
-  // An erase step or address divisor of 0 would never advance or would
-  // divide by zero: refuse the chip before anything is erased.
-  if (info_.eraseblock == 0 || info_.bytesperaddr == 0) {
-    Error("Chip " + chip_ + " in PROGRAMMER.INI: eraseblock and bytesperaddr must not be 0");
+  return ReadDeviceInfo();
+}
+
+bool FlashTool::ReadDeviceInfo() {
+  std::string reason;
+  if (!ReadChipSection(ini_, chip_, info_, reason)) {
+    Status(reason);
+    Error("Chip " + chip_ + " in PROGRAMMER.INI: " + reason);
     return false;
   }
   return true;
 }
 
-void FlashTool::ReadDeviceInfo() {
-  auto hex = [this](const char* key) { return ParseHexDigits(ini_.ReadIni(chip_, key)); };
-  auto byte = [this](const char* key) -> std::uint8_t {
-    long v = 0;
-    return ParseInteger(ini_.ReadIni(chip_, key), 0, 255, v) ? static_cast<std::uint8_t>(v) : 0;
+bool ReadChipSection(const ParameterFile& ini, const std::string& chip, DeviceInfo& info,
+                     std::string& reason) {
+  info = DeviceInfo{};
+  bool ok = true;
+  auto fail = [&](const std::string& why) {
+    if (ok) reason = why;
+    ok = false;
   };
-  info_ = DeviceInfo{};
-  info_.pmrangelow = hex("pmrangelow");
-  info_.pmrangehigh = hex("pmrangehigh");
-  info_.eerangelow = hex("eerangelow");
-  info_.eerangehigh = hex("eerangehigh");
-  info_.usrrangelow = hex("usrrangelow");
-  info_.usrrangehigh = hex("usrrangehigh");
-  info_.cfgrangelow = hex("cfgrangelow");
-  info_.cfgrangehigh = hex("cfgrangehigh");
-  info_.bytesperaddr = byte("bytesperaddr");
-  info_.maxpacketsize = byte("maxpacketsize");
-  info_.eraseblock = byte("eraseblock");
-  info_.readblock = byte("readblock");
-  info_.writeblock = byte("writeblock");
-  info_.devicetype = byte("devicetype");
+  // Hex digits without prefix; `required` ranges must be there.
+  auto hex = [&](const char* key, bool required, bool& present) -> std::uint32_t {
+    const std::string text = Trim(ini.ReadIni(chip, key));
+    present = !text.empty();
+    if (text.empty()) {
+      if (required) fail(std::string(key) + " is missing");
+      return 0;
+    }
+    if (text.size() > 8 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+      fail(std::string(key) + "=" + text + " is not a hex number");
+      return 0;
+    }
+    return ParseHexDigits(text);
+  };
+  auto byte = [&](const char* key, long min) -> std::uint8_t {
+    long v = 0;
+    const std::string text = ini.ReadIni(chip, key);
+    if (ParseInteger(text, min, 255, v)) return static_cast<std::uint8_t>(v);
+    if (min > 0)
+      fail(std::string(key) + "=" + text + " is not a number from " + std::to_string(min) + " to 255");
+    return 0;
+  };
+  bool present = false, lowPresent = false;
+  auto range = [&](const char* lowKey, const char* highKey, std::uint32_t& low, std::uint32_t& high,
+                   bool required) {
+    low = hex(lowKey, required, lowPresent);
+    high = hex(highKey, required || lowPresent, present);
+    if (present && !lowPresent) fail(std::string(lowKey) + " is missing");
+    if (ok && present && high < low) fail(std::string(highKey) + " is below " + lowKey);
+  };
+  range("pmrangelow", "pmrangehigh", info.pmrangelow, info.pmrangehigh, true);
+  range("eerangelow", "eerangehigh", info.eerangelow, info.eerangehigh, false);
+  range("usrrangelow", "usrrangehigh", info.usrrangelow, info.usrrangehigh, false);
+  range("cfgrangelow", "cfgrangehigh", info.cfgrangelow, info.cfgrangehigh, false);
+  info.bytesperaddr = byte("bytesperaddr", 1);
+  info.maxpacketsize = byte("maxpacketsize", 0);
+  info.eraseblock = byte("eraseblock", 1);
+  info.readblock = byte("readblock", 0);
+  info.writeblock = byte("writeblock", 1);
+  info.devicetype = byte("devicetype", 0);
+  // Erasing from an address inside a block would erase below it.
+  if (ok && info.pmrangelow % info.eraseblock != 0) fail("pmrangelow is not a multiple of eraseblock");
+  if (!ok) reason = "[" + chip + "] " + reason;
+  return ok;
+}
+
+HexLimits SharedLimits(const std::vector<DeviceInfo>& chips) {
+  HexLimits limits;
+  if (chips.empty()) return limits;
+  using Member = std::uint32_t DeviceInfo::*;
+  const std::pair<Member, Member> kinds[] = {{&DeviceInfo::pmrangelow, &DeviceInfo::pmrangehigh},
+                                             {&DeviceInfo::eerangelow, &DeviceInfo::eerangehigh},
+                                             {&DeviceInfo::usrrangelow, &DeviceInfo::usrrangehigh},
+                                             {&DeviceInfo::cfgrangelow, &DeviceInfo::cfgrangehigh}};
+  for (const auto& [lowOf, highOf] : kinds) {
+    std::uint32_t low = 0, high = UINT32_MAX;
+    bool any = true;
+    for (const auto& c : chips) {
+      // A range left out of a chip's section (both ends 0) is no memory.
+      if (c.*lowOf == 0 && c.*highOf == 0 && lowOf != &DeviceInfo::pmrangelow) any = false;
+      low = std::max(low, c.*lowOf);
+      high = std::min(high, c.*highOf);
+    }
+    if (any && low <= high) limits.ranges.push_back({low, high});
+  }
+  return limits;
 }
 
 std::int32_t FlashTool::ReadDeviceId() {
@@ -532,6 +728,7 @@ int FlashTool::ProgramFlash(std::uint8_t writeblock, std::uint8_t bytesperaddr, 
   std::ifstream& list = *own;
   if (!list) return kFailure;
   ui_.SetProgressRange(0, rowcount);
+  expected_.clear();
   std::string line;
   int row = 0;
   while (std::getline(list, line)) {
@@ -546,19 +743,45 @@ int FlashTool::ProgramFlash(std::uint8_t writeblock, std::uint8_t bytesperaddr, 
         command, 16, static_cast<std::int32_t>(address / bytesperaddr), writeblock, bytesperaddr, 0};
     const int r = lib_.WritePIC(handle_, boot::EncodeBootRequest(request), data);
     if (r & 0x8000) return r;
+    // Programming only clears bits: rows of one address read back as their AND.
+    auto [it, fresh] = expected_.try_emplace(address & ~0xFu, data);
+    if (!fresh) {
+      for (std::size_t k = 0; k < 16; ++k) it->second[k] &= data[k];
+    }
   }
   if (list.bad()) return kFailure;
   return 1;
 }
 
-void FlashTool::WriteFlashMarker(std::uint8_t writeblock, std::uint8_t bytesperaddr, std::uint8_t command) {
-  if (bytesperaddr == 0) return;
+int FlashTool::WriteFlashMarker(std::uint8_t writeblock, std::uint8_t bytesperaddr, std::uint8_t command) {
+  if (bytesperaddr == 0) return 0x8000;
   const std::uint32_t address = (info_.pmrangehigh & 0xFFFFF0) / bytesperaddr;
   const boot::BootRequest request{command,    16,           static_cast<std::int32_t>(address),
                                   writeblock, bytesperaddr, 0};
   std::array<std::uint8_t, 16> data;
   data.fill(0x55);
-  lib_.WritePIC(handle_, boot::EncodeBootRequest(request), data);
+  return lib_.WritePIC(handle_, boot::EncodeBootRequest(request), data);
+}
+
+int FlashTool::VerifyFlash(std::uint32_t& address) {
+  const std::uint8_t bytesperaddr = info_.bytesperaddr ? info_.bytesperaddr : 1;
+  for (const auto& [row, want] : expected_) {
+    ui_.DoEvents();
+    const boot::BootRequest request{boot::kReadProgram, 16, static_cast<std::int32_t>(row / bytesperaddr), 1,
+                                    bytesperaddr,       0};
+    std::array<std::uint8_t, 16> got{};
+    if (lib_.ReadPIC(handle_, boot::EncodeBootRequest(request), got) <= 0) {
+      address = row;
+      return -1;
+    }
+    for (std::uint32_t k = 0; k < 16; ++k) {
+      if (got[k] != want[k]) {
+        address = row + k;
+        return 0;
+      }
+    }
+  }
+  return 1;
 }
 
 int FlashTool::WriteBootFlag(std::uint8_t value) {

@@ -4,10 +4,12 @@
 // boot-loader library. No Qt here; the window and the batch mode are thin.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -78,6 +80,7 @@ struct CommandLine {
   bool boot = false;
   bool spy = false;
   bool old_mode = false;
+  bool noverify = false;  // skip reading back what was programmed
   std::uint8_t cmdLen = 9;
   std::uint16_t cmdVal = 23;
   std::string config;  // product CONFIG text, kept only
@@ -100,6 +103,16 @@ struct DeviceInfo {
 
 // How a run ended: only Completed is the normal end.
 enum class RunEnd { Completed, Failed };
+
+// Reads a chip's section. False, with the reason (naming the key), when a
+// range is not hex or runs backwards, or a block size or the
+// bytes-per-address divisor is not a number from 1 to 255; such a chip is
+// never erased or programmed.
+bool ReadChipSection(const ParameterFile& ini, const std::string& chip, DeviceInfo& info,
+                     std::string& reason);
+// The memory a HEX file may fill on every one of `chips`: program memory,
+// data EEPROM, user ID and configuration ranges, each the part all share.
+HexLimits SharedLimits(const std::vector<DeviceInfo>& chips);
 
 // The splitting of the command tail: trims `str` of blanks; when it is then
 // empty returns "". Otherwise returns the text before the first `delim` and
@@ -133,8 +146,13 @@ class FlashTool {
   int EraseFlash(std::uint32_t low, std::uint32_t high);
   int ProgramFlash(std::uint8_t writeblock, std::uint8_t bytesperaddr, std::uint8_t command,
                    const std::string& listname, int rowcount);
-  void WriteFlashMarker(std::uint8_t writeblock, std::uint8_t bytesperaddr, std::uint8_t command);
+  // The WritePIC result (bit 15 set on failure).
+  int WriteFlashMarker(std::uint8_t writeblock, std::uint8_t bytesperaddr, std::uint8_t command);
   int WriteBootFlag(std::uint8_t value);
+  // Reads back every row ProgramFlash wrote and compares it with what the
+  // list asked for (rows of one address together). 1; 0 with the first
+  // differing byte address in `address`; -1 with a row that could not be read.
+  int VerifyFlash(std::uint32_t& address);
   void CloseDevice();
 
   const CommandLine& Options() const { return cmd_; }
@@ -158,7 +176,20 @@ class FlashTool {
   void WaitMs(std::int64_t ms);
   std::string ConfigSummary();
   RunEnd Spy();
-  void ReadDeviceInfo();
+  bool ReadDeviceInfo();
+  // The checks made before the boot command: the chip sections the product
+  // may hold and the whole HEX file. False when a message was shown.
+  bool CheckBeforeBoot();
+  // Checks and converts the HEX file against `limits` (syntax only when
+  // null and `convert` is false). False when a message was shown.
+  bool PrepareHexFile(const HexLimits* limits, bool convert);
+  // Looks for the boot loader on the run's connection when the application
+  // did not take the boot command. False when a message was shown.
+  bool FindWaitingBootLoader();
+  void ShowBusy();
+  // Holds flashtool-<UsbID>.lock in the list folder until Form_Unload; false
+  // when another run holds it.
+  bool LockController();
 
   FlashEnvironment env_;
   BootLibrary& lib_;
@@ -178,6 +209,11 @@ class FlashTool {
   bool libraryChecked_ = false;
   bool applicationPresent_ = false;
   bool programmed_ = false;
+  int controllerLock_ = -1;
+  int rows_ = 0;  // program-memory rows of the converted HEX file
+  bool converted_ = false;
+  // What the programmed rows must read back as, by row address.
+  std::map<std::uint32_t, std::array<std::uint8_t, 16>> expected_;
   // The program-memory list this run converted, opened while the list
   // folder was locked.
   std::unique_ptr<std::ifstream> progmemList_;

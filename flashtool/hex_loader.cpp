@@ -1,12 +1,16 @@
 #include "flashtool/hex_loader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <string>
-
-#include <unistd.h>
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace hx::flash {
@@ -29,9 +33,22 @@ inline bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == 
 class LineSource {
  public:
   virtual ~LineSource() = default;
-  // Next line, or false at the end (or on a read error, see Failed()).
+  // Next line, or false at the end (or on a read error, see Failed(), or at
+  // a line longer than the longest record, see TooLong()).
   virtual bool Next(std::string_view& line) = 0;
   virtual bool Failed() const { return false; }
+  bool TooLong() const { return tooLong_; }
+  long Number() const { return number_; }  // of the line last returned (or refused)
+
+ protected:
+  // Counts a line; false (and TooLong) when it is longer than any record.
+  bool Accept(std::size_t length) {
+    ++number_;
+    if (length > kMaxRecordLength) tooLong_ = true;
+    return !tooLong_;
+  }
+  bool tooLong_ = false;
+  long number_ = 0;
 };
 
 class MemoryLines : public LineSource {
@@ -44,7 +61,7 @@ class MemoryLines : public LineSource {
     line = text_.substr(pos_, nl - pos_);
     pos_ = nl + 1;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    return true;
+    return Accept(line.size());
   }
 
  private:
@@ -74,6 +91,9 @@ class FileLines : public LineSource {
           return Finish(line);
         }
       }
+      // A line end that does not come within the longest record (a file of
+      // zeros, say) is not waited for: the line is refused at once.
+      if (carrying && carry_.size() > kMaxRecordLength + 1) return Accept(carry_.size());
       const char* start = buf_.data() + pos_;
       const void* nl = std::memchr(start, '\n', len_ - pos_);
       if (nl) {
@@ -87,9 +107,11 @@ class FileLines : public LineSource {
         pos_ += n + 1;
         return Finish(line);
       }
-      carry_.append(start, len_ - pos_);
+      const std::size_t take =
+          std::min(len_ - pos_, kMaxRecordLength + 2 - std::min(carry_.size(), kMaxRecordLength + 2));
+      carry_.append(start, take);
       carrying = true;
-      pos_ = len_;
+      pos_ += take;
     }
   }
   bool Failed() const override { return failed_; }
@@ -106,9 +128,9 @@ class FileLines : public LineSource {
     }
     return true;
   }
-  static bool Finish(std::string_view& line) {
+  bool Finish(std::string_view& line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    return true;
+    return Accept(line.size());
   }
   std::FILE* f_;
   std::vector<char> buf_;
@@ -129,97 +151,169 @@ inline unsigned ByteAt(std::string_view s, std::size_t i) {
   return static_cast<unsigned>(Nibble(s[i]) << 4 | Nibble(s[i + 1]));
 }
 
-// Checks one ':' line; on success fills `rec`.
-bool ValidRecord(std::string_view line, Record& rec) {
+// Checks one ':' line; on success fills `rec`, else names what is wrong.
+const char* RecordProblem(std::string_view line, Record& rec) {
+  constexpr const char* kMalformed = "not a record (':' and 2N+10 hex digits)";
   while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
-  if (line.size() < 11) return false;
+  if (line.size() < 11) return kMalformed;
   for (std::size_t i = 1; i < line.size(); ++i) {
-    if (Nibble(line[i]) < 0) return false;
+    if (Nibble(line[i]) < 0) return kMalformed;
   }
-  if ((line.size() - 1) % 2 != 0) return false;
+  if ((line.size() - 1) % 2 != 0) return kMalformed;
   const unsigned n = ByteAt(line, 1);
-  if (line.size() != 11 + 2 * static_cast<std::size_t>(n)) return false;
+  if (line.size() != 11 + 2 * static_cast<std::size_t>(n)) return "the byte count does not match the record";
   rec.count = n;
   rec.address = ByteAt(line, 3) << 8 | ByteAt(line, 5);
   rec.type = ByteAt(line, 7);
   rec.digits = line.substr(9, 2 * static_cast<std::size_t>(n));
-  if ((rec.type == 2 || rec.type == 4) && n != 2) return false;
+  if ((rec.type == 2 || rec.type == 4) && n != 2) return "an address record must carry 2 bytes";
 #ifndef HYDRIX_HEX_SKIP_CHECKSUM
   unsigned sum = 0;
   for (std::size_t i = 1; i < line.size(); i += 2) sum += ByteAt(line, i);
-  if ((sum & 0xFF) != 0) return false;
+  if ((sum & 0xFF) != 0) return "bad checksum";
 #endif
+  return nullptr;
+}
+
+// The list a data byte at an absolute address belongs to, and the offset
+// taken off its address in the list (the data EEPROM keeps its 16-bit
+// address). False for data that belongs to no list.
+bool RegionOf(std::uint64_t address, ListKind& kind, std::uint32_t& base, int& stage) {
+  if (address < 0x200000) {
+    kind = ListKind::Program, base = 0, stage = 8;
+  } else if (address >= 0x200000 && address < 0x210000) {
+    kind = ListKind::UserId, base = 0, stage = 9;
+  } else if (address >= 0x300000 && address < 0x310000) {
+    kind = ListKind::Config, base = 0, stage = 10;
+  } else if (address >= 0xF00000 && address < 0xF10000) {
+    kind = ListKind::Eeprom, base = 0xF00000, stage = 11;
+  } else {
+    return false;
+  }
   return true;
 }
 
-std::int16_t Check(LineSource& lines) {
-  std::string_view line;
-  bool any = false;
-  while (lines.Next(line)) {
-    any = true;
-    const char first = line.empty() ? ' ' : line[0];
-    if (first == ':') {
-      Record rec;
-      if (!ValidRecord(line, rec)) return kHexBadRecord;
-      if (rec.type == 1) return kHexValid;
-    } else if (!IsBlank(first)) {
-      return kHexBadLine;
-    }
-  }
-  if (lines.Failed()) return kHexUnreadable;
-  return any ? kHexNoEnd : kHexEmpty;
-}
+// One pass over the records: validates every line up to the end-of-file
+// record (syntax, the ranges allowed, no byte given data twice) and, with a
+// sink, hands it the rows of each data record. Returns kHexValid (no sink)
+// or the program-row count (sink), or a negative status; -1 also when the
+// sink refused a row.
+class Walker {
+ public:
+  Walker(const HexLimits* limits, HexProblem* problem, int* stage)
+      : limits_(limits), problem_(problem), stage_(stage) {}
 
-// Converts records already validated by Check. Returns the program-row
-// count, or -1 when the sink refused a row.
-std::int32_t Convert(LineSource& lines, RowSink& sink, int* stage) {
-  auto mark = [stage](int s) {
-    if (stage) *stage = s;
-  };
-  mark(7);
-  std::uint32_t upper = 0;
-  std::int32_t programRows = 0;
-  // A 255-byte record starting at offset 15 of its row spans 17 rows.
-  std::uint8_t buffer[17 * 16];
-  std::string_view line;
-  while (lines.Next(line)) {
-    if (line.empty() || line[0] != ':') continue;
-    Record rec;
-    if (!ValidRecord(line, rec)) return -1;  // the file changed since it was checked
-    if (rec.type == 1) break;
-    if (rec.type == 4) {
-      upper = ByteAt(rec.digits, 0) << 8 | ByteAt(rec.digits, 2);
-      continue;
+  std::int32_t Run(LineSource& lines, RowSink* sink) {
+    Mark(7);
+    std::string_view line;
+    bool any = false;
+    while (lines.Next(line)) {
+      any = true;
+      const char first = line.empty() ? ' ' : line[0];
+      if (first == ':') {
+        Record rec;
+        if (const char* why = RecordProblem(line, rec)) return Fail(kHexBadRecord, lines.Number(), why);
+        if (rec.type == 1) return sink ? programRows_ : kHexValid;
+        if (rec.type == 4 || rec.type == 2) {
+          const std::uint32_t value = ByteAt(rec.digits, 0) << 8 | ByteAt(rec.digits, 2);
+          segmented_ = rec.type == 2;
+          base_ = segmented_ ? value << 4 : value << 16;
+          continue;
+        }
+        if (rec.type != 0 || rec.count == 0) continue;  // 03, 05: start addresses, nothing to program
+        if (const std::int32_t r = Data(rec, lines.Number(), sink); r < 0) return r;
+      } else if (!IsBlank(first)) {
+        return Fail(kHexBadLine, lines.Number(), "does not start with ':'");
+      }
     }
-    if (rec.type != 0 || rec.count == 0) continue;
-    mark(99);
-    const unsigned offset = rec.address & 0x000F;
-    const unsigned rows = (offset + rec.count + 15) / 16;
-    std::memset(buffer, 0xFF, rows * 16);
-    for (unsigned k = 0; k < rec.count; ++k)
-      buffer[offset + k] = static_cast<std::uint8_t>(ByteAt(rec.digits, 2 * k));
-    ListKind kind;
-    std::uint32_t first;
-    const std::uint32_t low = rec.address & 0xFFF0;
-    if (upper <= 0x001F) {
-      kind = ListKind::Program, first = (upper << 16) + low, mark(8);
-    } else if (upper == 0x0020) {
-      kind = ListKind::UserId, first = 0x200000 + low, mark(9);
-    } else if (upper == 0x0030) {
-      kind = ListKind::Config, first = 0x300000 + low, mark(10);
-    } else if (upper == 0x00F0) {
-      kind = ListKind::Eeprom, first = low, mark(11);
-    } else {
-      continue;  // no memory region: the data is dropped
+    if (lines.TooLong()) {
+      return Fail(kHexLineTooLong, lines.Number(),
+                  "longer than the longest record (" + std::to_string(kMaxRecordLength) + " characters)");
     }
-    for (unsigned j = 0; j < rows; ++j) {
-      if (!sink.Row(kind, first + 16 * j, buffer + 16 * j)) return -1;
-      if (kind == ListKind::Program) ++programRows;
-    }
+    if (lines.Failed()) return Fail(kHexUnreadable, 0, "the file cannot be read");
+    return any ? Fail(kHexNoEnd, 0, "no end-of-file record") : Fail(kHexEmpty, 0, "the file is empty");
   }
-  if (lines.Failed()) return -1;
-  return programRows;
-}
+
+ private:
+  void Mark(int s) {
+    if (stage_) *stage_ = s;
+  }
+  std::int32_t Fail(std::int32_t status, long line, std::string reason) {
+    if (problem_) *problem_ = HexProblem{line, std::move(reason)};
+    return status;
+  }
+
+  // A data record: in segment mode its offsets wrap within the 64 KB segment,
+  // which may split it in two.
+  std::int32_t Data(const Record& rec, long number, RowSink* sink) {
+    Mark(99);
+    std::uint8_t bytes[255];
+    for (unsigned k = 0; k < rec.count; ++k) bytes[k] = static_cast<std::uint8_t>(ByteAt(rec.digits, 2 * k));
+    unsigned done = 0;
+    while (done < rec.count) {
+      const unsigned offset = (rec.address + done) & (segmented_ ? 0xFFFFu : 0xFFFFFFFFu);
+      unsigned n = rec.count - done;
+      if (segmented_) n = std::min(n, 0x10000u - offset);
+      const std::uint64_t at = std::uint64_t{base_} + offset;
+      if (const std::int32_t r = Piece(at, bytes + done, n, number, sink); r < 0) return r;
+      done += n;
+    }
+    return 0;
+  }
+
+  std::int32_t Piece(std::uint64_t at, const std::uint8_t* data, unsigned n, long number, RowSink* sink) {
+    if (limits_) {
+      for (unsigned k = 0; k < n; ++k) {
+        if (!limits_->Contains(at + k)) {
+          return Fail(kHexOutOfRange, number,
+                      "address " + HexPad(static_cast<std::uint32_t>(at + k), 6) +
+                          " is outside the memory to program");
+        }
+      }
+    }
+    // Rows of 16 bytes: which bytes each has been given so far.
+    for (std::uint64_t row = at >> 4; row <= (at + n - 1) >> 4; ++row) {
+      const std::uint64_t lo = std::max(row << 4, at), hi = std::min((row << 4) + 15, at + n - 1);
+      std::uint16_t mask = 0;
+      for (std::uint64_t a = lo; a <= hi; ++a) mask = static_cast<std::uint16_t>(mask | 1u << (a & 0xF));
+      std::uint16_t& given = given_[row];
+      if (const std::uint16_t twice = given & mask) {
+        unsigned bit = 0;
+        while (!(twice & (1u << bit))) ++bit;
+        return Fail(
+            kHexOverlap, number,
+            "address " + HexPad(static_cast<std::uint32_t>((row << 4) + bit), 6) + " is given data twice");
+      }
+      given = static_cast<std::uint16_t>(given | mask);
+    }
+    if (!sink) return 0;
+    ListKind kind;
+    std::uint32_t regionBase = 0;
+    int stage = 0;
+    if (!RegionOf(at, kind, regionBase, stage)) return 0;  // no memory region: the data is dropped
+    Mark(stage);
+    // A 255-byte record starting at offset 15 of its row spans 17 rows.
+    std::uint8_t buffer[17 * 16];
+    const unsigned offset = static_cast<unsigned>(at & 0xF);
+    const unsigned rows = (offset + n + 15) / 16;
+    std::memset(buffer, 0xFF, rows * 16);
+    std::memcpy(buffer + offset, data, n);
+    const auto first = static_cast<std::uint32_t>((at & ~std::uint64_t{0xF}) - regionBase);
+    for (unsigned j = 0; j < rows; ++j) {
+      if (!sink->Row(kind, first + 16 * j, buffer + 16 * j)) return -1;
+      if (kind == ListKind::Program) ++programRows_;
+    }
+    return 0;
+  }
+
+  const HexLimits* limits_;
+  HexProblem* problem_;
+  int* stage_;
+  bool segmented_ = false;
+  std::uint32_t base_ = 0;
+  std::int32_t programRows_ = 0;
+  std::unordered_map<std::uint64_t, std::uint16_t> given_;
+};
 
 void AppendRow(std::string& out, std::uint32_t address, const std::uint8_t* bytes) {
   char row[56];
@@ -385,29 +479,65 @@ bool ParseListRow(std::string_view line, std::uint32_t& address, std::uint8_t* b
   return true;
 }
 
-std::int16_t CheckHexText(std::string_view text) {
-  MemoryLines lines(text);
-  return Check(lines);
+bool HexLimits::Contains(std::uint64_t address) const {
+  for (const auto& r : ranges) {
+    if (address >= r.low && address <= r.high) return true;
+  }
+  return false;
 }
 
-std::int16_t CheckHexFile(const std::filesystem::path& path) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return kHexUnreadable;
-  File f(std::fopen(path.c_str(), "rb"));
+std::string HexProblem::Text() const {
+  return line > 0 ? "Line " + std::to_string(line) + ": " + reason : reason;
+}
+
+std::int16_t CheckHexText(std::string_view text, const HexLimits* limits, HexProblem* problem) {
+  MemoryLines lines(text);
+  return static_cast<std::int16_t>(Walker(limits, problem, nullptr).Run(lines, nullptr));
+}
+
+namespace {
+// Opens a regular file for reading without ever blocking on a FIFO or a
+// device; nothing (and the reason) otherwise.
+File OpenRegular(const std::filesystem::path& path, HexProblem* problem) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  auto fail = [&](const std::string& why) {
+    if (problem) *problem = HexProblem{0, why};
+    return File();
+  };
+  if (fd < 0) return fail(std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return fail("not a regular file");
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    return fail(std::strerror(errno));
+  }
+  return File(f);
+}
+}  // namespace
+
+std::int16_t CheckHexFile(const std::filesystem::path& path, const HexLimits* limits, HexProblem* problem) {
+  File f = OpenRegular(path, problem);
   if (!f) return kHexUnreadable;
   FileLines lines(f.get());
-  return Check(lines);
+  return static_cast<std::int16_t>(Walker(limits, problem, nullptr).Run(lines, nullptr));
 }
 
-std::int32_t LoadHexText(std::string_view text, RowSink& sink) {
-  const std::int16_t status = CheckHexText(text);
+std::int32_t LoadHexText(std::string_view text, RowSink& sink, const HexLimits* limits, HexProblem* problem) {
+  const std::int16_t status = CheckHexText(text, limits, problem);
   if (status < 0) return status;
   MemoryLines lines(text);
-  return Convert(lines, sink, nullptr);
+  const std::int32_t rows = Walker(limits, nullptr, nullptr).Run(lines, &sink);
+  return rows < 0 ? -1 : rows;
 }
 
-std::int32_t LoadHexFile(const std::filesystem::path& path, const ListFiles& lists, std::string* warning) {
-  const std::int16_t status = CheckHexFile(path);
+std::int32_t LoadHexFile(const std::filesystem::path& path, const ListFiles& lists, std::string* warning,
+                         const HexLimits* limits, HexProblem* problem) {
+  const std::int16_t status = CheckHexFile(path, limits, problem);
   if (status < 0) return status;
   int stage = 1;
   auto fail = [&](int error) {
@@ -415,12 +545,13 @@ std::int32_t LoadHexFile(const std::filesystem::path& path, const ListFiles& lis
     return -1;
   };
   stage = 2;
-  File hex(std::fopen(path.c_str(), "rb"));
+  File hex = OpenRegular(path, nullptr);
   if (!hex) return fail(errno);
   ListWriter writer(lists, stage);
   if (!writer.Create()) return fail(writer.Error());
   FileLines lines(hex.get());
-  const std::int32_t rows = Convert(lines, writer, &stage);
+  // The same checks again: a file changed since it was checked is not converted.
+  const std::int32_t rows = Walker(limits, nullptr, &stage).Run(lines, &writer);
   if (rows < 0) return fail(writer.Error() ? writer.Error() : (lines.Failed() ? EIO : EILSEQ));
   if (!writer.Commit()) return fail(writer.Error());
   return rows;

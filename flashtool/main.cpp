@@ -1,6 +1,8 @@
 // flashtool: the firmware programmer. With --batch it runs without a window
 // (see batch.h); otherwise it opens its window, which runs once and closes.
 #include <QApplication>
+#include <QLibraryInfo>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 
@@ -12,6 +14,14 @@
 
 int main(int argc, char** argv) {
   const auto args = hx::flash::ParseProgramArguments(argc, argv);
+  if (args.help) {
+    std::cout << hx::flash::HelpText();
+    return 0;
+  }
+  if (args.version) {
+    std::cout << "flashtool " HYDRIX_VERSION "\n";
+    return 0;
+  }
   hx::flash::FlashEnvironment env;
   env.title = hx::ProgramTitle();
   if (env.title.empty()) env.title = "flashtool";
@@ -27,6 +37,17 @@ int main(int argc, char** argv) {
     return hx::flash::RunBatch(args.tail, env, library, clock, std::cout, std::cerr, args.yes);
   }
 
+  // Without a display Qt would end with a plugin error: say it in one line.
+  std::vector<std::string> pluginFolders;
+  if (const char* p = std::getenv("QT_QPA_PLATFORM_PLUGIN_PATH"); p && *p) pluginFolders.emplace_back(p);
+  for (const QString& folder : QCoreApplication::libraryPaths()) {
+    pluginFolders.push_back((folder + "/platforms").toStdString());
+  }
+  pluginFolders.push_back(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() + "/platforms");
+  if (const std::string why = hx::flash::NoDisplayReason(std::getenv, pluginFolders); !why.empty()) {
+    std::cerr << "flashtool: " << why << "\n";
+    return 1;
+  }
   QApplication app(argc, argv);
   env.hexBaseFolder = env.programFolder;
   hx::QtDialogService dialogs;

@@ -1,5 +1,6 @@
 #include "flashtool/parameter_file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <fstream>
@@ -73,6 +74,18 @@ std::string ParameterFile::ReadIni(std::string_view section, std::string_view ke
     if (e.section == s && e.key == k) return e.value.substr(0, kIniValueMax);
   }
   return {};
+}
+
+std::vector<std::pair<std::string, std::string>> ParameterFile::Section(std::string_view section) const {
+  const std::string s = ToUpper(Trim(section));
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const auto& e : entries_) {
+    if (e.section != s) continue;
+    if (std::none_of(out.begin(), out.end(), [&](const auto& kv) { return kv.first == e.key; })) {
+      out.emplace_back(e.key, e.value.substr(0, kIniValueMax));
+    }
+  }
+  return out;
 }
 
 bool IniMissing(const std::filesystem::path& folder, const std::string& name) {

@@ -26,6 +26,9 @@ class ParameterFile {
   // quotes are removed; the value is cut to kIniValueMax characters. When a
   // section or key occurs twice, the first one counts.
   std::string ReadIni(std::string_view section, std::string_view key) const;
+  // The keys of `section` (upper case) with their values (cut as ReadIni
+  // cuts them), in file order; a key met twice counts once, the first time.
+  std::vector<std::pair<std::string, std::string>> Section(std::string_view section) const;
 
  private:
   struct Entry {

@@ -127,14 +127,26 @@ std::optional<ControllerSpec> ParseControllerSpec(const std::string& text, std::
         return std::nullopt;
       }
       spec.boot.configFailures = static_cast<int>(n);
-    } else if (key == "erasefail" || key == "writefail") {
+    } else if (key == "cut") {
       if (value == "none") {
-        (key == "erasefail" ? spec.boot.eraseFailAt : spec.boot.writeFailAt).reset();
+        spec.boot.cutAt.reset();
+      } else if (!ToInt(value, n) || n < 1 || n > INT32_MAX) {
+        error = "cut must be a request count 1.. or none";
+        return std::nullopt;
+      } else {
+        spec.boot.cutAt = static_cast<int>(n);
+      }
+    } else if (key == "erasefail" || key == "writefail" || key == "stuck") {
+      auto& at = key == "erasefail"   ? spec.boot.eraseFailAt
+                 : key == "writefail" ? spec.boot.writeFailAt
+                                      : spec.boot.stuckAt;
+      if (value == "none") {
+        at.reset();
       } else if (!ToAddress(value, n) || n < 0 || n > 0xFFFFFF) {
         error = key + " must be an address 0..0xFFFFFF or none";
         return std::nullopt;
       } else {
-        (key == "erasefail" ? spec.boot.eraseFailAt : spec.boot.writeFailAt) = static_cast<std::uint32_t>(n);
+        at = static_cast<std::uint32_t>(n);
       }
     } else {
       error = "unknown key '" + key + "'";
@@ -160,7 +172,7 @@ SimDevice::SimDevice(const ControllerSpec& spec, std::filesystem::path stateFold
     if (!boot_->Load(bootFolder_, error)) lastError_ = error;  // a damaged file: as delivered
   }
   ApplyBootFaults();
-  inBootLoader_ = !boot_->ApplicationPresent();
+  ApplyCut();
   if (!stateFolder.empty()) {
     eepromFile_ = stateFolder / ("controller-" + std::to_string(spec.identity.id)) / "eeprom.bin";
     bool loaded = false;
@@ -174,6 +186,8 @@ SimDevice::SimDevice(const ControllerSpec& spec, std::filesystem::path stateFold
     savedGeneration_ = loaded ? 0 : ~std::uint64_t{0};
     Save();
   }
+  // Power-up: the boot loader decides by the boot flag and the application.
+  inBootLoader_ = !boot_->StartsApplication();
 }
 
 void SimDevice::Catch(std::chrono::steady_clock::time_point now) {
@@ -198,6 +212,7 @@ void SimDevice::ApplyBootFaults() {
   boot_->FailConfigWrites(spec_.boot.configFailures);
   boot_->FailEraseAt(spec_.boot.eraseFailAt);
   boot_->FailWriteAt(spec_.boot.writeFailAt);
+  boot_->StickRowAt(spec_.boot.stuckAt);
 }
 
 void SimDevice::BootRequestDone() {
@@ -210,7 +225,9 @@ void SimDevice::BootLoaderClosed() {
     std::string error;
     if (!boot_->Save(bootFolder_, error)) lastError_ = error;
   }
-  if (inBootLoader_ && boot_->BootFlagWrites() > 0 && boot_->ApplicationPresent()) {
+  const bool flagWritten = boot_->BootFlagWrites() > 0;
+  boot_->ResetBootFlagWrites();
+  if (inBootLoader_ && flagWritten && boot_->StartsApplication()) {
     inBootLoader_ = false;
     model_.Restart();
     model_.TouchEeprom();

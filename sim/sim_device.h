@@ -33,12 +33,14 @@ struct BootSpec {
   bool noBoot = false;              // the application ignores the boot command
   int configFailures = 0;           // configuration writes that fail first
   std::optional<std::uint32_t> eraseFailAt, writeFailAt;
+  std::optional<std::uint32_t> stuckAt;  // the row holding it keeps its bytes
+  std::optional<int> cutAt;              // the boot loader stops answering at this request
 };
 
 // What a --controller SPEC names: id=N[,type=T][,version=MAJ.MIN]
 // [,fault=silent|zeros|short|after:N|noboot][,latency=MS]
 // [,chip=NAME][,rev=N][,bootcmd=VALUE:LENGTH][,flash=empty|app]
-// [,cfgfail=N][,erasefail=ADDR][,writefail=ADDR].
+// [,cfgfail=N][,erasefail=ADDR][,writefail=ADDR][,stuck=ADDR][,cut=N].
 struct ControllerSpec {
   Identity identity;
   Faults faults;
@@ -82,13 +84,17 @@ class SimDevice {
   bool InBootLoader() const { return inBootLoader_; }
   BootLoaderModel& boot() { return *boot_; }
   BootSpec& bootSpec() { return spec_.boot; }
-  // Applies the boot-loader faults of bootSpec() to the model.
+  // Applies the boot-loader faults of bootSpec() to the model (the cut
+  // fault only through ApplyCut, which starts its count).
   void ApplyBootFaults();
+  void ApplyCut() { boot_->CutAt(spec_.boot.cutAt); }
   // After a boot-loader request: saves the EEPROM when the request changed it.
   void BootRequestDone();
-  // The last boot-loader connection closed: once the run has written the
-  // boot flag, a controller with an application returns to it; one with an
-  // empty flash stays in its boot loader. Saves flash and configuration.
+  // The last boot-loader connection closed. When the boot flag was written
+  // since the last one opened (the end of a run), the boot loader resets and,
+  // as a real one does, starts the application when the flag is not 0xFF and
+  // an application is present (as at power-up); otherwise it stays, so a run
+  // may reconnect. Saves flash and configuration.
   void BootLoaderClosed();
 
   ControllerModel& model() { return model_; }

@@ -222,6 +222,21 @@ void Connection::Close() {
   }
 }
 
+void Connection::CloseAndWait(std::chrono::milliseconds wait) {
+  if (fd_ < 0) return;
+  ::shutdown(fd_, SHUT_WR);
+  const auto deadline = Clock::now() + wait;
+  std::uint8_t sink[64];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd p{fd_, POLLIN, 0};
+    if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) break;
+    const ssize_t n = ::recv(fd_, sink, sizeof sink, 0);
+    if (n == 0 || (n < 0 && errno != EINTR)) break;
+  }
+  Close();
+}
+
 std::int32_t HandleTable::Add(std::unique_ptr<Connection> c) {
   std::lock_guard lock(mutex_);
   std::int32_t h = next_;

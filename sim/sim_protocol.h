@@ -45,6 +45,7 @@ enum class Status : std::uint8_t {
   NotOpen = 3,
   BadRequest = 4,
   Failed = 5,
+  Busy = 6,  // another connection holds the boot loader
 };
 
 // The socket the libraries and clients use: $HYDRIX_SIM_SOCKET, else
@@ -101,6 +102,9 @@ class Connection {
   std::optional<std::vector<std::uint8_t>> Call(const std::vector<std::uint8_t>& body,
                                                 std::chrono::milliseconds wait, std::string& error);
   void Close();
+  // Ends the connection and waits (at most `wait`) until the daemon has
+  // closed its side, so that what the connection held is let go on return.
+  void CloseAndWait(std::chrono::milliseconds wait);
   bool IsOpen() const { return fd_ >= 0; }
 
  private:

@@ -309,6 +309,13 @@ std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, 
       if (wanted != Interface::Application && wanted != Interface::BootLoader) {
         return Reply(Status::BadRequest);
       }
+      if (wanted == Interface::BootLoader) {
+        // A boot loader that stopped answering is not found; one that another
+        // connection holds is refused: one programming run per controller.
+        if (s->device.boot().IsCut()) return Reply(Status::NotAvailable);
+        if (s->bootConnections > 0 && !(bound == s && iface == Interface::BootLoader))
+          return Reply(Status::Busy);
+      }
       if ((wanted == Interface::BootLoader) != s->device.InBootLoader()) return Reply(Status::NotAvailable);
       Unbind(bound, host, iface);
       bound = s;
@@ -431,25 +438,38 @@ std::string SimServer::Set(std::int32_t id, const std::string& what, const std::
   }
   s->device.Catch(Clock::now());
   status = Status::BadRequest;
-  if (what == "cfgfail" || what == "erasefail" || what == "writefail" ||
-      (what == "fault" && args.size() == 1 && (args[0] == "noboot" || args[0] == "none"))) {
+  // `fault stuck=ADDR` and `fault cut=N` are boot-loader faults given as SPEC words.
+  const bool bootFaultWord = what == "fault" && args.size() == 1 &&
+                             (args[0].rfind("stuck=", 0) == 0 || args[0].rfind("cut=", 0) == 0);
+  if (what == "cfgfail" || what == "erasefail" || what == "writefail" || what == "stuck" || what == "cut" ||
+      bootFaultWord || (what == "fault" && args.size() == 1 && (args[0] == "noboot" || args[0] == "none"))) {
     // Boot-loader faults, with the words of a --controller SPEC.
     std::string error;
     if (args.size() != 1) return "one value is needed";
-    auto parsed = ParseControllerSpec("id=" + std::to_string(id) + "," + what + "=" + args[0], error);
+    const std::string word = bootFaultWord ? args[0] : what + "=" + args[0];
+    auto parsed = ParseControllerSpec("id=" + std::to_string(id) + "," + word, error);
     if (!parsed) return error;
     BootSpec& b = s->device.bootSpec();
-    if (what == "fault") {
+    const std::string key = word.substr(0, word.find('='));
+    if (key == "fault") {
       b.noBoot = parsed->boot.noBoot;
       if (args[0] == "none") {
+        b.stuckAt.reset();
+        b.cutAt.reset();
+        s->device.ApplyCut();
         s->device.faults().mode = Faults::Mode::None;
         s->device.faults().afterExchanges = 0;
         s->device.RestartExchangeCount();
       }
     }
-    if (what == "cfgfail") b.configFailures = parsed->boot.configFailures;
-    if (what == "erasefail") b.eraseFailAt = parsed->boot.eraseFailAt;
-    if (what == "writefail") b.writeFailAt = parsed->boot.writeFailAt;
+    if (key == "cfgfail") b.configFailures = parsed->boot.configFailures;
+    if (key == "erasefail") b.eraseFailAt = parsed->boot.eraseFailAt;
+    if (key == "writefail") b.writeFailAt = parsed->boot.writeFailAt;
+    if (key == "stuck") b.stuckAt = parsed->boot.stuckAt;
+    if (key == "cut") {
+      b.cutAt = parsed->boot.cutAt;
+      s->device.ApplyCut();  // counts from now
+    }
     s->device.ApplyBootFaults();
     status = Status::Ok;
     return {};
@@ -473,7 +493,8 @@ std::string SimServer::Set(std::int32_t id, const std::string& what, const std::
   }
   const bool eeprom = what == "eeprom";
   if (!eeprom && what != "var") {
-    return "unknown state '" + what + "' (eeprom, var, fault, latency, cfgfail, erasefail, writefail)";
+    return "unknown state '" + what +
+           "' (eeprom, var, fault, latency, cfgfail, erasefail, writefail, stuck, cut)";
   }
   // Check every pair before changing anything.
   std::vector<std::pair<int, int>> pairs;

@@ -22,6 +22,9 @@ inline constexpr std::uint8_t kWriteConfig = 7;   // SendGetPacket, 6 bytes
 // OpenPIC's last argument: which firmware interface to open.
 inline constexpr std::int32_t kApplicationInterface = 250;  // running application (boot command, spy)
 inline constexpr std::int32_t kBootLoaderInterface = 150;   // boot loader (identification, programming)
+// OpenPIC's result when another program holds the boot loader: one
+// programming run per controller.
+inline constexpr std::int32_t kOpenBusy = -2;
 
 inline constexpr std::size_t kBootCommandBufferSize = 51;
 inline constexpr std::size_t kPacketSize = 6;        // command, count, 3 address bytes, data

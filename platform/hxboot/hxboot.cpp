@@ -66,12 +66,17 @@ int32_t OpenPIC(int32_t connection, int32_t /*reserved*/, int32_t interfaceSel) 
   Writer w;
   w.u8(static_cast<std::uint8_t>(Op::Open)).i32(connection).u8(static_cast<std::uint8_t>(iface));
   auto reply = c->Call(w.body(), kReplyMargin, error);
+  if (reply && !reply->empty() && (*reply)[0] == static_cast<std::uint8_t>(Status::Busy)) {
+    return hx::boot::kOpenBusy;
+  }
   if (!reply || reply->empty() || (*reply)[0] != static_cast<std::uint8_t>(Status::Ok)) return -1;
   return g_handles.Add(std::move(c));
 }
 
 void ClosePIC(int32_t handle) {
-  // Closing the connection tells the daemon the handle is gone.
+  // Closing the connection tells the daemon the handle is gone; waiting for
+  // it to let go means a boot loader closed here can be opened again at once.
+  if (auto c = g_handles.Take(handle)) c->CloseAndWait(kReplyMargin);
   g_handles.Remove(handle);
 }
 

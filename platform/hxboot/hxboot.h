@@ -22,7 +22,9 @@ extern "C" {
 /* Opens connection `connection` (the controller's identifier). `reserved`
  * is 0. `interfaceSel` picks the firmware interface: 250 the running
  * application's (boot command, spy), 150 the boot loader's. Returns a handle
- * of 1 or more, or a negative value when that interface is not there. */
+ * of 1 or more, -2 when another program holds that controller's boot loader
+ * (only one connection at a time may), or another negative value when that
+ * interface is not there. */
 HXBOOT_API int32_t OpenPIC(int32_t connection, int32_t reserved, int32_t interfaceSel);
 HXBOOT_API void ClosePIC(int32_t handle);
 /* Sends `count` raw bytes to the application; returns the count sent or a

@@ -89,7 +89,19 @@ std::optional<std::uint8_t> BootLoaderModel::ReadByte(std::uint32_t a) const {
   return std::nullopt;
 }
 
+bool BootLoaderModel::Answers() {
+  if (cutAt_ && ++requestsSinceCut_ >= *cutAt_) cut_ = true;
+  return !cut_;
+}
+
+void BootLoaderModel::CutAt(std::optional<int> n) {
+  cutAt_ = n;
+  requestsSinceCut_ = 0;
+  cut_ = false;
+}
+
 std::int16_t BootLoaderModel::SendGetPacket(std::span<std::uint8_t> packet, int sendCount) {
+  if (!Answers()) return kNoAnswer;
   if (sendCount < 5 || packet.size() < 6) return kBadRequest;
   const auto p = boot::ParsePacket(packet.first(static_cast<std::size_t>(std::min<int>(sendCount, 6))));
   switch (p.command) {
@@ -124,11 +136,17 @@ std::int16_t BootLoaderModel::SendGetPacket(std::span<std::uint8_t> packet, int 
 }
 
 std::int16_t BootLoaderModel::ReadPIC(const boot::RequestBytes& bytes, std::span<std::uint8_t> data) {
+  if (!Answers()) return kNoAnswer;
   const auto r = boot::DecodeBootRequest(bytes);
   if (r.Command != boot::kReadProgram || r.DataLength == 0 || data.size() < r.DataLength) return kBadRequest;
-  const auto first = static_cast<std::uint32_t>(r.Address) * std::max<std::uint32_t>(1, r.BytesPerAddr);
+  // Addresses are worked out in 64 bits: a negative or huge address is out
+  // of range, never a wrapped one.
+  if (r.Address < 0) return kOutOfRange;
+  const std::uint64_t first =
+      static_cast<std::uint64_t>(r.Address) * std::max<std::uint32_t>(1, r.BytesPerAddr);
+  if (first + r.DataLength > 0xFFFFFFFFu) return kOutOfRange;
   for (std::uint32_t i = 0; i < r.DataLength; ++i) {
-    const auto b = ReadByte(first + i);
+    const auto b = ReadByte(static_cast<std::uint32_t>(first + i));
     if (!b) return kOutOfRange;
     data[i] = *b;
   }
@@ -136,21 +154,26 @@ std::int16_t BootLoaderModel::ReadPIC(const boot::RequestBytes& bytes, std::span
 }
 
 std::int16_t BootLoaderModel::WritePIC(const boot::RequestBytes& bytes, std::span<const std::uint8_t> data) {
+  if (!Answers()) return kWriteFailed | 5;
   const auto r = boot::DecodeBootRequest(bytes);
   if (r.DataLength == 0 || data.size() < r.DataLength) return kWriteFailed | 1;
+  if (r.Address < 0) return kWriteFailed | 3;
   if (r.Command == boot::kWriteEeprom) {
     const auto first = static_cast<std::uint32_t>(r.Address);
-    if (first + r.DataLength > eeprom_.size()) return kWriteFailed | 3;
+    if (std::uint64_t{first} + r.DataLength > eeprom_.size()) return kWriteFailed | 3;
     for (std::uint32_t i = 0; i < r.DataLength; ++i) eeprom_[first + i] = data[i];
     if (first <= kBootFlagAddress && kBootFlagAddress < first + r.DataLength) ++bootFlagWrites_;
     return r.DataLength;
   }
   if (r.Command != boot::kWriteProgram) return kWriteFailed | 1;
-  const auto first = static_cast<std::uint32_t>(r.Address) * std::max<std::uint32_t>(1, r.BytesPerAddr);
+  const std::uint64_t wide =
+      static_cast<std::uint64_t>(r.Address) * std::max<std::uint32_t>(1, r.BytesPerAddr);
+  if (wide + r.DataLength > flash_.size()) return kWriteFailed | 3;
+  const auto first = static_cast<std::uint32_t>(wide);
   const std::uint32_t last = first + r.DataLength - 1;
-  if (last >= flash_.size()) return kWriteFailed | 3;
   if (InBootBlock(first)) return kWriteFailed | 2;
   if (writeFault_ && *writeFault_ >= first && *writeFault_ <= last) return kWriteFailed | 4;
+  if (stuck_ && (*stuck_ & ~0xFu) <= last && first <= (*stuck_ | 0xFu)) return r.DataLength;
   // Programming only clears bits: 0xFF leaves a byte as it was.
   for (std::uint32_t i = 0; i < r.DataLength; ++i) flash_[first + i] &= data[i];
   return r.DataLength;
@@ -171,13 +194,19 @@ void BootLoaderModel::InstallApplication() {
 
 bool BootLoaderModel::ApplicationPresent() const {
   if (flash_.size() < kApplicationResetVector + 2) return false;
-  return flash_[kApplicationResetVector] != 0xFF || flash_[kApplicationResetVector + 1] != 0xFF;
+  return flash_[kApplicationResetVector + 1] == 0xEF;
+}
+
+bool BootLoaderModel::StartsApplication() const {
+  return eeprom_[kBootFlagAddress] != 0xFF && ApplicationPresent();
 }
 
 void BootLoaderModel::ClearFaults() {
   configFailures_ = 0;
   eraseFault_.reset();
   writeFault_.reset();
+  stuck_.reset();
+  CutAt(std::nullopt);
 }
 
 bool BootLoaderModel::Save(const std::filesystem::path& folder, std::string& error) const {

@@ -48,6 +48,7 @@ inline constexpr std::int16_t kBadRequest = -1;
 inline constexpr std::int16_t kProtected = -2;
 inline constexpr std::int16_t kOutOfRange = -3;
 inline constexpr std::int16_t kFault = -4;
+inline constexpr std::int16_t kNoAnswer = -5;  // the cut fault: the boot loader is gone
 inline constexpr std::int16_t kWriteFailed = static_cast<std::int16_t>(0x8000);
 
 class BootLoaderModel {
@@ -77,8 +78,13 @@ class BootLoaderModel {
   // A small application: a GOTO at the reset vector 0x000200 and a few words.
   void InstallApplication();
 
-  // True when the application's reset vector is programmed (not erased).
+  // True when an application is there, tested as the programmer tests it:
+  // the byte at 0x000201 (the high byte of the reset vector's GOTO) is 0xEF.
   bool ApplicationPresent() const;
+  // What a reset of the boot loader does: the application starts when the
+  // boot flag (EEPROM 0xFF) is not 0xFF and an application is present;
+  // otherwise the boot loader stays.
+  bool StartsApplication() const;
   // How many writes touched the boot flag (EEPROM 0xFF) since the last Reset.
   int BootFlagWrites() const { return bootFlagWrites_; }
   void ResetBootFlagWrites() { bootFlagWrites_ = 0; }
@@ -87,6 +93,14 @@ class BootLoaderModel {
   void FailConfigWrites(int count) { configFailures_ = count; }
   void FailEraseAt(std::optional<std::uint32_t> address) { eraseFault_ = address; }
   void FailWriteAt(std::optional<std::uint32_t> address) { writeFault_ = address; }
+  // Programming the 16-byte row holding `address` reports success but leaves
+  // the row as it was.
+  void StickRowAt(std::optional<std::uint32_t> address) { stuck_ = address; }
+  // The boot loader stops answering at its `n`-th request from now (1: the
+  // next one) and stays silent until the fault is cleared.
+  void CutAt(std::optional<int> n);
+  // True once a cut fault has struck: the boot loader answers nothing.
+  bool IsCut() const { return cut_; }
   void ClearFaults();
 
   // State kept in `folder`: flash.bin and config.bin. Saving writes each file
@@ -98,6 +112,8 @@ class BootLoaderModel {
 
  private:
   bool InBootBlock(std::uint32_t first) const;
+  // Counts one request against the cut fault; false when it goes unanswered.
+  bool Answers();
 
   ChipModel chip_;
   std::array<std::uint8_t, 256>& eeprom_;
@@ -106,7 +122,10 @@ class BootLoaderModel {
   std::array<std::uint8_t, kUserIdSize> userId_{};
   int bootFlagWrites_ = 0;
   int configFailures_ = 0;
-  std::optional<std::uint32_t> eraseFault_, writeFault_;
+  std::optional<std::uint32_t> eraseFault_, writeFault_, stuck_;
+  std::optional<int> cutAt_;
+  int requestsSinceCut_ = 0;
+  bool cut_ = false;
 };
 
 // Memory as text: 16 hex bytes a line, each line prefixed by its address

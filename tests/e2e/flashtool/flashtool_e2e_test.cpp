@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "flash_test_support.h"
+#include "flashtool/hxboot_binding.h"
 #include "support/sim_daemon.h"
 
 namespace hx {
@@ -35,6 +36,12 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+// The line before the batch mode's "Result: ..." line: the run's last message.
+std::string LastMessage(const CommandResult& r) {
+  const auto lines = Lines(r.out);
+  return lines.size() >= 2 ? lines[lines.size() - 2] : "(" + r.out + ")";
+}
 
 class FlashtoolEndToEnd : public ::testing::Test {
  protected:
@@ -81,10 +88,11 @@ TEST_F(FlashtoolEndToEnd, ProgramsAControllerThatReturnsToItsApplication) {
   // A relative HEX path is taken from the caller's current folder.
   const auto r = Flash("device=arvel;usbid=3;prg=fw.hex");
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
-                              "Chargement du fichier en cours ...", "Starting boot loader ...",
-                              "Waiting on connection ...", "Programming CONFIG bits ...", "Erasing FLASH ...",
-                              "Programming ...", "Leaving boot loader", "Programming complete."}));
+  EXPECT_EQ(Lines(r.out),
+            (std::vector<std::string>{
+                "Chargement du fichier en cours ...", "Starting boot loader ...", "Waiting on connection ...",
+                "Programming CONFIG bits ...", "Erasing FLASH ...", "Programming ...", "Verifying ...",
+                "Leaving boot loader", "Programming complete.", "Result: completed (exit 0)"}));
   EXPECT_EQ(Dump(3, "mode"), "application\n");
   EXPECT_EQ(Row(3, "flash", "000200"), kFirmwareRow0);
   EXPECT_EQ(Row(3, "flash", "000240"), "000240: FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF");
@@ -125,7 +133,7 @@ TEST_F(FlashtoolEndToEnd, NoProgAndIdOnlyLeaveFlashAlone) {
   const std::string factory = Row(4, "flash", "000200");
   auto r = Flash("noprog;device=hosper;usbid=4");
   EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(Lines(r.out).back(), "Programming complete.");
+  EXPECT_EQ(LastMessage(r), "Programming complete.");
   EXPECT_EQ(Row(4, "config", "300000").substr(0, 19), "300000: 00 05 19 0F");
   EXPECT_EQ(Row(4, "flash", "000200"), factory);
   EXPECT_EQ(BootFlag(4), "55");
@@ -135,8 +143,9 @@ TEST_F(FlashtoolEndToEnd, NoProgAndIdOnlyLeaveFlashAlone) {
   EXPECT_EQ(r.status, 0);
   const auto lines = Lines(r.out);
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], "Device = PIC18F4550 (Code = 90) REV 3");
-  EXPECT_EQ(lines.back(), "CNF 19:F:85");
+  EXPECT_EQ(lines[lines.size() - 3], "Device = PIC18F4550 (Code = 90) REV 3");
+  EXPECT_EQ(lines[lines.size() - 2], "CNF 19:F:85");
+  EXPECT_EQ(lines.back(), "Result: completed (exit 0)");
   EXPECT_EQ(Dump(4, "mode"), "application\n");
 }
 
@@ -144,12 +153,13 @@ TEST_F(FlashtoolEndToEnd, BootModeLeavesTheControllerInItsBootLoaderUntilAProgra
   StartWith({"id=5"});
   auto r = Flash("boot;usbid=5");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Lines(r.out), std::vector<std::string>{"Cannot connect. Please check the USB cable"});
+  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"Cannot connect. Please check the USB cable",
+                                                    "Result: failed (exit 1)"}));
   EXPECT_EQ(Dump(5, "mode"), "boot loader\n");
   // Already in its boot loader: no product, so the operator confirms the chip.
   r = Flash("usbid=5;prg=" + firmware.string());
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Lines(r.out).back(), "Continue with PIC18F2550?");
+  EXPECT_EQ(LastMessage(r), "Continue with PIC18F2550?");
   r = Flash("usbid=5;prg=" + firmware.string(), true);
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(Row(5, "flash", "000200"), kFirmwareRow0);
@@ -162,7 +172,7 @@ TEST_F(FlashtoolEndToEnd, WrongAndUnlistedChipsAreRefusedBeforeAnyChange) {
   const std::string factory = Row(6, "flash", "000200");
   auto r = Flash("device=arvel;usbid=6;prg=fw.hex");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Lines(r.out).back(), "PIC18F2550 PIC18F2553 PIC18F4550:PIC18F4455 not defined for this hardware");
+  EXPECT_EQ(LastMessage(r), "PIC18F2550 PIC18F2553 PIC18F4550:PIC18F4455 not defined for this hardware");
   EXPECT_EQ(Row(6, "flash", "000200"), factory);
   EXPECT_EQ(Row(6, "config", "300000").substr(0, 19), "300000: 00 05 1F 1F");
 
@@ -176,8 +186,8 @@ TEST_F(FlashtoolEndToEnd, WrongAndUnlistedChipsAreRefusedBeforeAnyChange) {
   std::ofstream(copy / "flashtool.INI") << ini;
   r = Flash("device=arvel;usbid=7;prg=fw.hex", false, (copy / "flashtool").string());
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Lines(r.out).back(), "Device code 92 Rev 7 not defined!");
-  EXPECT_FALSE(std::filesystem::exists(copy / "progmem.lst"));  // nothing loaded
+  EXPECT_EQ(LastMessage(r), "Device code 92 Rev 7 not defined!");
+  EXPECT_EQ(Dump(7, "mode"), "boot loader\n");  // found by the next run, flash untouched
 }
 
 TEST_F(FlashtoolEndToEnd, ConfigurationWritesAreRetriedWithReconnects) {
@@ -190,7 +200,7 @@ TEST_F(FlashtoolEndToEnd, ConfigurationWritesAreRetriedWithReconnects) {
   const std::string factory = Row(9, "flash", "000200");
   r = Flash("device=arvel;usbid=9;prg=fw.hex");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Lines(r.out).back(), "Error programming CONFIG bits, code 0/0");
+  EXPECT_EQ(LastMessage(r), "Error programming CONFIG bits, code 0/0");
   EXPECT_EQ(Row(9, "flash", "000200"), factory);  // nothing erased
   EXPECT_EQ(BootFlag(9), "00");                   // the factory flag: not written
 }
@@ -199,13 +209,13 @@ TEST_F(FlashtoolEndToEnd, EraseAndWriteFailuresStopTheRunAndTheOperatorRecovers)
   StartWith({"id=10,erasefail=0x1000", "id=11,writefail=0x210"});
   auto r = Flash("device=arvel;usbid=10;prg=fw.hex");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Lines(r.out).back(), "Erreur effacement");
+  EXPECT_EQ(LastMessage(r), "Erreur effacement");
   EXPECT_EQ(Row(10, "flash", "000200"), "000200: FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF");
   EXPECT_EQ(Dump(10, "mode"), "boot loader\n");  // no application any more
 
   r = Flash("device=arvel;usbid=11;prg=fw.hex");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Lines(r.out).back(), "Write error!");
+  EXPECT_EQ(LastMessage(r), "Write error!");
   EXPECT_EQ(Row(11, "flash", "000200"), "000200: 40 EF 01 F0 80 81 82 83 84 85 86 87 88 89 8A 8B");
   EXPECT_EQ(Row(11, "flash", "000210"), "000210: FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF");
   EXPECT_EQ(Dump(11, "mode"), "boot loader\n");
@@ -225,7 +235,7 @@ TEST_F(FlashtoolEndToEnd, AnEmptyFlashStaysInItsBootLoader) {
   auto r = Flash("usbid=12;prg=data.hex", true);
   EXPECT_EQ(r.status, 2);
   const auto lines = Lines(r.out);
-  EXPECT_EQ(lines[lines.size() - 2], "FLASH empty or corrupt");
+  EXPECT_EQ(lines[lines.size() - 3], "FLASH empty or corrupt");
   EXPECT_EQ(BootFlag(12), "FF");
   EXPECT_EQ(Dump(12, "mode"), "boot loader\n");
 
@@ -239,11 +249,108 @@ TEST_F(FlashtoolEndToEnd, AControllerWithoutBootLoaderIsReported) {
   StartWith({"id=13,fault=noboot"});
   auto r = Flash("device=arvel;usbid=13;prg=fw.hex");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Lines(r.out).back(), "USB connection impossible");
+  EXPECT_EQ(LastMessage(r), "USB connection impossible");
   EXPECT_EQ(Dump(13, "mode"), "application\n");
   r = Flash("device=arvel;usbid=99;prg=fw.hex");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Lines(r.out).back(), "Cannot connect. Please check the USB cable");
+  EXPECT_EQ(LastMessage(r), "Cannot connect. Please check the USB cable");
+}
+
+TEST_F(FlashtoolEndToEnd, AStuckRowIsCaughtAndTheFirmwareUpdateOfHydrixRecoversTheController) {
+  StartWith({"id=30"});
+  ASSERT_EQ(Set(30, "fault", "stuck=0x210"), 0);
+  auto r = Flash("device=arvel;usbid=30;prg=fw.hex");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(LastMessage(r), "Verify error at address 000210");
+  EXPECT_EQ(BootFlag(30), "FF");
+  EXPECT_EQ(Dump(30, "mode"), "boot loader\n");
+
+  // The cable is plugged back; hydrix starts the programmer as it always does.
+  ASSERT_EQ(Set(30, "fault", "none"), 0);
+  r = Flash("LANGUE=English ;device=arvel;USBID=30;prg=fw.hex");
+  EXPECT_EQ(r.status, 0) << r.out;
+  const auto lines = Lines(r.out);
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[2], "No answer from the application: the controller is in its boot loader already");
+  EXPECT_EQ(lines[3], "Waiting on connection ...");
+  EXPECT_EQ(Row(30, "flash", "000200"), kFirmwareRow0);
+  EXPECT_EQ(BootFlag(30), "00");
+  EXPECT_EQ(Dump(30, "mode"), "application\n");
+}
+
+TEST_F(FlashtoolEndToEnd, ALinkCutAtEachStageNeverSucceedsAndTheNextRunRecovers) {
+  StartWith({"id=31"});
+  // The requests of a run: 1 device ID, 3 configuration reads, 2 configuration
+  // writes, 1 boot flag 0xFF, 504 erase blocks, 8 rows, 4 read-backs, the
+  // application check, the marker, the boot flag: 526.
+  for (const auto& [cut, message] :
+       std::vector<std::pair<int, std::string>>{{1, "Communication error"},
+                                                {5, "Error programming CONFIG bits, code 0/0"},
+                                                {7, "Error writing the boot flag"},
+                                                {300, "Erreur effacement"},
+                                                {515, "Write error!"},
+                                                {521, "Verify error at address 000210 (no answer)"},
+                                                {524, "Communication error"},
+                                                {525, "Error writing the flash marker"},
+                                                {526, "Error writing the boot flag"}}) {
+    SCOPED_TRACE("cut=" + std::to_string(cut));
+    ASSERT_EQ(Set(31, "fault", "cut=" + std::to_string(cut)), 0);
+    auto r = Flash("device=arvel;usbid=31;prg=fw.hex");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(LastMessage(r), message);
+    ASSERT_EQ(Set(31, "fault", "none"), 0);
+    r = Flash("device=arvel;usbid=31;prg=fw.hex");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(Row(31, "flash", "000200"), kFirmwareRow0);
+    EXPECT_EQ(Dump(31, "mode"), "application\n");
+  }
+}
+
+TEST_F(FlashtoolEndToEnd, TwoRunsOnOneControllerNeverBothSucceed) {
+  StartWith({"id=32"});
+  Bytes other = Firmware();
+  for (std::size_t i = 4; i < other.size(); ++i) other[i] = static_cast<std::uint8_t>(0x20 + i);
+  std::ofstream(daemon->folder() / "other.hex") << flash::test::MakeHex(0x200, other, 8);
+  const std::string otherRow0 = "000200: 40 EF 01 F0 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F";
+  for (int round = 0; round < 3; ++round) {
+    CommandResult a;
+    CommandResult b;
+    std::thread first([&] { a = Flash("device=arvel;usbid=32;prg=fw.hex"); });
+    std::thread second([&] { b = Flash("device=arvel;usbid=32;prg=other.hex"); });
+    first.join();
+    second.join();
+    ASSERT_EQ(a.status + b.status, 1) << a.out << "\n--\n" << b.out;
+    const CommandResult& loser = a.status ? a : b;
+    EXPECT_EQ(LastMessage(loser), "Controller 32 is being programmed by another run");
+    EXPECT_EQ(Row(32, "flash", "000200"), a.status == 0 ? kFirmwareRow0 : otherRow0);
+    EXPECT_EQ(Dump(32, "mode"), "application\n");
+  }
+}
+
+TEST_F(FlashtoolEndToEnd, TheDaemonRefusesRequestsOutsideTheChipAndASecondBootLoaderConnection) {
+  StartWith({"id=33,flash=empty"});
+  daemon->Export();
+  flash::HxBootBinding lib(HXBOOT_LIB);
+  const std::int32_t h = lib.OpenPIC(33, 0, 150);
+  ASSERT_GE(h, 1);
+  EXPECT_EQ(lib.OpenPIC(33, 0, 150), boot::kOpenBusy);
+  std::vector<std::uint8_t> data(16, 0);
+  for (std::int32_t address : {-1, -16, INT32_MIN, 0x7FFFFFF0}) {
+    EXPECT_TRUE(lib.WritePIC(h, boot::EncodeBootRequest({2, 16, address, 32, 2, 0}), data) & 0x8000);
+    EXPECT_TRUE(lib.WritePIC(h, boot::EncodeBootRequest({5, 16, address, 1, 1, 0}), data) & 0x8000);
+    EXPECT_LE(lib.ReadPIC(h, boot::EncodeBootRequest({1, 16, address, 1, 1, 0}), data), 0);
+  }
+  EXPECT_EQ(Dump(33, "mode"), "boot loader\n");  // still serving
+  lib.ClosePIC(h);
+  const std::int32_t again = lib.OpenPIC(33, 0, 150);  // free again at once
+  EXPECT_GE(again, 1);
+  // A cut boot loader answers nothing, and is not found, until the fault is cleared.
+  ASSERT_EQ(Set(33, "fault", "cut=1"), 0);
+  EXPECT_LE(lib.ReadPIC(again, boot::EncodeBootRequest({1, 2, 0x3FFFFE, 1, 1, 0}), data), 0);
+  lib.ClosePIC(again);
+  EXPECT_LT(lib.OpenPIC(33, 0, 150), 0);
+  ASSERT_EQ(Set(33, "fault", "none"), 0);
+  EXPECT_GE(lib.OpenPIC(33, 0, 150), 1);
 }
 
 }  // namespace

@@ -88,11 +88,12 @@ TEST_F(FormLoad, MissingOrNonNumericUsbIdEndsTheProgram) {
 
 TEST_F(FormLoad, EmptyTailPrintsTheUsageThenAsksForTheUsbId) {
   EXPECT_FALSE(Load(""));
-  ASSERT_EQ(ui.printed.size(), 11u);
+  ASSERT_EQ(ui.printed.size(), 12u);
   EXPECT_EQ(ui.printed[0], "Command line parameters: <opt1>;<opt2>;<opt3> ...");
   EXPECT_EQ(ui.printed[6], "    boot                 Loop trying to force bootload");
-  EXPECT_EQ(ui.printed[7], "");
-  EXPECT_EQ(ui.printed[10], "    <cxn> USB connection to use (typically 1)");
+  EXPECT_EQ(ui.printed[7], "    noverify             Do not read back what was programmed");
+  EXPECT_EQ(ui.printed[8], "");
+  EXPECT_EQ(ui.printed[11], "    <cxn> USB connection to use (typically 1)");
   EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"USB device ID not supplied"});
 }
 

@@ -66,10 +66,10 @@ TEST_F(Run, ProgramsTheApplicationAndLeavesTheBootLoader) {
   const Bytes bootBlock = FlashAt(lib, 0, 0x200);
   ASSERT_EQ(Start("device=arvel;usbid=1;prg=fw.hex"), RunEnd::Completed);
 
-  EXPECT_EQ(ui.statuses,
-            (std::vector<std::string>{"Chargement du fichier en cours ...", "Starting boot loader ...",
-                                      "Waiting on connection ...", "Programming CONFIG bits ...",
-                                      "Erasing FLASH ...", "Programming ...", "Leaving boot loader"}));
+  EXPECT_EQ(ui.statuses, (std::vector<std::string>{
+                             "Chargement du fichier en cours ...", "Starting boot loader ...",
+                             "Waiting on connection ...", "Programming CONFIG bits ...", "Erasing FLASH ...",
+                             "Programming ...", "Verifying ...", "Leaving boot loader"}));
   ASSERT_EQ(dialogs.Texts(), std::vector<std::string>{"Programming complete."});
   EXPECT_EQ(dialogs.messages[0].icon, hx::MsgIcon::Information);
 
@@ -91,19 +91,23 @@ TEST_F(Run, ProgramsTheApplicationAndLeavesTheBootLoader) {
   EXPECT_EQ(FlashAt(lib, 0, 0x200), bootBlock);
   EXPECT_EQ(FlashAt(lib, 0x7FF0, 16), Bytes(16, 0x55));  // the flash marker
   EXPECT_EQ(lib.eeprom[0xFF], 0x00);
-  EXPECT_EQ(lib.model.BootFlagWrites(), 1);
+  EXPECT_EQ(Count(lib.calls, "WritePIC(5"), 2);  // 0xFF before erasing, 0x00 at the end
+  EXPECT_FALSE(lib.inBootLoader);                // back in its application
+  EXPECT_EQ(lib.writes.front(), (hx::boot::BootRequest{5, 1, 0xFF, 1, 1, 0}));
   EXPECT_TRUE(tool->ApplicationPresent());
   EXPECT_TRUE(ui.progressVisible);
   EXPECT_EQ(lib.openHandles(), 0);
   EXPECT_EQ(folder.Read("progmem.lst").substr(0, 55),
             "000200 40 EF 01 F0 10 11 12 13 FF FF FF FF FF FF FF FF ");
-  // Rows go out as 16-byte writes with the chip's write block.
-  const auto& w = lib.writes.front();
+  // Rows go out as 16-byte writes with the chip's write block, and are read back.
+  const auto& w = lib.writes[1];
   EXPECT_EQ(w.Command, 2);
   EXPECT_EQ(w.DataLength, 16);
   EXPECT_EQ(w.Address, 0x200);
   EXPECT_EQ(w.BlockSize, 32);
   EXPECT_EQ(w.BytesPerAddr, 1);
+  EXPECT_EQ(Count(lib.calls, "ReadPIC(1,000200,16)"), 1);  // two list rows, one read
+  EXPECT_EQ(Count(lib.calls, "ReadPIC(1,"), 1 + 6);        // the ID, then the six rows of 96 bytes
 }
 
 TEST_F(Run, NoProgWritesConfigurationAndTheFlagOnly) {
@@ -193,7 +197,8 @@ TEST_F(Run, ConfigurationFailuresAfterThreeReconnectsStopBeforeErasing) {
   EXPECT_EQ(Count(lib.calls, "SendGetPacket(7,300003"), 1);
   EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Error programming CONFIG bits, code 0/0"});
   EXPECT_TRUE(lib.erased.empty());
-  EXPECT_EQ(lib.eeprom[0xFF], 0xFF);
+  EXPECT_EQ(Count(lib.calls, "WritePIC"), 0);
+  EXPECT_TRUE(lib.inBootLoader);  // flash untouched; the next run finds its boot loader
 }
 
 class RunOn2455 : public Run {
@@ -223,14 +228,16 @@ TEST_F(Run, AnEraseFailureStopsTheRun) {
   ASSERT_EQ(Start("device=arvel;usbid=1;prg=fw.hex"), RunEnd::Failed);
   EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Erreur effacement"});
   EXPECT_EQ(lib.erased.back(), 0x1000u);
-  EXPECT_EQ(Count(lib.calls, "WritePIC"), 0);
+  EXPECT_EQ(Count(lib.calls, "WritePIC"), 1);  // only the boot flag 0xFF before erasing
+  EXPECT_TRUE(lib.inBootLoader);               // where the next run finds it
 }
 
 TEST_F(Run, AWriteFailureStopsTheRun) {
   lib.model.FailWriteAt(0x210);
   ASSERT_EQ(Start("device=arvel;usbid=1;prg=fw.hex"), RunEnd::Failed);
   EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Write error!"});
-  EXPECT_EQ(Count(lib.calls, "WritePIC(5"), 0);  // no boot flag
+  EXPECT_EQ(Count(lib.calls, "WritePIC(5"), 1);  // 0xFF before erasing, nothing after
+  EXPECT_EQ(lib.eeprom[0xFF], 0xFF);
 }
 
 TEST_F(Run, FirmwareWithoutAResetVectorLeavesFlashEmpty) {
@@ -243,11 +250,13 @@ TEST_F(Run, FirmwareWithoutAResetVectorLeavesFlashEmpty) {
   EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Programming complete."});
 }
 
-TEST_F(Run, AFailedReadOfTheApplicationCheckCountsAsNoApplication) {
+TEST_F(Run, AFailedReadOfTheApplicationCheckFailsTheRunAndLeavesTheFlag) {
   lib.readByteResultAt201 = -3;
-  ASSERT_EQ(Start("noprog;device=arvel;usbid=1"), RunEnd::Completed);
-  EXPECT_EQ(ui.statuses.back(), "FLASH empty or corrupt");
-  EXPECT_EQ(lib.eeprom[0xFF], 0xFF);
+  ASSERT_EQ(Start("noprog;device=arvel;usbid=1"), RunEnd::Failed);
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Communication error"});
+  EXPECT_EQ(lib.eeprom[0xFF], 0x00);
+  EXPECT_EQ(Count(lib.calls, "WritePIC(5"), 0);
+  EXPECT_TRUE(lib.inBootLoader);  // no flag written: the next run finds its boot loader
 }
 
 TEST_F(Run, AChipSectionWithEraseBlockZeroIsRefusedBeforeErasing) {
@@ -268,8 +277,9 @@ TEST_F(Run, TwoBytesPerAddressHalveTheDeviceAddress) {
   ini.replace(ini.find("bytesperaddr=1", at), 14, "bytesperaddr=2");
   folder.Write("flashtool.INI", ini);
   ASSERT_EQ(Start("device=arvel;usbid=1;prg=fw.hex"), RunEnd::Completed);
-  EXPECT_EQ(lib.writes.front().Address, 0x100);
-  EXPECT_EQ(lib.writes.front().BytesPerAddr, 2);
+  EXPECT_EQ(lib.writes[1].Address, 0x100);
+  EXPECT_EQ(lib.writes[1].BytesPerAddr, 2);
+  EXPECT_EQ(Count(lib.calls, "ReadPIC(1,000100,16)"), 1);
   EXPECT_EQ(FlashAt(lib, 0x200, Firmware().size()), Firmware());
 }
 
@@ -339,10 +349,10 @@ TEST_F(Run, SpyShowsTheBytesTheApplicationSends) {
 }
 
 TEST_F(Run, ConnectionFailuresEachGiveTheirMessage) {
-  lib.inBootLoader = true;
-  ASSERT_EQ(Start("device=arvel;usbid=1;prg=fw.hex"), RunEnd::Failed);
+  ASSERT_EQ(Start("device=arvel;usbid=5;prg=fw.hex"), RunEnd::Failed);
   EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Cannot connect. Please check the USB cable"});
 
+  lib.inBootLoader = true;
   dialogs.messages.clear();
   ASSERT_EQ(Start("usbid=5;prg=fw.hex"), RunEnd::Failed);
   EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"USB connection impossible"});

@@ -11,6 +11,7 @@ namespace hx::flash::test {
 
 FakeBootLibrary::FakeBootLibrary(sim::ChipModel chip) : model(std::move(chip), eeprom) {
   eeprom.fill(0xFF);
+  eeprom[0xFF] = 0x00;  // the boot flag of a controller running its application
   model.InstallApplication();
 }
 
@@ -31,6 +32,8 @@ std::int32_t FakeBootLibrary::OpenPIC(std::int32_t conn, std::int32_t reserved, 
   calls.push_back("OpenPIC(" + std::to_string(conn) + "," + std::to_string(reserved) + "," +
                   std::to_string(sel) + ")");
   if (conn != connection) return -1;
+  if (sel == boot::kBootLoaderInterface && inBootLoader && model.IsCut()) return -1;
+  if (sel == boot::kBootLoaderInterface && inBootLoader && busy) return boot::kOpenBusy;
   const bool there = (sel == boot::kApplicationInterface && !inBootLoader) ||
                      (sel == boot::kBootLoaderInterface && inBootLoader);
   if (!there) return -1;
@@ -40,7 +43,17 @@ std::int32_t FakeBootLibrary::OpenPIC(std::int32_t conn, std::int32_t reserved, 
 
 void FakeBootLibrary::ClosePIC(std::int32_t handle) {
   calls.push_back("ClosePIC(" + std::to_string(handle) + ")");
+  const bool wasBoot = std::erase_if(open_, [handle](const Open& o) {
+                         return o.handle == handle && o.interfaceSel == boot::kBootLoaderInterface;
+                       }) > 0;
   std::erase_if(open_, [handle](const Open& o) { return o.handle == handle; });
+  const bool bootOpen = std::any_of(
+      open_.begin(), open_.end(), [](const Open& o) { return o.interfaceSel == boot::kBootLoaderInterface; });
+  if (wasBoot && !bootOpen) {
+    // The end of a run (the boot flag written): the boot loader resets.
+    if (inBootLoader && model.BootFlagWrites() > 0 && model.StartsApplication()) inBootLoader = false;
+    model.ResetBootFlagWrites();
+  }
 }
 
 std::int32_t FakeBootLibrary::SendRawData(std::int32_t handle, std::span<const std::uint8_t> data) {
@@ -51,6 +64,7 @@ std::int32_t FakeBootLibrary::SendRawData(std::int32_t handle, std::span<const s
   if (acceptsBootCommand && data.size() == expectedCommandLength &&
       boot::IsBootCommand(data, static_cast<std::uint8_t>(expectedCommandValue))) {
     inBootLoader = true;
+    model.ResetBootFlagWrites();
   }
   return static_cast<std::int32_t>(data.size());
 }

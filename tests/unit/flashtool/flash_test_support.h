@@ -17,7 +17,10 @@ namespace hx::flash::test {
 
 // A controller behind the boot-loader library: its application answers on
 // interface 250 until it gets its boot command, then its boot loader answers
-// on interface 150. Every call is logged.
+// on interface 150 (not once the model's cut fault has struck). When the last
+// boot-loader handle closes after a boot flag write, the boot loader resets:
+// the application starts when the boot flag and flash say so. Every call is
+// logged.
 class FakeBootLibrary : public BootLibrary {
  public:
   explicit FakeBootLibrary(sim::ChipModel chip = sim::DefaultChip());
@@ -44,6 +47,7 @@ class FakeBootLibrary : public BootLibrary {
   std::uint8_t expectedCommandValue = 23;
   std::size_t expectedCommandLength = 9;
   bool failDeviceIdRead = false;
+  bool busy = false;                                  // another program holds the boot loader
   std::optional<std::uint16_t> deviceIdOverride;      // an ID word the chip does not have
   std::optional<std::int16_t> readByteResultAt201;    // e.g. a failed read of the application check
   std::deque<std::vector<std::uint8_t>> rawIncoming;  // spy mode

@@ -3,6 +3,7 @@
 #include "flashtool/hex_loader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "flash_test_support.h"
 
@@ -225,4 +226,110 @@ TEST_F(HexFiles, LongFilesAcrossReadBlocksMatchTheTextLoader) {
   std::string expected;
   for (const auto& r : sink.rows) expected += FormatListRow(r.address, r.bytes.data()) + "\n";
   EXPECT_EQ(folder.Read("progmem.lst"), expected);
+}
+
+// What is checked beyond the syntax: segments, addresses given twice, the
+// memory allowed, line length, the kind of file.
+namespace {
+const HexLimits kArvelLimits{
+    {{0x200, 0x7FFF}, {0xF00000, 0xF000FF}, {0x200000, 0x200007}, {0x300000, 0x30000D}}};
+}  // namespace
+
+TEST(HexRows, SegmentRecordsMoveTheDataAsTheFormatSays) {
+  // Segment 0x0020: base 0x200. Offsets wrap within the 64 KB segment.
+  const std::string text = HexRecord(2, 0, {0x00, 0x20}) + "\n" + HexRecord(0, 0x0004, {0xAA, 0xBB}) + "\n" +
+                           HexRecord(2, 0, {0x0F, 0xFF}) + "\n" +  // base 0xFFF0
+                           HexRecord(0, 0xFFFE, {1, 2, 3}) + "\n" + kEnd;
+  CollectRows sink;
+  ASSERT_EQ(LoadHexText(text, sink), 3);
+  ASSERT_EQ(sink.rows.size(), 3u);
+  EXPECT_EQ(sink.rows[0].address, 0x200u);
+  EXPECT_EQ(sink.rows[0].bytes, Cat(Cat(Ff(4), {0xAA, 0xBB}), Ff(10)));
+  // 0xFFF0 + 0xFFFE = 0x1FFEE: bytes 1, 2 there; byte 3 wraps to offset 0 = 0xFFF0.
+  EXPECT_EQ(sink.rows[1].address, 0x1FFE0u);
+  EXPECT_EQ(sink.rows[1].bytes, Cat(Cat(Ff(14), {1, 2}), {}));
+  EXPECT_EQ(sink.rows[2].address, 0xFFF0u);
+  EXPECT_EQ(sink.rows[2].bytes, Cat({3}, Ff(15)));
+}
+
+TEST(HexCheck, AByteGivenTwiceIsRefusedWithItsLine) {
+  HexProblem problem;
+  const std::string twice = HexRecord(0, 0x200, {1, 2, 3, 4}) + "\n" + HexRecord(0, 0x208, {5}) + "\n" +
+                            HexRecord(0, 0x203, {9, 9}) + "\n" + kEnd;
+  EXPECT_EQ(CheckHexText(twice, nullptr, &problem), kHexOverlap);
+  EXPECT_EQ(problem.Text(), "Line 3: address 000203 is given data twice");
+  // The same byte through a segment and a linear address.
+  const std::string aliased = HexRecord(0, 0x210, {1}) + "\n" + HexRecord(2, 0, {0, 0x20}) + "\n" +
+                              HexRecord(0, 0x10, {1}) + "\n" + kEnd;
+  EXPECT_EQ(CheckHexText(aliased, nullptr, &problem), kHexOverlap);
+  EXPECT_EQ(problem.line, 3);
+  // Records that only share a 16-byte row are fine.
+  EXPECT_EQ(CheckHexText(HexRecord(0, 0x200, {1, 2}) + "\n" + HexRecord(0, 0x202, {3}) + "\n" + kEnd),
+            kHexValid);
+}
+
+struct RangeCase {
+  const char* name;
+  std::string text;
+  std::int16_t status;
+  const char* reason;
+};
+void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.name; }
+class CheckRanges : public ::testing::TestWithParam<RangeCase> {};
+
+TEST_P(CheckRanges, AgainstTheChipsMemory) {
+  HexProblem problem;
+  EXPECT_EQ(CheckHexText(GetParam().text + kEnd, &kArvelLimits, &problem), GetParam().status);
+  EXPECT_EQ(problem.Text(), GetParam().reason);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CheckRanges,
+    ::testing::Values(
+        RangeCase{"Application", HexRecord(0, 0x200, {1, 2}) + "\n", kHexValid, ""},
+        RangeCase{"BootBlock", HexRecord(0, 0x1FE, {1, 2, 3}) + "\n", kHexOutOfRange,
+                  "Line 1: address 0001FE is outside the memory to program"},
+        RangeCase{"PastTheTop", HexRecord(0, 0x7FFE, {1, 2, 3}) + "\n", kHexOutOfRange,
+                  "Line 1: address 008000 is outside the memory to program"},
+        RangeCase{"SegmentIntoTheBootBlock", HexRecord(2, 0, {0, 0x10}) + "\n" + HexRecord(0, 0, {1}) + "\n",
+                  kHexOutOfRange, "Line 2: address 000100 is outside the memory to program"},
+        RangeCase{"EepromIdAndConfig",
+                  HexRecord(4, 0, {0, 0xF0}) + "\n" + HexRecord(0, 0xFE, {1, 2}) + "\n" +
+                      HexRecord(4, 0, {0, 0x20}) + "\n" + HexRecord(0, 0, {1, 2, 3, 4, 5, 6, 7, 8}) + "\n" +
+                      HexRecord(4, 0, {0, 0x30}) + "\n" +
+                      HexRecord(0, 0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}) + "\n",
+                  kHexValid, ""},
+        RangeCase{"PastTheEeprom", HexRecord(4, 0, {0, 0xF0}) + "\n" + HexRecord(0, 0xFF, {1, 2}) + "\n",
+                  kHexOutOfRange, "Line 2: address F00100 is outside the memory to program"},
+        RangeCase{"UnknownRegion", HexRecord(4, 0, {0, 0x21}) + "\n" + HexRecord(0, 0, {1}) + "\n",
+                  kHexOutOfRange, "Line 2: address 210000 is outside the memory to program"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HexFiles, ALineLongerThanAnyRecordIsRefusedAtOnce) {
+  // No line end at all: refused after the first line's worth, never read whole.
+  folder.Write("zeros.hex", std::string(4 << 20, '\0'));
+  HexProblem problem;
+  EXPECT_EQ(CheckHexFile(folder.path() / "zeros.hex", nullptr, &problem), kHexLineTooLong);
+  EXPECT_EQ(problem.Text(), "Line 1: longer than the longest record (521 characters)");
+  const std::string longest = HexRecord(0, 0x200, std::vector<std::uint8_t>(255, 7));
+  ASSERT_EQ(longest.size(), kMaxRecordLength);
+  EXPECT_EQ(CheckHexText(longest + "\r\n" + kEnd), kHexValid);
+  const std::string tooLong = kEnd.substr(0, 11) + std::string(kMaxRecordLength, ' ') + "\n";
+  EXPECT_EQ(CheckHexText(longest + "\n" + tooLong), kHexLineTooLong);
+  folder.Write("long.hex", longest + "\n" + tooLong);
+  EXPECT_EQ(CheckHexFile(folder.path() / "long.hex", nullptr, &problem), kHexLineTooLong);
+  EXPECT_EQ(problem.line, 2);
+}
+
+TEST_F(HexFiles, OnlyRegularFilesAreRead) {
+  HexProblem problem;
+  const auto fifo = folder.path() / "fifo.hex";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(CheckHexFile(fifo, nullptr, &problem), kHexUnreadable);  // does not wait for a writer
+  EXPECT_EQ(problem.reason, "not a regular file");
+  EXPECT_EQ(LoadHexFile(fifo, Lists()), kHexUnreadable);
+  EXPECT_EQ(CheckHexFile("/dev/zero", nullptr, &problem), kHexUnreadable);
+  EXPECT_EQ(CheckHexFile(folder.path(), nullptr, &problem), kHexUnreadable);
+  EXPECT_EQ(CheckHexFile(folder.path() / "missing.hex", nullptr, &problem), kHexUnreadable);
+  EXPECT_EQ(problem.reason, "No such file or directory");
 }

@@ -108,6 +108,51 @@ TEST_F(BootLoader, EraseAndWriteFaultsAtAnAddress) {
   EXPECT_GT(Erase(0x1200), 0);
 }
 
+TEST_F(BootLoader, AStuckRowReportsSuccessButKeepsItsBytes) {
+  ASSERT_GT(Erase(0x2000), 0);
+  model.StickRowAt(0x2013);
+  EXPECT_EQ(Write(0x2010, Bytes(16, 0x12)), 16);
+  EXPECT_EQ(FlashAt(0x2010, 16), Bytes(16, 0xFF));
+  EXPECT_EQ(Write(0x2000, Bytes(16, 0x34)), 16);  // the row before is programmed
+  EXPECT_EQ(FlashAt(0x2000, 16), Bytes(16, 0x34));
+  model.ClearFaults();
+  EXPECT_EQ(Write(0x2010, Bytes(16, 0x12)), 16);
+  EXPECT_EQ(FlashAt(0x2010, 16), Bytes(16, 0x12));
+}
+
+TEST_F(BootLoader, ACutBootLoaderStopsAnsweringAtTheNthRequestUntilCleared) {
+  model.CutAt(3);
+  EXPECT_EQ(ReadByte(0x201), 0xFF);
+  EXPECT_GT(Erase(0x2000), 0);
+  EXPECT_FALSE(model.IsCut());
+  EXPECT_EQ(ReadByte(0x201), kNoAnswer);  // the third request
+  EXPECT_TRUE(model.IsCut());
+  EXPECT_TRUE(Write(0x2000, Bytes(16, 0)) & 0x8000);
+  std::array<std::uint8_t, 2> id{};
+  EXPECT_LT(model.ReadPIC(EncodeBootRequest({kReadProgram, 2, 0x3FFFFE, 1, 1, 0}), id), 0);
+  EXPECT_EQ(FlashAt(0x2000, 16), Bytes(16, 0xFF));
+  model.ClearFaults();
+  EXPECT_FALSE(model.IsCut());
+  EXPECT_EQ(ReadByte(0x201), 0xFF);
+}
+
+TEST_F(BootLoader, RequestsOutsideTheChipGetAnErrorAndChangeNothing) {
+  const Bytes before(model.Flash().begin(), model.Flash().end());
+  const auto eepromBefore = eeprom;
+  std::array<std::uint8_t, 16> data{};
+  for (std::int32_t address : {-1, -16, INT32_MIN, 0x7FFFFFF0, 0x8000, 0x7FF8}) {
+    for (std::uint8_t bpa : {1, 2, 255}) {
+      const auto request = EncodeBootRequest({kWriteProgram, 16, address, 32, bpa, 0});
+      EXPECT_TRUE(model.WritePIC(request, data) & 0x8000) << address << " " << int{bpa};
+      EXPECT_LT(model.ReadPIC(EncodeBootRequest({kReadProgram, 16, address, 1, bpa, 0}), data), 0) << address;
+    }
+    EXPECT_TRUE(model.WritePIC(EncodeBootRequest({kWriteEeprom, 16, address, 1, 1, 0}), data) & 0x8000);
+  }
+  EXPECT_TRUE(model.WritePIC(EncodeBootRequest({kWriteEeprom, 16, 0xF8, 1, 1, 0}), data) & 0x8000);
+  EXPECT_EQ(Bytes(model.Flash().begin(), model.Flash().end()), before);
+  EXPECT_EQ(eeprom, eepromBefore);
+}
+
 TEST_F(BootLoader, TheEepromIsTheControllersAndTheBootFlagIsCounted) {
   EXPECT_EQ(Write(0x10, {0xAB}, kWriteEeprom), 1);
   EXPECT_EQ(eeprom[0x10], 0xAB);

@@ -22,7 +22,7 @@ const auto kNow = std::chrono::steady_clock::now();
 TEST(BootSpec, KeysOfTheControllerSpec) {
   const auto s = Spec(
       "id=3,chip=PIC18F4553,rev=2,bootcmd=0x1F:17,flash=empty,cfgfail=2,erasefail=0x1000,"
-      "writefail=528,fault=noboot");
+      "writefail=528,fault=noboot,stuck=0x210,cut=40");
   EXPECT_EQ(s.boot.chip, "PIC18F4553");
   EXPECT_EQ(s.boot.revision, 2);
   EXPECT_EQ(s.boot.commandValue, 31);
@@ -32,10 +32,12 @@ TEST(BootSpec, KeysOfTheControllerSpec) {
   EXPECT_EQ(s.boot.eraseFailAt, 0x1000u);
   EXPECT_EQ(s.boot.writeFailAt, 528u);
   EXPECT_TRUE(s.boot.noBoot);
+  EXPECT_EQ(s.boot.stuckAt, 0x210u);
+  EXPECT_EQ(s.boot.cutAt, 40);
   EXPECT_EQ(s.faults.mode, Faults::Mode::None);
   std::string error;
   for (const char* bad : {"id=1,chip=PIC16F84", "id=1,rev=32", "id=1,bootcmd=23", "id=1,bootcmd=23:2",
-                          "id=1,flash=full", "id=1,erasefail=zz"}) {
+                          "id=1,flash=full", "id=1,erasefail=zz", "id=1,cut=0", "id=1,stuck=-1"}) {
     EXPECT_FALSE(ParseControllerSpec(bad, error)) << bad;
   }
 }
@@ -61,17 +63,31 @@ TEST(ControllerBoot, WithoutBootLoaderTheCommandIsIgnored) {
   EXPECT_FALSE(d.InBootLoader());
 }
 
-TEST(ControllerBoot, ReturnsToItsApplicationOnlyAfterTheBootFlagWithAnApplication) {
+TEST(ControllerBoot, TheBootFlagAndTheApplicationDecideWhatStarts) {
   SimDevice d(Spec("id=1"), {}, kNow);
+  auto flag = [&](std::uint8_t value) {
+    d.boot().WritePIC(hx::boot::EncodeBootRequest({hx::boot::kWriteEeprom, 1, 0xFF, 1, 1, 0}), Bytes{value});
+    d.BootRequestDone();
+  };
+  // No boot flag written yet (a reconnect within a run): the boot loader stays.
   d.Request(Bytes{23, 0x55, 0xAA, 0, 0, 0, 0, 0, 0}, kNow);
-  d.BootLoaderClosed();  // a reconnect in the middle of a run
+  d.BootLoaderClosed();
   EXPECT_TRUE(d.InBootLoader());
-  const Bytes flag{0x00};
-  d.boot().WritePIC(hx::boot::EncodeBootRequest({hx::boot::kWriteEeprom, 1, 0xFF, 1, 1, 0}), flag);
-  d.BootRequestDone();
+  // Boot flag 0xFF: the boot loader stays, even with an application.
+  flag(0xFF);
+  d.BootLoaderClosed();
+  EXPECT_TRUE(d.InBootLoader());
+  flag(0x00);
   EXPECT_EQ(d.model().eeprom()[0xFF], 0x00);
   d.BootLoaderClosed();
   EXPECT_FALSE(d.InBootLoader());
+  // An erased reset vector: no application, whatever the flag says.
+  d.Request(Bytes{23, 0x55, 0xAA, 0, 0, 0, 0, 0, 0}, kNow);
+  auto erase = hx::boot::MakeErasePacket(0x200);
+  ASSERT_GT(d.boot().SendGetPacket(erase, 5), 0);
+  flag(0x00);
+  d.BootLoaderClosed();
+  EXPECT_TRUE(d.InBootLoader());
 
   SimDevice empty(Spec("id=2,flash=empty"), {}, kNow);
   EXPECT_TRUE(empty.InBootLoader());
