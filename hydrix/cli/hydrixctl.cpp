@@ -8,6 +8,7 @@
 #include "common/numbers.h"
 #include "common/sleeper.h"
 #include "hydrix/cli/production_cli.h"
+#include "hydrix/cli/profile_cli.h"
 #include "hydrix/commands/hydrix_device.h"
 #include "hydrix/config/catalogue_cli.h"
 #include "hydrix/config/config_file.h"
@@ -37,6 +38,12 @@ const char* const kHydrixCtlUsage =
     "  serial NUMBER  writes the serial number\n"
     "  report --log FILE --order NUMBER [--comments TEXT] [--language NAME]\n"
     "                 appends the production report of the controller to FILE\n"
+    "  settings export FILE\n"
+    "                 saves the settings Write Parameters writes to a profile (key = value lines)\n"
+    "  settings import FILE [--id N]... | --all\n"
+    "                 writes a profile to one, several or all controllers, each reported on its line\n"
+    "  settings diff FILE\n"
+    "                 lists key: controller -> file for each setting that differs (exit 1 when any)\n"
     "  message LANGUAGE CODE [DEFAULT]\n"
     "                 the catalogue's text for CODE (added to the catalogue when missing)\n"
     "  languages      the catalogue's languages, the one selected for \"English\" marked \"* \"\n"
@@ -161,10 +168,13 @@ int RunSettings(const std::vector<std::string>& words, HydrixDevice& device, std
 }
 
 // The commands that talk to a controller.
-int RunDeviceCommand(const std::vector<std::string>& words, bool set, std::optional<std::int32_t> id,
+int RunDeviceCommand(const std::vector<std::string>& words, bool set, const std::vector<std::int32_t>& ids,
                      HydrixDevice& device, DeviceSelection& selection, std::ostream& out, std::ostream& err) {
   const std::string& command = words[0];
+  if (IsProfileCommand(words)) return RunProfileCommand(words, ids, device, selection, out, err);
   const DeviceList list = selection.RemplitListe(true);
+  std::optional<std::int32_t> id;
+  if (!ids.empty()) id = ids.back();
   if (command == "list") {
     for (std::size_t i = 0; i < list.ids.size(); ++i) out << list.ids[i] << '\t' << list.texts[i] << '\n';
     if (list.ids.empty()) return NoController(err, device.usb());
@@ -227,7 +237,7 @@ int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream&
   std::filesystem::path configPath = DefaultConfigPath();
   std::string configError;
   if (!TakeConfigOption(args, configPath, configError)) return Usage(err, configError);
-  std::optional<std::int32_t> id;
+  std::vector<std::int32_t> ids;
   std::vector<std::string> words;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--id") {
@@ -237,7 +247,7 @@ int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream&
       auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
       if (ec != std::errc() || ptr != v.data() + v.size())
         return Usage(err, "--id needs a number, not '" + v + "'");
-      id = n;
+      ids.push_back(n);
     } else if (args[i] == "--help" || args[i] == "-h") {
       out << kHydrixCtlUsage;
       return 0;
@@ -251,7 +261,10 @@ int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream&
   const bool set = words.size() == 2 && command == "clock" && words[1] == "--set";
   const bool settingsSet = command == "settings" && words.size() > 1 && words[1] == "set";
   const bool production = IsProductionCommand(command);
-  if (!(words.size() == 1 || set || settingsSet || production)) {
+  const bool profile = IsProfileCommand(words);
+  if (ids.size() > 1 && !(profile && words[1] == "import"))
+    return Usage(err, "only settings import takes several --id");
+  if (!(words.size() == 1 || set || settingsSet || production || profile)) {
     return Usage(err, "unexpected '" + words.back() + "'");
   }
   if (command != "list" && command != "image" && command != "measures" && command != "clock" &&
@@ -267,7 +280,7 @@ int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream&
   HydrixDevice device(usb, messages, dialogs, sleeper);
   DeviceSelection selection(usb, device.link(), device.state(), dialogs);
 
-  const int status = RunDeviceCommand(words, set, id, device, selection, out, err);
+  const int status = RunDeviceCommand(words, set, ids, device, selection, out, err);
   // A catalogue that could not be read or saved is told once, after the output.
   if (auto problem = messages.TakeProblem()) err << "hydrixctl: " << *problem << "\n";
   return status;

@@ -19,6 +19,7 @@
 #include "hydrix/calibration/maintenance.h"
 #include "hydrix/mainscreen/captions.h"
 #include "hydrix/mainscreen/qt_process_starter.h"
+#include "hydrix/mainscreen/settings_profile.h"
 #include "ui_MainScreen.h"
 
 using hx::BusyCursor;
@@ -98,6 +99,9 @@ MainScreen::MainScreen(Services services, QWidget* parent)
   connect(ui->Rapport, &QPushButton::clicked, this, &MainScreen::Rapport_Click);
   connect(ui->nmuBootLoad, &QAction::triggered, this, &MainScreen::nmuBootLoad_Click);
   connect(ui->mnuApropos, &QAction::triggered, this, &MainScreen::mnuApropos_Click);
+  connect(ui->mnuSaveSettings, &QAction::triggered, this, &MainScreen::mnuSaveSettings_Click);
+  connect(ui->mnuLoadSettings, &QAction::triggered, this, &MainScreen::mnuLoadSettings_Click);
+  connect(ui->mnuCompareSettings, &QAction::triggered, this, &MainScreen::mnuCompareSettings_Click);
   connect(ui->ListeLangues, &QComboBox::currentIndexChanged, this, [this] {
     if (!fillingLanguages_) ListeLangues_Change();
   });
@@ -163,27 +167,33 @@ void MainScreen::LitTout() {
   UpdateStatus();
 }
 
-void MainScreen::ShowParameters(const hx::ParameterTexts& texts) {
+void MainScreen::ShowSetting(const hx::ParameterField& f, const QString& text) {
   using hx::ControlKind;
-  for (const auto& f : hx::ParameterMap()) {
-    const QString text = Q(texts.at(f.key));
-    switch (f.control_kind) {
-      case ControlKind::TextBox:
-        Control<QLineEdit>(f.control, f.index)->setText(text);
-        break;
-      case ControlKind::Label:
-        Control<QLabel>(f.control, f.index)->setText(text);
-        break;
-      case ControlKind::HourList: {
-        auto* list = Control<QComboBox>(f.control, f.index);
-        list->setCurrentIndex(list->findText(text));
-        break;
+  switch (f.control_kind) {
+    case ControlKind::TextBox:
+      Control<QLineEdit>(f.control, f.index)->setText(text);
+      break;
+    case ControlKind::Label:
+      Control<QLabel>(f.control, f.index)->setText(text);
+      break;
+    case ControlKind::HourList: {
+      auto* list = Control<QComboBox>(f.control, f.index);
+      const int i = list->findText(text);
+      if (i >= 0) {
+        list->setCurrentIndex(i);
+      } else {
+        list->setCurrentText(text);
       }
-      case ControlKind::CapacityList:
-        Control<QComboBox>(f.control, f.index)->setCurrentIndex(text.toInt());
-        break;
+      break;
     }
+    case ControlKind::CapacityList:
+      Control<QComboBox>(f.control, f.index)->setCurrentIndex(text.toInt());
+      break;
   }
+}
+
+void MainScreen::ShowParameters(const hx::ParameterTexts& texts) {
+  for (const auto& f : hx::ParameterMap()) ShowSetting(f, Q(texts.at(f.key)));
   ui->ValeurNumeroSerie->setText(Q(texts.at("serial_number")));
 }
 
@@ -448,6 +458,82 @@ void MainScreen::nmuBootLoad_Click() {
 void MainScreen::mnuApropos_Click() {
   frmAbout about(services_.dialogs, *starter_, this);
   about.exec();
+}
+
+namespace {
+const char* const kProfileFilter = "Settings profiles (*.txt)|*.txt|All Files (*.*)|*.*";
+std::string Caption(const QAction* a) { return a->text().toStdString(); }
+}  // namespace
+
+void MainScreen::mnuSaveSettings_Click() {
+  auto say = [this](const std::string& text) {
+    services_.dialogs.Message({text, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+  };
+  if (!device_.ImageComplete() || device_.ImageUsbID() != device_.UsbID() || device_.UsbID() == 0) {
+    return say(
+        "Read the parameters of the selected controller first: a profile holds the settings of a whole "
+        "read.");
+  }
+  const hx::ParameterTexts screen = ScreenParameters();
+  hx::ProfileOrigin origin;
+  origin.controller =
+      controllerText_.empty() ? "controller " + std::to_string(device_.UsbID()) : controllerText_;
+  origin.firmware = S(ui->Version->text());
+  origin.serial = S(ui->NumeroSerie->text());
+  origin.saved = hx::FormatDateHeure("yyyy-MM-dd HH:mm:ss", services_.now());
+  const std::string text = hx::FormatProfile(screen, origin);
+  if (const auto parsed = hx::ParseProfile(text); !parsed.errors.empty()) {
+    return say("The screen holds a value a profile cannot carry; nothing was saved.\n" +
+               parsed.errors.front());
+  }
+  hx::FileDialogRequest request;
+  request.title = Caption(ui->mnuSaveSettings);
+  request.filter = kProfileFilter;
+  request.fileName = "hydrix-" + origin.serial + ".txt";
+  const auto file = services_.dialogs.SaveFile(request);
+  if (!file || file->empty()) return;
+  if (const std::string problem = hx::SaveProfile(*file, text); !problem.empty()) return say(problem);
+  statusBar()->showMessage(tr("Settings saved to %1").arg(Q(*file)), 10000);
+}
+
+bool MainScreen::AskProfile(const QString& title, hx::ParameterTexts& values) {
+  hx::FileDialogRequest request;
+  request.title = S(title);
+  request.filter = kProfileFilter;
+  const auto file = services_.dialogs.OpenFile(request);
+  if (!file || file->empty()) return false;
+  const hx::ProfileParse parsed = hx::ReadProfile(*file);
+  if (!parsed.errors.empty()) {
+    std::string text = *file + " cannot be used; nothing was changed:";
+    for (const auto& e : parsed.errors) text += "\n" + e;
+    services_.dialogs.Message({text, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Critical});
+    return false;
+  }
+  values = parsed.values;
+  return true;
+}
+
+void MainScreen::mnuLoadSettings_Click() {
+  hx::ParameterTexts values;
+  if (!AskProfile(ui->mnuLoadSettings->text(), values)) return;
+  for (const auto& [key, text] : values) ShowSetting(*hx::FindParameter(key), Q(text));
+  // Nothing goes to the controller until Write Parameters.
+  statusBar()->showMessage(tr("Settings loaded on screen: Write Parameters sends them to the controller."),
+                           15000);
+}
+
+void MainScreen::mnuCompareSettings_Click() {
+  hx::ParameterTexts values;
+  if (!AskProfile(ui->mnuCompareSettings->text(), values)) return;
+  const auto differences = hx::CompareProfile(ScreenParameters(), values);
+  std::string text;
+  if (differences.empty()) {
+    text = "The screen and the file hold the same settings.";
+  } else {
+    text = "Settings that differ (screen -> file):";
+    for (const auto& d : differences) text += "\n" + d.key + ": " + d.current + " -> " + d.file;
+  }
+  services_.dialogs.Message({text, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Information});
 }
 
 void MainScreen::Sortir_Click() { close(); }

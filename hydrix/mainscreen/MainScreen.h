@@ -95,6 +95,13 @@ class MainScreen : public QMainWindow {
   void Rapport_Click();
   void nmuBootLoad_Click();
   void mnuApropos_Click();
+  void mnuSaveSettings_Click();
+  void mnuLoadSettings_Click();
+  void mnuCompareSettings_Click();
+  // Reads a profile through the open dialog; false (after saying why) when
+  // none was chosen or it cannot be used.
+  bool AskProfile(const QString& title, hx::ParameterTexts& values);
+  void ShowSetting(const hx::ParameterField& f, const QString& text);
   // What the production report copies from the window.
   hx::ReportInput ReportFromScreen() const;
   void ShowCorrection();

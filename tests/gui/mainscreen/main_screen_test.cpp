@@ -555,4 +555,48 @@ TEST_F(MainScreenTest, TheAboutBoxShowsTheVersionAndSaysWhenNoSystemToolIsFound)
   EXPECT_TRUE(starter.started.empty());
 }
 
+TEST_F(MainScreenTest, SettingsProfilesSaveLoadAndCompareWithoutTouchingTheController) {
+  usb.Add(5);
+  Start(Choice::Cancel);
+  // Nothing read yet: nothing to save.
+  window_->findChild<QAction*>("mnuSaveSettings")->trigger();
+  EXPECT_TRUE(dialogs.fileDialogs.empty());
+  EXPECT_NE(dialogs.Texts().back().find("Read the parameters"), std::string::npos);
+
+  Answer(Choice::First);
+  window_->findChild<QAction*>("MnuConnect")->trigger();
+  Type("Text1", 4, "12.5");
+  const fs::path file = folder_ / "site.txt";
+  dialogs.files = {file.string()};
+  window_->findChild<QAction*>("mnuSaveSettings")->trigger();
+  EXPECT_EQ(dialogs.fileDialogs.back().title, "Save Settings…");
+  EXPECT_EQ(dialogs.fileDialogs.back().fileName, "hydrix-24000005.txt");
+  const std::string saved = ReadFile(file);
+  EXPECT_NE(saved.find("start_level_low_battery_V = 12.5\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("serial number 24000005"), std::string::npos) << saved;
+  EXPECT_EQ(saved.find("serial_number"), std::string::npos) << saved;
+
+  // Load fills the boxes and sends nothing; Compare lists what differs.
+  std::ofstream(file) << "start_level_low_battery_V = 14\nforced_charge_2_h = 5\n";
+  const std::size_t from = usb.writes.size();
+  dialogs.files = {file.string()};
+  window_->findChild<QAction*>("mnuLoadSettings")->trigger();
+  EXPECT_EQ(Text("Text1", 4), "14");
+  EXPECT_EQ(Get<QComboBox>("Heure2")->currentText(), "5");
+  EXPECT_EQ(usb.writes.size(), from);
+  Type("Text1", 4, "13");
+  dialogs.files = {file.string()};
+  window_->findChild<QAction*>("mnuCompareSettings")->trigger();
+  EXPECT_EQ(dialogs.Texts().back(),
+            "Settings that differ (screen -> file):\nstart_level_low_battery_V: 13 -> 14");
+
+  // A bad file changes nothing and says where it is wrong.
+  std::ofstream(file) << "start_level_low_battery_V = 30\n";
+  dialogs.files = {file.string()};
+  window_->findChild<QAction*>("mnuLoadSettings")->trigger();
+  EXPECT_EQ(Text("Text1", 4), "13");
+  EXPECT_NE(dialogs.Texts().back().find("line 1: start_level_low_battery_V"), std::string::npos);
+  EXPECT_EQ(usb.writes.size(), from);
+}
+
 }  // namespace

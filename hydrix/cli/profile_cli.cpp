@@ -1,0 +1,144 @@
+#include "hydrix/cli/profile_cli.h"
+
+#include <ostream>
+
+#include "hydrix/config/date_helpers.h"
+#include "hydrix/mainscreen/parameter_set.h"
+#include "hydrix/mainscreen/settings_profile.h"
+
+namespace hx {
+
+namespace {
+
+int Bad(std::ostream& err, const std::string& what) {
+  err << "hydrixctl: " << what << " (see hydrixctl --help)\n";
+  return 2;
+}
+
+void Select(HydrixDevice& device, std::int32_t id) {
+  device.SetUsbID(id);
+  device.SetTimeOut(false);
+}
+
+// Writes the profile's values over the settings read from one controller,
+// resets it and reads them back. Empty when the controller holds the file's
+// values afterwards; otherwise why not.
+std::string Import(HydrixDevice& device, const ParameterTexts& values) {
+  ParameterSet parameters(device);
+  ParameterTexts texts = parameters.LitParametres();
+  if (!parameters.Whole()) return "did not answer every read; nothing was written";
+  for (const auto& [key, value] : values) texts[key] = value;
+  const auto outcome = parameters.EcritParametres(texts);
+  if (!outcome.written) return outcome.why;
+  device.ResetDevice();
+  const ParameterTexts after = parameters.LitParametres();
+  if (!parameters.Whole()) return "written, but the settings could not be read back";
+  const auto differences = CompareProfile(after, values);
+  if (!differences.empty())
+    return "written, but " + differences.front().key + " reads back as " + differences.front().current;
+  return {};
+}
+
+}  // namespace
+
+bool IsProfileCommand(const std::vector<std::string>& words) {
+  return words.size() > 1 && words[0] == "settings" &&
+         (words[1] == "export" || words[1] == "import" || words[1] == "diff");
+}
+
+int RunProfileCommand(const std::vector<std::string>& words, const std::vector<std::int32_t>& ids,
+                      HydrixDevice& device, DeviceSelection& selection, std::ostream& out,
+                      std::ostream& err) {
+  const std::string& verb = words[1];
+  bool all = false;
+  std::vector<std::string> rest;
+  for (std::size_t i = 2; i < words.size(); ++i) {
+    if (words[i] == "--all" && verb == "import") {
+      all = true;
+    } else {
+      rest.push_back(words[i]);
+    }
+  }
+  if (rest.size() != 1) return Bad(err, "settings " + verb + " needs one FILE");
+  const std::filesystem::path file = rest[0];
+  if (verb != "import" && ids.size() > 1) return Bad(err, "settings " + verb + " takes one --id");
+  if (all && !ids.empty()) return Bad(err, "--all and --id do not go together");
+
+  ProfileParse profile;
+  if (verb != "export") {
+    profile = ReadProfile(file);
+    if (!profile.errors.empty()) {
+      for (const auto& e : profile.errors) err << "hydrixctl: " << file.string() << ": " << e << "\n";
+      err << "hydrixctl: the profile was not used\n";
+      return 2;
+    }
+  }
+
+  const DeviceList list = selection.RemplitListe(true);
+  std::vector<std::int32_t> targets = all ? list.ids : ids;
+  if (targets.empty()) {
+    if (list.ids.empty()) {
+      err << "hydrixctl: no controller answered\n";
+      return 1;
+    }
+    targets.push_back(list.ids.front());
+  }
+
+  if (verb == "export") {
+    Select(device, targets.front());
+    ParameterSet parameters(device);
+    const ParameterTexts texts = parameters.LitParametres();
+    if (!parameters.Whole()) {
+      err << "hydrixctl: controller " << targets.front() << " did not answer every read; nothing was saved\n";
+      return 1;
+    }
+    ProfileOrigin origin;
+    for (std::size_t i = 0; i < list.ids.size(); ++i) {
+      if (list.ids[i] == targets.front()) origin.controller = list.texts[i];
+    }
+    origin.firmware = texts.at("firmware_version");
+    origin.serial = texts.at("serial_number");
+    origin.saved = FormatDateHeure("yyyy-MM-dd HH:mm:ss", DateHeure::Maintenant());
+    const std::string text = FormatProfile(texts, origin);
+    if (const auto parsed = ParseProfile(text); !parsed.errors.empty()) {
+      err << "hydrixctl: controller " << targets.front() << " holds settings a profile cannot carry ("
+          << parsed.errors.front() << "); nothing was saved\n";
+      return 1;
+    }
+    if (const std::string problem = SaveProfile(file, text); !problem.empty()) {
+      err << "hydrixctl: " << problem << "\n";
+      return 1;
+    }
+    out << "settings of controller " << targets.front() << " saved to " << file.string() << "\n";
+    return 0;
+  }
+
+  if (verb == "diff") {
+    Select(device, targets.front());
+    ParameterSet parameters(device);
+    const ParameterTexts texts = parameters.LitParametres();
+    if (!parameters.Whole()) {
+      err << "hydrixctl: controller " << targets.front() << " did not answer every read\n";
+      return 2;
+    }
+    const auto differences = CompareProfile(texts, profile.values);
+    for (const auto& d : differences) out << d.key << ": " << d.current << " -> " << d.file << "\n";
+    return differences.empty() ? 0 : 1;
+  }
+
+  // import: every controller on its own line; one failure does not stop the others.
+  bool allDone = true;
+  for (std::int32_t id : targets) {
+    Select(device, id);
+    const std::string problem = Import(device, profile.values);
+    if (problem.empty()) {
+      out << "controller " << id << ": settings written from " << file.string() << "\n";
+    } else {
+      allDone = false;
+      out << "controller " << id << ": FAILED: " << problem << "\n";
+    }
+  }
+  return allDone ? 0 : 1;
+}
+
+}  // namespace hx
