@@ -10,8 +10,11 @@
 #include <QRegularExpression>
 #include <QTimer>
 
+#include "TrendChart.h"
 #include "common/busy_cursor.h"
 #include "frmConnect.h"
+#include "hydrix/mainscreen/measures_codec.h"
+#include "hydrix/mainscreen/output_tempo.h"
 #include "ui_MainScreen.h"
 
 using hx::BusyCursor;
@@ -63,6 +66,8 @@ bool Caption(QObject* o, QString& text) {
   return false;
 }
 
+QString Css(const hx::Rgb& c) { return QString("rgb(%1, %2, %3)").arg(c.r).arg(c.g).arg(c.b); }
+
 void SetCaption(QObject* o, const QString& text) {
   if (auto* g = qobject_cast<QGroupBox*>(o)) return g->setTitle(text);
   if (auto* b = qobject_cast<QAbstractButton*>(o)) return b->setText(text);
@@ -97,6 +102,14 @@ MainScreen::MainScreen(Services services, QWidget* parent)
   statusLabel_ = new QLabel(this);
   ui->statusbar->addPermanentWidget(statusLabel_, 1);
 
+  chart_ = new TrendChart(ui->TChart1);
+  chart_->setObjectName("TChart1View");
+  ui->layoutChart->addWidget(chart_);
+  connect(ui->Command1, &QPushButton::clicked, this, &MainScreen::Command1_Click);
+  connect(ui->ActivateSolenoid, &QPushButton::clicked, this, &MainScreen::ActivateSolenoid_Click);
+  connect(ui->ActivateRelay, &QPushButton::clicked, this, &MainScreen::ActivateRelay_Click);
+  connect(ui->SetEndOFChargeTempo, &QPushButton::clicked, this, &MainScreen::SetEndOFChargeTempo_Click);
+
   connect(ui->Lire, &QPushButton::clicked, this, &MainScreen::Lire_Click);
   connect(ui->Ecrire, &QPushButton::clicked, this, &MainScreen::Ecrire_Click);
   connect(ui->Raz, &QPushButton::clicked, this, &MainScreen::Raz_Click);
@@ -121,6 +134,10 @@ MainScreen::MainScreen(Services services, QWidget* parent)
 MainScreen::~MainScreen() = default;
 
 void MainScreen::Form_Load() {
+  // The chart takes its series titles from the captions as they stand, the
+  // English ones, before the language pass.
+  chart_->Build({Control<QLabel>("Label1", 1)->text(), Control<QLabel>("Label1", 0)->text(),
+                 Control<QLabel>("Label1", 2)->text(), Control<QLabel>("Label1", 3)->text()});
   ui->SolenoidValue->setCurrentIndex(0);
   ui->RelayValue->setCurrentIndex(0);
   ui->Heure1->setCurrentIndex(0);
@@ -163,6 +180,7 @@ void MainScreen::LitTout() {
   BusyCursor busy;
   ShowParameters(parameters_.LitParametres());
   device_.LitMesuresEtDate();
+  LitMesures();
   ShowClock();
   const auto correction = device_.LitValeurCorrection();
   Control<QLineEdit>("ValeurHorloge", 0)->setText(Q(correction[0]));
@@ -249,18 +267,75 @@ void MainScreen::LectureContinu_Click() {
   if (ui->LectureContinu->isChecked()) {
     LitTout();
     Timer->start();
+    chart_->data().SetNumeroPoint(0);
   } else {
     Timer->stop();
   }
 }
 
 void MainScreen::Timer_Timer() {
-  if (device_.TimeOut()) {
-    ui->LectureContinu->setChecked(false);
-    return;
+  // A step that fails is abandoned and the tick goes on with the next one.
+  auto step = [](auto&& f) {
+    try {
+      f();
+    } catch (const std::exception&) {
+    }
+  };
+  // A link given up stops the reading; this tick still shows the zeros once.
+  step([this] {
+    if (device_.TimeOut()) ui->LectureContinu->setChecked(false);
+  });
+  step([this] {
+    device_.LitMesuresEtDate();
+    LitMesures();
+    ShowClock();
+  });
+  step([this] { chart_->Trace(ChartTexts()); });
+  UpdateStatus();
+}
+
+void MainScreen::LitMesures() {
+  const hx::MeasureView v = hx::DecodeMesures(device_.ImageMesures());
+  ui->LabelPower->setText(Q(v.labelPower));
+  ui->Power->setText(Q(v.power));
+  if (v.powerColour) {
+    ui->Power->setStyleSheet("background-color: black; color: " + Css(*v.powerColour) + "; font-size: 24pt;");
   }
-  device_.LitMesuresEtDate();
-  ShowClock();
+  for (int i = 0; i < 4; ++i)
+    Control<QLineEdit>("Text1", i)->setText(Q(v.text1[static_cast<std::size_t>(i)]));
+  ui->RelayValue->setCurrentIndex(v.relayIndex);
+  ui->SolenoidValue->setCurrentIndex(v.solenoidIndex);
+  Control<QLabel>("Label1", 7)->setText(Q(v.label7));
+  ui->LowCharge->setStyleSheet("background-color: " + Css(v.lowCharge) + ";");
+  Control<QLabel>("Label1", 5)->setText(Q(v.label5));
+  ui->BatterieDefault->setStyleSheet("background-color: " + Css(v.batterieDefault) + ";");
+  Control<QLabel>("Label1", 8)->setText(Q(v.label8));
+  measuresShown_ = true;
+}
+
+std::array<std::string, 4> MainScreen::ChartTexts() const {
+  return {S(Control<QLineEdit>("Text1", 1)->text()), S(Control<QLineEdit>("Text1", 0)->text()),
+          S(Control<QLineEdit>("Text1", 2)->text()), S(Control<QLineEdit>("Text1", 3)->text())};
+}
+
+void MainScreen::Command1_Click() { chart_->Clear(); }
+
+void MainScreen::ActivateSolenoid_Click() {
+  device_.CommandeSortie(0, static_cast<std::int16_t>(ui->SolenoidValue->currentIndex()));
+  UpdateStatus();
+}
+
+void MainScreen::ActivateRelay_Click() {
+  device_.CommandeSortie(1, static_cast<std::int16_t>(ui->RelayValue->currentIndex()));
+  UpdateStatus();
+}
+
+void MainScreen::SetEndOFChargeTempo_Click() {
+  {
+    BusyCursor busy;
+    ui->LectureContinu->setChecked(false);
+    hx::SetTempo(device_, S(ui->EndOfChargeTempo->text()));
+  }
   UpdateStatus();
 }
 
@@ -323,6 +398,8 @@ void MainScreen::TraduitEcran(const QString& language, bool fill) {
                               : static_cast<QObject*>(Control<QWidget>(c.control));
     if (o) SetCaption(o, Q(services_.config.LitMessage(shown, c.key, "")));
   }
+  // The power, output and lamp labels show the last measures, not captions.
+  if (measuresShown_) LitMesures();
   ui->Message->clear();
   if (auto problem = services_.config.TakeProblem()) {
     services_.dialogs.Message(

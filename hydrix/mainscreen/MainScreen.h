@@ -23,6 +23,7 @@
 class QLabel;
 class QLineEdit;
 class QTimer;
+class TrendChart;
 
 namespace Ui {
 class MainScreen;
@@ -70,6 +71,9 @@ class MainScreen : public QMainWindow {
   bool ControleValeur(QLineEdit* Valeur, double Min, double Max);
   // Applies a language to every caption; `fill` first fills the language list.
   void TraduitEcran(const QString& language, bool fill);
+  // Decodes the measure block onto the "Values" and "Output Control" frames.
+  void LitMesures();
+  TrendChart* Chart() const { return chart_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -83,6 +87,12 @@ class MainScreen : public QMainWindow {
   void MnuConnect_Click();
   void LectureContinu_Click();
   void Timer_Timer();
+  void Command1_Click();
+  void ActivateSolenoid_Click();
+  void ActivateRelay_Click();
+  void SetEndOFChargeTempo_Click();
+  // The four measure boxes' texts in chart series order.
+  std::array<std::string, 4> ChartTexts() const;
   void ListeLangues_Change();
   // Shows the device selection; true when a controller answers afterwards.
   bool Connect();
@@ -102,4 +112,6 @@ class MainScreen : public QMainWindow {
   QLabel* statusLabel_;
   std::string controllerText_;  // the identity of the chosen controller, as listed
   bool fillingLanguages_ = false;
+  TrendChart* chart_;
+  bool measuresShown_ = false;  // a measure read has been decoded onto the screen
 };

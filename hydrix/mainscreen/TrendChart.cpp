@@ -1,0 +1,129 @@
+#include "TrendChart.h"
+
+#include <QChart>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QValueAxis>
+
+namespace {
+
+struct SeriesLook {
+  const char* unit;  // the scale's title
+  double max;
+  QColor colour;
+};
+// In series order: temperature, battery voltage, charging, discharging.
+const SeriesLook kLook[hx::TrendData::kSeries] = {
+    {"°C", 150, QColor(0, 255, 0)},
+    {"Vbat", 15, QColor(255, 0, 0)},
+    {"mA in", 1000, QColor(0, 0, 255)},
+    {"mA Out", 1000, QColor(255, 255, 0)},
+};
+
+}  // namespace
+
+TrendChart::TrendChart(QWidget* parent) : QChartView(parent) {
+  setRenderHint(QPainter::Antialiasing, false);
+  // The default look: a dark plot, on which the four colours all read well.
+  chart()->setTheme(QChart::ChartThemeDark);
+  chart()->setBackgroundRoundness(0);
+  chart()->setMargins(QMargins(4, 4, 4, 4));
+  chart()->legend()->setAlignment(Qt::AlignBottom);
+  chart()->setAnimationOptions(QChart::NoAnimation);
+  connect(chart(), &QChart::plotAreaChanged, this, &TrendChart::Refresh);
+}
+
+void TrendChart::Build(const std::array<QString, hx::TrendData::kSeries>& titles) {
+  if (axisX_) return;
+  axisX_ = new QValueAxis(this);
+  axisX_->setLabelFormat("%d");
+  axisX_->setRange(0, 10);
+  chart()->addAxis(axisX_, Qt::AlignBottom);
+  for (int i = 0; i < hx::TrendData::kSeries; ++i) {
+    const SeriesLook& look = kLook[i];
+    auto* s = new QLineSeries(this);
+    s->setName(titles[static_cast<std::size_t>(i)]);
+    QPen pen(look.colour);
+    pen.setWidth(2);
+    s->setPen(pen);
+    chart()->addSeries(s);
+    auto* scale = new QValueAxis(this);
+    scale->setRange(0, look.max);
+    scale->setTitleText(look.unit);
+    scale->setLabelFormat("%g");
+    scale->setLinePenColor(look.colour);
+    scale->setLabelsColor(look.colour);
+    scale->setTitleBrush(look.colour);
+    // Only the main scale draws the grid; the others would cross it.
+    scale->setGridLineVisible(i == 0);
+    chart()->addAxis(scale, i % 2 == 1 ? Qt::AlignRight : Qt::AlignLeft);
+    s->attachAxis(axisX_);
+    s->attachAxis(scale);
+    series_[static_cast<std::size_t>(i)] = s;
+    scales_[static_cast<std::size_t>(i)] = scale;
+    connect(Marker(i), &QLegendMarker::clicked, this, [this, i] { SetActive(i, !data_.Active(i)); });
+  }
+  DecaleSeries();
+}
+
+QLegendMarker* TrendChart::Marker(int i) const {
+  const auto markers = chart()->legend()->markers(Series(i));
+  return markers.isEmpty() ? nullptr : markers.front();
+}
+
+int TrendChart::Trace(const std::array<std::string, hx::TrendData::kSeries>& texts) {
+  if (!axisX_) return 0;
+  const int done = data_.Trace(texts);
+  Refresh();
+  DecaleSeries();
+  return done;
+}
+
+void TrendChart::Clear() {
+  data_.Clear();
+  Refresh();
+}
+
+void TrendChart::SetActive(int series, bool active) {
+  if (!axisX_) return;
+  data_.SetActive(series, active);
+  Series(series)->setVisible(active);
+  // The legend entry stays, dimmed while its series is off, so it can be
+  // clicked again.
+  if (QLegendMarker* m = Marker(series)) {
+    m->setVisible(true);
+    QColor c = m->labelBrush().color();
+    c.setAlphaF(active ? 1.0 : 0.4);
+    m->setLabelBrush(c);
+  }
+  Refresh();
+  DecaleSeries();
+}
+
+void TrendChart::DecaleSeries() {
+  const auto layout = hx::DecaleSeries(data_.ActiveSeries());
+  if (!layout) return;
+  // Qt Charts places the scales of one side next to each other, the main one
+  // nearest the plot; only which are shown is ours to set.
+  for (int i = 0; i < hx::TrendData::kSeries; ++i)
+    Scale(i)->setVisible((*layout)[static_cast<std::size_t>(i)].visible);
+}
+
+void TrendChart::Refresh() {
+  if (!axisX_) return;
+  const auto range = data_.XRange();
+  const double x0 = range ? range->first : 0;
+  const double x1 = range ? std::max<double>(range->second, range->first + 10) : 10;
+  axisX_->setRange(x0, x1);
+  const int columns = std::max(1, static_cast<int>(chart()->plotArea().width()));
+  for (int i = 0; i < hx::TrendData::kSeries; ++i) {
+    if (!data_.Active(i) && Series(i)->count() == 0) continue;
+    thinned_.clear();
+    if (data_.Active(i)) data_.Thin(i, x0, x1, columns, thinned_);
+    points_.resize(static_cast<qsizetype>(thinned_.size()));
+    for (std::size_t k = 0; k < thinned_.size(); ++k)
+      points_[static_cast<qsizetype>(k)] = {thinned_[k].x, thinned_[k].y};
+    Series(i)->replace(points_);
+  }
+}
