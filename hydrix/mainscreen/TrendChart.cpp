@@ -5,6 +5,7 @@
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QValueAxis>
+#include <cmath>
 
 namespace {
 
@@ -28,6 +29,9 @@ TrendChart::TrendChart(QWidget* parent) : QChartView(parent) {
   // The default look: a dark plot, on which the four colours all read well.
   chart()->setTheme(QChart::ChartThemeDark);
   chart()->setBackgroundRoundness(0);
+  // Flat colours: a gradient would be filled again on every repaint.
+  chart()->setBackgroundBrush(QColor(40, 40, 46));
+  chart()->legend()->setBackgroundVisible(false);
   chart()->setMargins(QMargins(4, 4, 4, 4));
   chart()->legend()->setAlignment(Qt::AlignBottom);
   chart()->setAnimationOptions(QChart::NoAnimation);
@@ -44,8 +48,10 @@ void TrendChart::Build(const std::array<QString, hx::TrendData::kSeries>& titles
     const SeriesLook& look = kLook[i];
     auto* s = new QLineSeries(this);
     s->setName(titles[static_cast<std::size_t>(i)]);
+    // A cosmetic pen of one pixel: the fastest line the raster engine draws.
     QPen pen(look.colour);
-    pen.setWidth(2);
+    pen.setWidth(1);
+    pen.setCosmetic(true);
     s->setPen(pen);
     chart()->addSeries(s);
     auto* scale = new QValueAxis(this);
@@ -112,11 +118,22 @@ void TrendChart::DecaleSeries() {
 
 void TrendChart::Refresh() {
   if (!axisX_) return;
+  // The X scale grows by steps of a tenth of its span (at least 40 points),
+  // so most ticks leave it alone and only the series are redrawn.
   const auto range = data_.XRange();
   const double x0 = range ? range->first : 0;
-  const double x1 = range ? std::max<double>(range->second, range->first + 10) : 10;
-  axisX_->setRange(x0, x1);
-  const int columns = std::max(1, static_cast<int>(chart()->plotArea().width()));
+  double x1 = axisX_->max();
+  const double last = range ? range->second : 0;
+  if (x0 != axisX_->min() || last > x1 || x1 - last > (x1 - x0) / 2) {
+    const double span = std::max(last - x0, 40.0);
+    const double step = std::pow(10.0, std::floor(std::log10(span / 10)));
+    x1 = std::ceil((last + span / 10) / step) * step;
+    axisX_->setRange(x0, x1);
+  }
+  // Columns of two pixels: each keeps its minimum and maximum, so every
+  // spike still shows, and Qt Charts, which spends over a microsecond per
+  // drawn point on each update, has half the points to draw.
+  const int columns = std::max(1, static_cast<int>(chart()->plotArea().width()) / 2);
   for (int i = 0; i < hx::TrendData::kSeries; ++i) {
     if (!data_.Active(i) && Series(i)->count() == 0) continue;
     thinned_.clear();
