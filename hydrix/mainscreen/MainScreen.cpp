@@ -13,6 +13,7 @@
 #include "TrendChart.h"
 #include "common/busy_cursor.h"
 #include "frmConnect.h"
+#include "frm_etat.h"
 #include "hydrix/mainscreen/measures_codec.h"
 #include "hydrix/mainscreen/output_tempo.h"
 #include "ui_MainScreen.h"
@@ -109,6 +110,7 @@ MainScreen::MainScreen(Services services, QWidget* parent)
   connect(ui->ActivateSolenoid, &QPushButton::clicked, this, &MainScreen::ActivateSolenoid_Click);
   connect(ui->ActivateRelay, &QPushButton::clicked, this, &MainScreen::ActivateRelay_Click);
   connect(ui->SetEndOFChargeTempo, &QPushButton::clicked, this, &MainScreen::SetEndOFChargeTempo_Click);
+  connect(ui->State, &QPushButton::clicked, this, &MainScreen::State_Click);
 
   connect(ui->Lire, &QPushButton::clicked, this, &MainScreen::Lire_Click);
   connect(ui->Ecrire, &QPushButton::clicked, this, &MainScreen::Ecrire_Click);
@@ -425,10 +427,20 @@ void MainScreen::UpdateStatus() {
   statusLabel_->setText(text);
 }
 
+frm_etat* MainScreen::Etat() const { return etat_.data(); }
+
+void MainScreen::State_Click() {
+  if (!etat_) etat_ = new frm_etat([this] { return device_.ImageMesures(); }, this);
+  etat_->show();
+  etat_->raise();
+  etat_->activateWindow();
+}
+
 void MainScreen::Sortir_Click() { close(); }
 
 void MainScreen::closeEvent(QCloseEvent* event) {
   Timer->stop();
+  if (etat_) etat_->close();
   device_.link().UsbClose();
   event->accept();
 }

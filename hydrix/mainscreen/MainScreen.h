@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 #include <memory>
 
@@ -24,6 +25,7 @@ class QLabel;
 class QLineEdit;
 class QTimer;
 class TrendChart;
+class frm_etat;
 
 namespace Ui {
 class MainScreen;
@@ -74,6 +76,8 @@ class MainScreen : public QMainWindow {
   // Decodes the measure block onto the "Values" and "Output Control" frames.
   void LitMesures();
   TrendChart* Chart() const { return chart_; }
+  // The state window while it is open.
+  frm_etat* Etat() const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -91,6 +95,7 @@ class MainScreen : public QMainWindow {
   void ActivateSolenoid_Click();
   void ActivateRelay_Click();
   void SetEndOFChargeTempo_Click();
+  void State_Click();
   // The four measure boxes' texts in chart series order.
   std::array<std::string, 4> ChartTexts() const;
   void ListeLangues_Change();
@@ -114,4 +119,5 @@ class MainScreen : public QMainWindow {
   bool fillingLanguages_ = false;
   TrendChart* chart_;
   bool measuresShown_ = false;  // a measure read has been decoded onto the screen
+  QPointer<frm_etat> etat_;
 };
