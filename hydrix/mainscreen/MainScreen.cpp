@@ -111,6 +111,12 @@ MainScreen::MainScreen(Services services, QWidget* parent)
   connect(ui->ActivateRelay, &QPushButton::clicked, this, &MainScreen::ActivateRelay_Click);
   connect(ui->SetEndOFChargeTempo, &QPushButton::clicked, this, &MainScreen::SetEndOFChargeTempo_Click);
   connect(ui->State, &QPushButton::clicked, this, &MainScreen::State_Click);
+  mnuJournal_ = ui->nmuparametres->addAction("Measure Log");
+  mnuJournal_->setObjectName("mnuJournal");
+  mnuJournal_->setCheckable(true);
+  connect(mnuJournal_, &QAction::triggered, this, &MainScreen::mnuJournal_Click);
+  logLabel_ = new QLabel(this);
+  ui->statusbar->addPermanentWidget(logLabel_);
 
   connect(ui->Lire, &QPushButton::clicked, this, &MainScreen::Lire_Click);
   connect(ui->Ecrire, &QPushButton::clicked, this, &MainScreen::Ecrire_Click);
@@ -293,6 +299,7 @@ void MainScreen::Timer_Timer() {
     ShowClock();
   });
   step([this] { chart_->Trace(ChartTexts()); });
+  step([this] { AppendMeasureLog(); });
   UpdateStatus();
 }
 
@@ -425,6 +432,32 @@ void MainScreen::UpdateStatus() {
     text += device_.TimeOut() ? tr(" (not answering: choose it again with USB Connect)") : tr(" (answering)");
   }
   statusLabel_->setText(text);
+}
+
+void MainScreen::mnuJournal_Click(bool checked) {
+  measureLog_.Close();
+  logLabel_->clear();
+  if (!checked) return;
+  const auto file = services_.dialogs.SaveFile(
+      {"Measure Log", "CSV Files (*.csv)|*.csv|All Files (*.*)|*.*", "", "measures.csv"});
+  std::string why = file ? measureLog_.Open(*file) : std::string();
+  if (!why.empty()) {
+    services_.dialogs.Message({why, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+  }
+  mnuJournal_->setChecked(measureLog_.IsOpen());
+  if (measureLog_.IsOpen())
+    logLabel_->setText(tr("Logging measures to %1").arg(Q(measureLog_.path().string())));
+}
+
+void MainScreen::AppendMeasureLog() {
+  // Only readings the controller answered: zeros of a lost link are no
+  // measures.
+  if (!measureLog_.IsOpen() || device_.TimeOut()) return;
+  const std::string why = measureLog_.Append(std::chrono::system_clock::now(), device_.ImageMesures());
+  if (why.empty()) return;
+  mnuJournal_->setChecked(false);
+  logLabel_->clear();
+  services_.dialogs.Message({why, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
 }
 
 frm_etat* MainScreen::Etat() const { return etat_.data(); }

@@ -19,8 +19,10 @@
 #include "hydrix/config/config_file.h"
 #include "hydrix/link/device_selection.h"
 #include "hydrix/link/usb_interface.h"
+#include "hydrix/mainscreen/measure_log.h"
 #include "hydrix/mainscreen/parameter_set.h"
 
+class QAction;
 class QLabel;
 class QLineEdit;
 class QTimer;
@@ -96,6 +98,11 @@ class MainScreen : public QMainWindow {
   void ActivateRelay_Click();
   void SetEndOFChargeTempo_Click();
   void State_Click();
+  // "Measure Log": asks for a CSV file and starts appending each tick's
+  // measures to it; unticked, stops.
+  void mnuJournal_Click(bool checked);
+  // Appends the tick's measures to the open log; a failure stops the log.
+  void AppendMeasureLog();
   // The four measure boxes' texts in chart series order.
   std::array<std::string, 4> ChartTexts() const;
   void ListeLangues_Change();
@@ -120,4 +127,7 @@ class MainScreen : public QMainWindow {
   TrendChart* chart_;
   bool measuresShown_ = false;  // a measure read has been decoded onto the screen
   QPointer<frm_etat> etat_;
+  QAction* mnuJournal_;
+  QLabel* logLabel_;
+  hx::MeasureLog measureLog_;
 };

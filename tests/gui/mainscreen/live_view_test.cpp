@@ -5,8 +5,10 @@
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QValueAxis>
+#include <fstream>
 
 #include "TrendChart.h"
+#include "hydrix/mainscreen/measure_log.h"
 #include "live_view_fixture.h"
 
 namespace hx::test {
@@ -139,6 +141,67 @@ TEST_F(LiveViewTest, SetTempoStopsTheReadingWritesTheDelayAndRefusesWhatDoesNotF
   EXPECT_EQ(usb.Find(5)->model().eeprom()[1], 28);
   EXPECT_EQ(Sent(cmd::kReset).size(), 1u);
   EXPECT_EQ(dialogs.Texts().back(), "Parameters Writed");
+}
+
+}  // namespace
+}  // namespace hx::test
+
+namespace hx::test {
+namespace {
+
+std::vector<std::string> FileLines(const std::filesystem::path& p) {
+  std::ifstream in(p);
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+TEST_F(LiveViewTest, TheMeasureLogAppendsEachAnsweredTickAndAFailureStopsOnlyTheLog) {
+  usb.Add(5);
+  Word(5, 0, 12480);
+  Start();
+  auto* menu = window_->findChild<QAction*>("mnuJournal");
+  ASSERT_NE(menu, nullptr);
+  const auto file = folder_ / "measures.csv";
+  dialogs.files.push_back(file.string());
+  menu->trigger();
+  EXPECT_TRUE(menu->isChecked());
+  EXPECT_EQ(dialogs.fileDialogs.at(0).fileName, "measures.csv");
+  Get<QCheckBox>("LectureContinu")->setChecked(true);
+  Tick();
+  Tick();
+  auto lines = FileLines(file);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], MeasureLogHeader());
+  EXPECT_NE(lines[2].find(",12.480,"), std::string::npos) << lines[2];
+
+  // The link given up: its zeros are not logged.
+  window_->device().SetTimeOut(true);
+  Tick();
+  EXPECT_EQ(FileLines(file).size(), 3u);
+
+  // Unticked, the log stops; a cancelled file dialog starts nothing.
+  menu->trigger();
+  EXPECT_FALSE(menu->isChecked());
+  menu->trigger();
+  EXPECT_FALSE(menu->isChecked());
+  EXPECT_TRUE(dialogs.messages.empty()) << dialogs.Texts().front();
+
+  // A file that cannot be written: one clear message, reading goes on.
+  window_->device().SetTimeOut(false);
+  Get<QCheckBox>("LectureContinu")->setChecked(true);
+  dialogs.files.push_back("/dev/full");
+  menu->trigger();
+  EXPECT_TRUE(menu->isChecked());
+  Tick();
+  EXPECT_FALSE(menu->isChecked());
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_NE(dialogs.messages[0].text.find("/dev/full"), std::string::npos);
+  EXPECT_TRUE(Get<QCheckBox>("LectureContinu")->isChecked());
+  const auto before = window_->Chart()->data().Count(0);
+  Tick();
+  EXPECT_EQ(window_->Chart()->data().Count(0), before + 1);
+  EXPECT_EQ(dialogs.messages.size(), 1u);
 }
 
 }  // namespace
