@@ -140,7 +140,7 @@ class ControllerModel {
   double temperature_ = 21;  // deg C
   int rawVoltageError_ = -120;  // raw measure minus true voltage, mV
   int loadCurrent_ = 200;    // mA drawn while the relay is on
-  int turbineCurrent_ = 1500;  // mA given while the turbine runs
+  int turbineCurrent_ = 800;   // mA given while the turbine runs (within the chart's 0..1000 scale)
   bool solenoid_ = false;
   bool relay_ = true;
   int manualHold_ = 0;  // seconds a manual output command holds

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QChart>
+#include <QChartView>
 #include <QLineSeries>
 #include <QValueAxis>
 #include <memory>

@@ -1,9 +1,13 @@
 #include "TrendChart.h"
 
 #include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QGridLayout>
 #include <QLegend>
-#include <QLegendMarker>
 #include <QLineSeries>
+#include <QPainter>
+#include <QPixmap>
 #include <QValueAxis>
 #include <cmath>
 
@@ -24,16 +28,41 @@ const SeriesLook kLook[hx::TrendData::kSeries] = {
 
 }  // namespace
 
-TrendChart::TrendChart(QWidget* parent) : QChartView(parent) {
-  setRenderHint(QPainter::Antialiasing, false);
+TrendChart::TrendChart(QWidget* parent) : QWidget(parent), view_(new QChartView(this)) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(view_, 1);
+  auto* legend = new QGridLayout;
+  legend->setContentsMargins(6, 0, 6, 0);
+  legend->setVerticalSpacing(0);
+  legend->setHorizontalSpacing(4);
+  layout->addLayout(legend);
+  for (int i = 0; i < hx::TrendData::kSeries; ++i) {
+    auto* entry = new QCheckBox(this);
+    // No object name: the language pass leaves the series titles alone.
+    entry->setProperty("index", i);
+    entry->setChecked(true);
+    QPixmap swatch(12, 12);
+    swatch.fill(kLook[i].colour);
+    QPainter(&swatch).drawRect(0, 0, 11, 11);
+    entry->setIcon(swatch);
+    entry->setIconSize(swatch.size());
+    entry->setVisible(false);  // until Build names it
+    connect(entry, &QCheckBox::toggled, this, [this, i](bool on) { SetActive(i, on); });
+    QFont small = entry->font();
+    small.setPointSizeF(small.pointSizeF() * 0.8);
+    entry->setFont(small);
+    legend->addWidget(entry, i / 2, i % 2);
+    legend_[static_cast<std::size_t>(i)] = entry;
+  }
+  view_->setRenderHint(QPainter::Antialiasing, false);
   // The default look: a dark plot, on which the four colours all read well.
   chart()->setTheme(QChart::ChartThemeDark);
   chart()->setBackgroundRoundness(0);
   // Flat colours: a gradient would be filled again on every repaint.
   chart()->setBackgroundBrush(QColor(40, 40, 46));
-  chart()->legend()->setBackgroundVisible(false);
   chart()->setMargins(QMargins(4, 4, 4, 4));
-  chart()->legend()->setAlignment(Qt::AlignBottom);
+  chart()->legend()->setVisible(false);
   chart()->setAnimationOptions(QChart::NoAnimation);
   connect(chart(), &QChart::plotAreaChanged, this, &TrendChart::Refresh);
 }
@@ -42,6 +71,7 @@ void TrendChart::Build(const std::array<QString, hx::TrendData::kSeries>& titles
   if (axisX_) return;
   axisX_ = new QValueAxis(this);
   axisX_->setLabelFormat("%d");
+  axisX_->setLabelsColor(QColor(220, 220, 220));
   axisX_->setRange(0, 10);
   chart()->addAxis(axisX_, Qt::AlignBottom);
   for (int i = 0; i < hx::TrendData::kSeries; ++i) {
@@ -58,25 +88,33 @@ void TrendChart::Build(const std::array<QString, hx::TrendData::kSeries>& titles
     scale->setRange(0, look.max);
     scale->setTitleText(look.unit);
     scale->setLabelFormat("%g");
+    // Labels and titles a shade lighter than the line, so the blue one
+    // reads on the dark plot too.
+    const QColor text =
+        QColor::fromRgbF(0.55f * look.colour.redF() + 0.45f, 0.55f * look.colour.greenF() + 0.45f,
+                         0.55f * look.colour.blueF() + 0.45f);
     scale->setLinePenColor(look.colour);
-    scale->setLabelsColor(look.colour);
-    scale->setTitleBrush(look.colour);
+    scale->setLabelsColor(text);
+    scale->setTitleBrush(text);
+    QFont small = scale->labelsFont();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    scale->setLabelsFont(small);
+    scale->setTitleFont(small);
     // Only the main scale draws the grid; the others would cross it.
     scale->setGridLineVisible(i == 0);
+    scale->setTruncateLabels(false);
     chart()->addAxis(scale, i % 2 == 1 ? Qt::AlignRight : Qt::AlignLeft);
     s->attachAxis(axisX_);
     s->attachAxis(scale);
     series_[static_cast<std::size_t>(i)] = s;
     scales_[static_cast<std::size_t>(i)] = scale;
-    connect(Marker(i), &QLegendMarker::clicked, this, [this, i] { SetActive(i, !data_.Active(i)); });
+    LegendEntry(i)->setText(titles[static_cast<std::size_t>(i)]);
+    LegendEntry(i)->setVisible(true);
   }
   DecaleSeries();
 }
 
-QLegendMarker* TrendChart::Marker(int i) const {
-  const auto markers = chart()->legend()->markers(Series(i));
-  return markers.isEmpty() ? nullptr : markers.front();
-}
+QChart* TrendChart::chart() const { return view_->chart(); }
 
 int TrendChart::Trace(const std::array<std::string, hx::TrendData::kSeries>& texts) {
   if (!axisX_) return 0;
@@ -92,17 +130,10 @@ void TrendChart::Clear() {
 }
 
 void TrendChart::SetActive(int series, bool active) {
-  if (!axisX_) return;
+  if (!axisX_ || (data_.Active(series) == active && Series(series)->isVisible() == active)) return;
   data_.SetActive(series, active);
   Series(series)->setVisible(active);
-  // The legend entry stays, dimmed while its series is off, so it can be
-  // clicked again.
-  if (QLegendMarker* m = Marker(series)) {
-    m->setVisible(true);
-    QColor c = m->labelBrush().color();
-    c.setAlphaF(active ? 1.0 : 0.4);
-    m->setLabelBrush(c);
-  }
+  LegendEntry(series)->setChecked(active);
   Refresh();
   DecaleSeries();
 }
@@ -117,7 +148,7 @@ void TrendChart::DecaleSeries() {
 }
 
 void TrendChart::Refresh() {
-  if (!axisX_) return;
+  if (!series_.back()) return;  // not built yet
   // The X scale grows by steps of a tenth of its span (at least 40 points),
   // so most ticks leave it alone and only the series are redrawn.
   const auto range = data_.XRange();

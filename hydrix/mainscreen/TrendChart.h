@@ -4,19 +4,24 @@
 // of points costs no more to draw than a minute.
 #pragma once
 
-#include <QChartView>
 #include <QList>
 #include <QPointF>
+#include <QWidget>
 #include <array>
 #include <string>
 
 #include "hydrix/mainscreen/trend_data.h"
 
-class QLegendMarker;
+class QChart;
+class QChartView;
+class QCheckBox;
 class QLineSeries;
 class QValueAxis;
 
-class TrendChart : public QChartView {
+// The chart view above a legend of its own: one check box per series, in
+// two rows, so the long series titles fit a narrow frame; unticking one
+// switches its series off.
+class TrendChart : public QWidget {
   Q_OBJECT
 
  public:
@@ -35,17 +40,21 @@ class TrendChart : public QChartView {
   // Switches a series on or off, as a click on its legend entry does.
   void SetActive(int series, bool active);
 
+  QChartView* view() const { return view_; }
+  QChart* chart() const;
   hx::TrendData& data() { return data_; }
   QLineSeries* Series(int i) const { return series_[static_cast<std::size_t>(i)]; }
   QValueAxis* Scale(int i) const { return scales_[static_cast<std::size_t>(i)]; }
   QValueAxis* AxisX() const { return axisX_; }
-  QLegendMarker* Marker(int i) const;
+  QCheckBox* LegendEntry(int i) const { return legend_[static_cast<std::size_t>(i)]; }
 
  private:
   // Gives every active series its thinned view and the X scale its range.
   void Refresh();
 
   hx::TrendData data_;
+  QChartView* view_;
+  std::array<QCheckBox*, hx::TrendData::kSeries> legend_{};
   std::array<QLineSeries*, hx::TrendData::kSeries> series_{};
   std::array<QValueAxis*, hx::TrendData::kSeries> scales_{};
   QValueAxis* axisX_ = nullptr;

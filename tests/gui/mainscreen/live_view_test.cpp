@@ -2,7 +2,6 @@
 // one-second tick and the chart, the output buttons and Set Tempo.
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLegendMarker>
 #include <QLineSeries>
 #include <QValueAxis>
 #include <fstream>
@@ -81,11 +80,12 @@ TEST_F(LiveViewTest, ALegendClickSwitchesASeriesOffAndClearGraphicKeepsTheCounte
   EXPECT_EQ(chart->Scale(2)->titleText(), "mA in");
   EXPECT_EQ(chart->Scale(1)->max(), 15);
 
-  emit chart->Marker(1)->clicked();
+  chart->LegendEntry(1)->click();
   EXPECT_FALSE(chart->Series(1)->isVisible());
   EXPECT_FALSE(chart->Scale(1)->isVisible());
   EXPECT_TRUE(chart->Scale(2)->isVisible());
-  EXPECT_TRUE(chart->Marker(1)->isVisible());  // so it can be clicked again
+  EXPECT_FALSE(chart->LegendEntry(1)->isChecked());
+  EXPECT_EQ(chart->LegendEntry(1)->text(), "Batterie Voltage (V)");
   Get<QCheckBox>("LectureContinu")->setChecked(true);
   Tick();
   EXPECT_EQ(chart->data().Count(1), 0u);
@@ -98,7 +98,7 @@ TEST_F(LiveViewTest, ALegendClickSwitchesASeriesOffAndClearGraphicKeepsTheCounte
   Tick();
   EXPECT_EQ(chart->data().Points(0)[0].x, 4);
 
-  emit chart->Marker(1)->clicked();
+  chart->LegendEntry(1)->click();
   EXPECT_TRUE(chart->Scale(1)->isVisible());
   Tick();
   EXPECT_EQ(chart->data().Points(1)[0].x, 9);

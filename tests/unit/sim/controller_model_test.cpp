@@ -85,7 +85,7 @@ TEST(ControllerModel, TurbineChargesTheBatteryWhileTheSolenoidIsOn) {
   EXPECT_EQ(word(var::kSolenoid), 1);
   const int before = word(var::kVoltage);
   m.Advance(std::chrono::seconds(10));
-  EXPECT_GT(word(var::kCharging), 1000);
+  EXPECT_GT(word(var::kCharging), 500);
   EXPECT_EQ(word(var::kNotCharging), 0);
   EXPECT_GT(word(var::kVoltage), before);
   Ask(m, {0x04, 0, 0});
