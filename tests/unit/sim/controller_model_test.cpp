@@ -166,7 +166,9 @@ TEST(ControllerModel, ASeedGivesAMovingInstallationThatRepeatsForTheSameSeed) {
     temperatures.insert(word(a[s], var::kTemperature));
     lowest = std::min<int>(lowest, word(a[s], var::kVoltage));
     highest = std::max<int>(highest, word(a[s], var::kVoltage));
-    if (word(a[s], var::kSolenoid)) EXPECT_GT(word(a[s], var::kCharging), 0);
+    if (word(a[s], var::kSolenoid)) {
+      EXPECT_GT(word(a[s], var::kCharging), 0);
+    }
   }
   EXPECT_GE(starts, 1);
   EXPECT_GE(stops, 1);
