@@ -123,6 +123,17 @@ void ControllerModel::TickClock() {
   ++clock_.year;
 }
 
+void ControllerModel::SetSeed(std::uint64_t seed) { random_ = seed; }
+
+double ControllerModel::NextUniform() {
+  // splitmix64: small, and the same on every platform.
+  std::uint64_t z = (*random_ += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  return static_cast<double>(z >> 11) / static_cast<double>(1ull << 52) - 1.0;
+}
+
 void ControllerModel::Advance(std::chrono::milliseconds elapsed) {
   pending_ += elapsed;
   // A long pause (the daemon idle for hours) is not simulated second by
@@ -138,7 +149,15 @@ void ControllerModel::Advance(std::chrono::milliseconds elapsed) {
 void ControllerModel::Step() {
   TickClock();
   ++seconds_;
-  temperature_ = 21.0 + 3.0 * std::sin(seconds_ / 600.0);
+  if (random_) {
+    flowDrift_ = std::clamp(flowDrift_ + 8.0 * NextUniform(), -500.0, 300.0);
+    loadDrift_ = std::clamp(loadDrift_ + 4.0 * NextUniform(), -150.0, 250.0);
+    temperatureDrift_ = std::clamp(temperatureDrift_ + 0.02 * NextUniform(), -6.0, 6.0);
+    chargingNoise_ = static_cast<int>(std::lround(12.0 * NextUniform()));
+    dischargingNoise_ = static_cast<int>(std::lround(6.0 * NextUniform()));
+    voltageNoise_ = static_cast<int>(std::lround(4.0 * NextUniform()));
+  }
+  temperature_ = 21.0 + 3.0 * std::sin(seconds_ / 600.0) + temperatureDrift_;
 
   const int u = MeasuredVoltage();
   const int startLow = Word(ee::kStartLow);
@@ -193,8 +212,10 @@ void ControllerModel::Step() {
     }
   }
 
-  const double charging = solenoid_ ? turbineCurrent_ + 40.0 * std::sin(seconds_ / 7.0) : 0.0;
-  const double discharging = relay_ ? loadCurrent_ + 15.0 * std::sin(seconds_ / 11.0) : 0.0;
+  const double charging =
+      solenoid_ ? turbineCurrent_ + flowDrift_ + 40.0 * std::sin(seconds_ / 7.0) + chargingNoise_ : 0.0;
+  const double discharging =
+      relay_ ? loadCurrent_ + loadDrift_ + 15.0 * std::sin(seconds_ / 11.0) + dischargingNoise_ : 0.0;
   voltage_ += (charging - discharging) * 0.02;
   voltage_ = std::clamp(voltage_, 10500.0, 14600.0);
 }
@@ -206,9 +227,15 @@ std::array<std::uint8_t, var::kCount> ControllerModel::Variables() const {
     v[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(u & 0xFF);
     v[static_cast<std::size_t>(index + 1)] = static_cast<std::uint8_t>(u >> 8);
   };
-  const int charging = solenoid_ ? turbineCurrent_ + static_cast<int>(40.0 * std::sin(seconds_ / 7.0)) : 0;
-  const int discharging = relay_ ? loadCurrent_ + static_cast<int>(15.0 * std::sin(seconds_ / 11.0)) : 0;
-  put(var::kVoltage, MeasuredVoltage());
+  const int charging =
+      solenoid_
+          ? turbineCurrent_ + static_cast<int>(flowDrift_ + 40.0 * std::sin(seconds_ / 7.0)) + chargingNoise_
+          : 0;
+  const int discharging =
+      relay_
+          ? loadCurrent_ + static_cast<int>(loadDrift_ + 15.0 * std::sin(seconds_ / 11.0)) + dischargingNoise_
+          : 0;
+  put(var::kVoltage, MeasuredVoltage() + voltageNoise_);
   put(var::kTemperature, static_cast<int>(std::lround(temperature_)));
   put(var::kCharging, charging);
   put(var::kDischarging, discharging);

@@ -96,6 +96,12 @@ class ControllerModel {
   // Moves the model on by `elapsed` of simulated time, one second at a time.
   void Advance(std::chrono::milliseconds elapsed);
 
+  // Gives the measures a noise and drift drawn from `seed`: the water flow
+  // (turbine current) and the load wander, the temperature drifts, the
+  // meter reads with a little noise. The same seed and the same simulated
+  // time give the same measures.
+  void SetSeed(std::uint64_t seed);
+
   // Restarts the firmware: outputs off, delays reloaded; restores the
   // factory image when the validity mark is not 0xAA 0x55.
   void Restart();
@@ -134,7 +140,7 @@ class ControllerModel {
   double temperature_ = 21;  // deg C
   int rawVoltageError_ = -120;  // raw measure minus true voltage, mV
   int loadCurrent_ = 200;    // mA drawn while the relay is on
-  int turbineCurrent_ = 1500;  // mA given while the turbine runs
+  int turbineCurrent_ = 800;   // mA given while the turbine runs (within the chart's 0..1000 scale)
   bool solenoid_ = false;
   bool relay_ = true;
   int manualHold_ = 0;  // seconds a manual output command holds
@@ -145,6 +151,13 @@ class ControllerModel {
   int delayBeforeCharge_ = 0;
   int delayBeforeRelay_ = 0;
   int seconds_ = 0;
+  // The seeded noise (all zero without a seed), drawn once per second.
+  std::optional<std::uint64_t> random_;
+  double NextUniform();          // -1 .. 1
+  double flowDrift_ = 0;         // mA added to the turbine current
+  double loadDrift_ = 0;         // mA added to the load
+  double temperatureDrift_ = 0;  // deg C
+  int chargingNoise_ = 0, dischargingNoise_ = 0, voltageNoise_ = 0;
   std::array<std::uint8_t, var::kCount> overrides_{};
   std::array<bool, var::kCount> overridden_{};
 };

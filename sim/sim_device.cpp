@@ -85,6 +85,12 @@ std::optional<ControllerSpec> ParseControllerSpec(const std::string& text, std::
         error = "fault must be silent, zeros, short, after:N, noboot or none";
         return std::nullopt;
       }
+    } else if (key == "seed") {
+      if (!ToInt(value, n) || n < 0) {
+        error = "seed must be a whole number from 0";
+        return std::nullopt;
+      }
+      spec.seed = static_cast<std::uint64_t>(n);
     } else if (key == "latency") {
       if (!ToInt(value, n) || n < 0 || n > 600000) {
         error = "latency must be 0..600000 ms";
@@ -163,6 +169,7 @@ std::optional<ControllerSpec> ParseControllerSpec(const std::string& text, std::
 SimDevice::SimDevice(const ControllerSpec& spec, std::filesystem::path stateFolder,
                      std::chrono::steady_clock::time_point now)
     : spec_(spec), model_(spec.identity), last_(now) {
+  if (spec.seed) model_.SetSeed(*spec.seed);
   auto chip = FindChip(spec.boot.chip, spec.boot.revision);
   boot_ = std::make_unique<BootLoaderModel>(chip ? *chip : DefaultChip(), model_.eeprom());
   if (!spec.boot.emptyFlash) boot_->InstallApplication();

@@ -40,9 +40,12 @@ struct BootSpec {
 // What a --controller SPEC names: id=N[,type=T][,version=MAJ.MIN]
 // [,fault=silent|zeros|short|after:N|noboot][,latency=MS]
 // [,chip=NAME][,rev=N][,bootcmd=VALUE:LENGTH][,flash=empty|app]
-// [,cfgfail=N][,erasefail=ADDR][,writefail=ADDR][,stuck=ADDR][,cut=N].
+// [,cfgfail=N][,erasefail=ADDR][,writefail=ADDR][,stuck=ADDR][,cut=N][,seed=N].
 struct ControllerSpec {
   Identity identity;
+  // With a seed the measures carry a reproducible noise and drift (see
+  // ControllerModel::SetSeed); without one they move smoothly.
+  std::optional<std::uint64_t> seed;
   Faults faults;
   BootSpec boot;
 };

@@ -9,10 +9,12 @@
 #include "common/sleeper.h"
 #include "hydrix/cli/production_cli.h"
 #include "hydrix/cli/profile_cli.h"
+#include "hydrix/cli/measures_watch.h"
 #include "hydrix/commands/hydrix_device.h"
 #include "hydrix/config/catalogue_cli.h"
 #include "hydrix/config/config_file.h"
 #include "hydrix/link/device_selection.h"
+#include "hydrix/mainscreen/measures_codec.h"
 #include "hydrix/mainscreen/parameter_set.h"
 
 namespace hx {
@@ -22,6 +24,9 @@ const char* const kHydrixCtlUsage =
     "  list           one line per answering controller: identifier, a tab, its identity\n"
     "  image          the 129-byte settings image, 16 hex bytes a line\n"
     "  measures       the words of the measure block by name\n"
+    "  measures --watch [--interval S] [--count N] [--csv FILE]\n"
+    "                 one CSV line of measures every S seconds (default 1), N times or until\n"
+    "                 Ctrl-C; --csv also appends them to FILE\n"
     "  clock          read the controller clock\n"
     "  clock --set    set the controller clock from the PC clock\n"
     "  settings       the settings as the main window shows them: key, a tab, the text\n"
@@ -78,25 +83,6 @@ constexpr MeasureWord kMeasureWords[] = {
     {24, "solenoid"},
     {26, "relay"},
 };
-
-const char* StateText(int code) {
-  switch (code) {
-    case 1:
-      return "Start delay";
-    case 2:
-      return "Low level Batterie";
-    case 3:
-      return "Security Low level Batterie";
-    case 4:
-      return "Timed Forced Charge";
-    case 5:
-      return "End of charge";
-    case 6:
-      return "Normal state";
-    default:
-      return "";
-  }
-}
 
 int Usage(std::ostream& err, const std::string& problem) {
   if (!problem.empty()) err << "hydrixctl: " << problem << "\n";
@@ -203,17 +189,20 @@ int RunDeviceCommand(const std::vector<std::string>& words, bool set, const std:
     out << text.str();
     return 0;
   }
+  if (command == "measures" && words.size() > 1) {
+    RealSleeper sleeper;
+    return RunMeasuresWatch({words.begin() + 2, words.end()}, device, sleeper, out, err);
+  }
+  if (command == "measures" && words.size() > 1) {
+    RealSleeper sleeper;
+    return RunMeasuresWatch({words.begin() + 2, words.end()}, device, sleeper, out, err);
+  }
   if (command == "measures") {
-    bool whole = true;
-    for (int i = 0; i < HydrixDevice::kMeasureCount; ++i) {
-      device.ImageMesures()[static_cast<std::size_t>(i)] = device.LitVariable(static_cast<std::uint8_t>(i));
-      whole = whole && device.LastAnswerComplete();
-    }
-    if (!whole) return NoAnswer(err, *id, device);
+    if (!ReadMeasureBlock(device)) return NoAnswer(err, *id, device);
     for (const auto& w : kMeasureWords) {
       const int v = device.LitMotValeur(w.index);
       out << w.name << '\t' << v;
-      if (w.index == 20 && *StateText(v)) out << '\t' << StateText(v);
+      if (w.index == 20 && !StateText(v).empty()) out << '\t' << StateText(v);
       out << '\n';
     }
     return 0;
@@ -262,9 +251,10 @@ int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream&
   const bool settingsSet = command == "settings" && words.size() > 1 && words[1] == "set";
   const bool production = IsProductionCommand(command);
   const bool profile = IsProfileCommand(words);
+  const bool watch = command == "measures" && words.size() > 1 && words[1] == "--watch";
   if (ids.size() > 1 && !(profile && words[1] == "import"))
     return Usage(err, "only settings import takes several --id");
-  if (!(words.size() == 1 || set || settingsSet || production || profile)) {
+  if (!(words.size() == 1 || set || settingsSet || production || profile || watch)) {
     return Usage(err, "unexpected '" + words.back() + "'");
   }
   if (command != "list" && command != "image" && command != "measures" && command != "clock" &&

@@ -5,7 +5,7 @@
 namespace hx {
 namespace {
 
-constexpr std::array<ControlCaption, 43> kMainScreenCaptions = {{
+constexpr std::array<ControlCaption, 44> kMainScreenCaptions = {{
     {"MnuConnect", "USB Connect"},
     {"nmuparametres", "Parameters"},
     {"nmuBootLoad", "Firmware Update"},
@@ -40,6 +40,7 @@ constexpr std::array<ControlCaption, 43> kMainScreenCaptions = {{
     {"LabelPower", "Power (W)"},
     {"lblCurrentTime", "Date"},
     {"Command1", "Clear Graphic"},
+    {"mnuJournal", "Measure Log"},
     {"ValeurParDefaut1", ""},
     {"Message", ""},
     {"NumeroSerie", "--"},

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTimer>
 
+#include "TrendChart.h"
 #include "common/busy_cursor.h"
 #include "common/numbers.h"
 #include "common/paths.h"
@@ -20,6 +21,9 @@
 #include "hydrix/mainscreen/captions.h"
 #include "hydrix/mainscreen/qt_process_starter.h"
 #include "hydrix/mainscreen/settings_profile.h"
+#include "frm_etat.h"
+#include "hydrix/mainscreen/measures_codec.h"
+#include "hydrix/mainscreen/output_tempo.h"
 #include "ui_MainScreen.h"
 
 using hx::BusyCursor;
@@ -44,6 +48,8 @@ bool Caption(QObject* o, QString& text) {
   if (auto* a = qobject_cast<QAction*>(o)) return text = a->text(), true;
   return false;
 }
+
+QString Css(const hx::Rgb& c) { return QString("rgb(%1, %2, %3)").arg(c.r).arg(c.g).arg(c.b); }
 
 void SetCaption(QObject* o, const QString& text) {
   if (auto* g = qobject_cast<QGroupBox*>(o)) return g->setTitle(text);
@@ -85,6 +91,21 @@ MainScreen::MainScreen(Services services, QWidget* parent)
   statusLabel_ = new QLabel(this);
   ui->statusbar->addPermanentWidget(statusLabel_, 1);
 
+  chart_ = new TrendChart(ui->TChart1);
+  chart_->setObjectName("TChart1View");
+  ui->layoutChart->addWidget(chart_);
+  connect(ui->Command1, &QPushButton::clicked, this, &MainScreen::Command1_Click);
+  connect(ui->ActivateSolenoid, &QPushButton::clicked, this, &MainScreen::ActivateSolenoid_Click);
+  connect(ui->ActivateRelay, &QPushButton::clicked, this, &MainScreen::ActivateRelay_Click);
+  connect(ui->SetEndOFChargeTempo, &QPushButton::clicked, this, &MainScreen::SetEndOFChargeTempo_Click);
+  connect(ui->State, &QPushButton::clicked, this, &MainScreen::State_Click);
+  mnuJournal_ = ui->nmuparametres->addAction("Measure Log");
+  mnuJournal_->setObjectName("mnuJournal");
+  mnuJournal_->setCheckable(true);
+  connect(mnuJournal_, &QAction::triggered, this, &MainScreen::mnuJournal_Click);
+  logLabel_ = new QLabel(this);
+  ui->statusbar->addPermanentWidget(logLabel_);
+
   connect(ui->Lire, &QPushButton::clicked, this, &MainScreen::Lire_Click);
   connect(ui->Ecrire, &QPushButton::clicked, this, &MainScreen::Ecrire_Click);
   connect(ui->Raz, &QPushButton::clicked, this, &MainScreen::Raz_Click);
@@ -119,6 +140,10 @@ MainScreen::MainScreen(Services services, QWidget* parent)
 MainScreen::~MainScreen() = default;
 
 void MainScreen::Form_Load() {
+  // The chart takes its series titles from the captions as they stand, the
+  // English ones, before the language pass.
+  chart_->Build({Control<QLabel>("Label1", 1)->text(), Control<QLabel>("Label1", 0)->text(),
+                 Control<QLabel>("Label1", 2)->text(), Control<QLabel>("Label1", 3)->text()});
   ui->SolenoidValue->setCurrentIndex(0);
   ui->RelayValue->setCurrentIndex(0);
   ui->Heure1->setCurrentIndex(0);
@@ -161,6 +186,7 @@ void MainScreen::LitTout() {
   BusyCursor busy;
   ShowParameters(parameters_.LitParametres());
   device_.LitMesuresEtDate();
+  LitMesures();
   ShowClock();
   ShowCorrection();
   setWindowTitle(Q(device_.LitVersion()));
@@ -251,18 +277,76 @@ void MainScreen::LectureContinu_Click() {
   if (ui->LectureContinu->isChecked()) {
     LitTout();
     Timer->start();
+    chart_->data().SetNumeroPoint(0);
   } else {
     Timer->stop();
   }
 }
 
 void MainScreen::Timer_Timer() {
-  if (device_.TimeOut()) {
-    ui->LectureContinu->setChecked(false);
-    return;
+  // A step that fails is abandoned and the tick goes on with the next one.
+  auto step = [](auto&& f) {
+    try {
+      f();
+    } catch (const std::exception&) {
+    }
+  };
+  // A link given up stops the reading; this tick still shows the zeros once.
+  step([this] {
+    if (device_.TimeOut()) ui->LectureContinu->setChecked(false);
+  });
+  step([this] {
+    device_.LitMesuresEtDate();
+    LitMesures();
+    ShowClock();
+  });
+  step([this] { chart_->Trace(ChartTexts()); });
+  step([this] { AppendMeasureLog(); });
+  UpdateStatus();
+}
+
+void MainScreen::LitMesures() {
+  const hx::MeasureView v = hx::DecodeMesures(device_.ImageMesures());
+  ui->LabelPower->setText(Q(v.labelPower));
+  ui->Power->setText(Q(v.power));
+  if (v.powerColour) {
+    ui->Power->setStyleSheet("background-color: black; color: " + Css(*v.powerColour) + "; font-size: 24pt;");
   }
-  device_.LitMesuresEtDate();
-  ShowClock();
+  for (int i = 0; i < 4; ++i)
+    Control<QLineEdit>("Text1", i)->setText(Q(v.text1[static_cast<std::size_t>(i)]));
+  ui->RelayValue->setCurrentIndex(v.relayIndex);
+  ui->SolenoidValue->setCurrentIndex(v.solenoidIndex);
+  Control<QLabel>("Label1", 7)->setText(Q(v.label7));
+  ui->LowCharge->setStyleSheet("background-color: " + Css(v.lowCharge) + ";");
+  Control<QLabel>("Label1", 5)->setText(Q(v.label5));
+  ui->BatterieDefault->setStyleSheet("background-color: " + Css(v.batterieDefault) + ";");
+  Control<QLabel>("Label1", 8)->setText(Q(v.label8));
+  measuresShown_ = true;
+}
+
+std::array<std::string, 4> MainScreen::ChartTexts() const {
+  return {S(Control<QLineEdit>("Text1", 1)->text()), S(Control<QLineEdit>("Text1", 0)->text()),
+          S(Control<QLineEdit>("Text1", 2)->text()), S(Control<QLineEdit>("Text1", 3)->text())};
+}
+
+void MainScreen::Command1_Click() { chart_->Clear(); }
+
+void MainScreen::ActivateSolenoid_Click() {
+  device_.CommandeSortie(0, static_cast<std::int16_t>(ui->SolenoidValue->currentIndex()));
+  UpdateStatus();
+}
+
+void MainScreen::ActivateRelay_Click() {
+  device_.CommandeSortie(1, static_cast<std::int16_t>(ui->RelayValue->currentIndex()));
+  UpdateStatus();
+}
+
+void MainScreen::SetEndOFChargeTempo_Click() {
+  {
+    BusyCursor busy;
+    ui->LectureContinu->setChecked(false);
+    hx::SetTempo(device_, S(ui->EndOfChargeTempo->text()));
+  }
   UpdateStatus();
 }
 
@@ -325,6 +409,8 @@ void MainScreen::TraduitEcran(const QString& language, bool fill) {
                               : static_cast<QObject*>(Control<QWidget>(c.control));
     if (o) SetCaption(o, Q(services_.config.LitMessage(shown, c.key, "")));
   }
+  // The power, output and lamp labels show the last measures, not captions.
+  if (measuresShown_) LitMesures();
   ui->Message->clear();
   if (auto problem = services_.config.TakeProblem()) {
     services_.dialogs.Message(
@@ -536,10 +622,46 @@ void MainScreen::mnuCompareSettings_Click() {
   services_.dialogs.Message({text, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Information});
 }
 
+void MainScreen::mnuJournal_Click(bool checked) {
+  measureLog_.Close();
+  logLabel_->clear();
+  if (!checked) return;
+  const auto file = services_.dialogs.SaveFile(
+      {"Measure Log", "CSV Files (*.csv)|*.csv|All Files (*.*)|*.*", "", "measures.csv"});
+  std::string why = file ? measureLog_.Open(*file) : std::string();
+  if (!why.empty()) {
+    services_.dialogs.Message({why, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+  }
+  mnuJournal_->setChecked(measureLog_.IsOpen());
+  if (measureLog_.IsOpen())
+    logLabel_->setText(tr("Logging measures to %1").arg(Q(measureLog_.path().string())));
+}
+
+void MainScreen::AppendMeasureLog() {
+  // Only readings the controller answered: zeros of a lost link are no
+  // measures.
+  if (!measureLog_.IsOpen() || device_.TimeOut()) return;
+  const std::string why = measureLog_.Append(std::chrono::system_clock::now(), device_.ImageMesures());
+  if (why.empty()) return;
+  mnuJournal_->setChecked(false);
+  logLabel_->clear();
+  services_.dialogs.Message({why, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+}
+
+frm_etat* MainScreen::Etat() const { return etat_.data(); }
+
+void MainScreen::State_Click() {
+  if (!etat_) etat_ = new frm_etat([this] { return device_.ImageMesures(); }, this);
+  etat_->show();
+  etat_->raise();
+  etat_->activateWindow();
+}
+
 void MainScreen::Sortir_Click() { close(); }
 
 void MainScreen::closeEvent(QCloseEvent* event) {
   Timer->stop();
+  if (etat_) etat_->close();
   device_.link().UsbClose();
   event->accept();
 }

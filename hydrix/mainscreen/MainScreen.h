@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 #include <memory>
 
@@ -20,11 +21,15 @@
 #include "hydrix/link/device_selection.h"
 #include "hydrix/link/usb_interface.h"
 #include "hydrix/mainscreen/firmware_launch.h"
+#include "hydrix/mainscreen/measure_log.h"
 #include "hydrix/mainscreen/parameter_set.h"
 
+class QAction;
 class QLabel;
 class QLineEdit;
 class QTimer;
+class TrendChart;
+class frm_etat;
 
 namespace Ui {
 class MainScreen;
@@ -74,6 +79,11 @@ class MainScreen : public QMainWindow {
   bool ControleValeur(QLineEdit* Valeur, double Min, double Max);
   // Applies a language to every caption; `fill` first fills the language list.
   void TraduitEcran(const QString& language, bool fill);
+  // Decodes the measure block onto the "Values" and "Output Control" frames.
+  void LitMesures();
+  TrendChart* Chart() const { return chart_; }
+  // The state window while it is open.
+  frm_etat* Etat() const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -87,6 +97,18 @@ class MainScreen : public QMainWindow {
   void MnuConnect_Click();
   void LectureContinu_Click();
   void Timer_Timer();
+  void Command1_Click();
+  void ActivateSolenoid_Click();
+  void ActivateRelay_Click();
+  void SetEndOFChargeTempo_Click();
+  void State_Click();
+  // "Measure Log": asks for a CSV file and starts appending each tick's
+  // measures to it; unticked, stops.
+  void mnuJournal_Click(bool checked);
+  // Appends the tick's measures to the open log; a failure stops the log.
+  void AppendMeasureLog();
+  // The four measure boxes' texts in chart series order.
+  std::array<std::string, 4> ChartTexts() const;
   void ListeLangues_Change();
   void Command_tension_Click();
   void CommandCalibrationCLK_Click();
@@ -128,4 +150,10 @@ class MainScreen : public QMainWindow {
   QLabel* statusLabel_;
   std::string controllerText_;  // the identity of the chosen controller, as listed
   bool fillingLanguages_ = false;
+  TrendChart* chart_;
+  bool measuresShown_ = false;  // a measure read has been decoded onto the screen
+  QPointer<frm_etat> etat_;
+  QAction* mnuJournal_;
+  QLabel* logLabel_;
+  hx::MeasureLog measureLog_;
 };

@@ -1,0 +1,115 @@
+#include "hydrix/cli/measures_watch.h"
+
+#include <atomic>
+#include <charconv>
+#include <csignal>
+#include <ostream>
+
+#include "common/numbers.h"
+#include "hydrix/mainscreen/measure_log.h"
+
+namespace hx {
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+extern "C" void RequestStop(int) { stopRequested = true; }
+
+// Ctrl-C (and a polite kill) end the watch after the reading in progress.
+class StopOnSignal {
+ public:
+  StopOnSignal() {
+    stopRequested = false;
+    previousInt_ = std::signal(SIGINT, RequestStop);
+    previousTerm_ = std::signal(SIGTERM, RequestStop);
+  }
+  ~StopOnSignal() {
+    std::signal(SIGINT, previousInt_);
+    std::signal(SIGTERM, previousTerm_);
+  }
+
+ private:
+  void (*previousInt_)(int);
+  void (*previousTerm_)(int);
+};
+
+}  // namespace
+
+bool ReadMeasureBlock(HydrixDevice& device) {
+  bool whole = true;
+  for (int i = 0; i < HydrixDevice::kMeasureCount; ++i) {
+    device.ImageMesures()[static_cast<std::size_t>(i)] = device.LitVariable(static_cast<std::uint8_t>(i));
+    whole = whole && device.LastAnswerComplete();
+  }
+  return whole;
+}
+
+int RunMeasuresWatch(const std::vector<std::string>& options, HydrixDevice& device, Sleeper& sleeper,
+                     std::ostream& out, std::ostream& err) {
+  double interval = 1;
+  long long count = -1;  // no limit
+  std::string csv;
+  for (std::size_t i = 0; i < options.size(); ++i) {
+    const std::string& o = options[i];
+    if ((o == "--interval" || o == "--count" || o == "--csv") && i + 1 >= options.size()) {
+      err << "hydrixctl: " << o << " needs a value\n";
+      return 2;
+    }
+    if (o == "--interval") {
+      const auto v = ParseNumber(options[++i]);
+      if (!v || !(*v > 0) || *v > 86400) {
+        err << "hydrixctl: --interval needs a number of seconds above 0 (up to 86400), not '" << options[i]
+            << "'\n";
+        return 2;
+      }
+      interval = *v;
+    } else if (o == "--count") {
+      const std::string& v = options[++i];
+      auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), count);
+      if (ec != std::errc() || ptr != v.data() + v.size() || count < 1) {
+        err << "hydrixctl: --count needs a whole number above 0, not '" << v << "'\n";
+        return 2;
+      }
+    } else if (o == "--csv") {
+      csv = options[++i];
+    } else {
+      err << "hydrixctl: unexpected '" << o << "' after --watch\n";
+      return 2;
+    }
+  }
+
+  MeasureLog log;
+  if (!csv.empty()) {
+    if (std::string why = log.Open(csv); !why.empty()) {
+      err << "hydrixctl: " << why << "\n";
+      return 1;
+    }
+  }
+  StopOnSignal signals;
+  out << MeasureLogHeader() << std::endl;
+  const auto step = std::chrono::milliseconds(static_cast<long long>(RoundHalfEven(interval * 1000)));
+  for (long long n = 0; (count < 0 || n < count) && !stopRequested; ++n) {
+    if (n > 0) {
+      // Short naps, so Ctrl-C is answered within a tenth of a second.
+      for (auto left = step; left.count() > 0 && !stopRequested; left -= std::chrono::milliseconds(100)) {
+        sleeper.Sleep(std::min(left, std::chrono::milliseconds(100)));
+      }
+      if (stopRequested) break;
+    }
+    if (!ReadMeasureBlock(device)) {
+      err << "hydrixctl: controller " << device.UsbID() << " did not answer\n";
+      return 1;
+    }
+    const auto when = std::chrono::system_clock::now();
+    out << MeasureLogLine(when, device.ImageMesures()) << std::endl;
+    if (log.IsOpen()) {
+      if (std::string why = log.Append(when, device.ImageMesures()); !why.empty()) {
+        err << "hydrixctl: " << why << "\n";
+        return 1;
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace hx

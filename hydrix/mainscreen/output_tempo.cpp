@@ -1,0 +1,39 @@
+#include "hydrix/mainscreen/output_tempo.h"
+
+#include "common/numbers.h"
+
+namespace hx {
+
+TempoOutcome SetTempo(HydrixDevice& device, const std::string& text) {
+  const std::optional<double> value = ParseNumber(text);
+  if (!value) return TempoOutcome::NotNumeric;
+  auto fail = [&](const std::string& why) {
+    device.dialogs().Message({why, HydrixDevice::kTitle, MsgButtons::Ok, MsgIcon::Critical});
+  };
+  // Two bytes hold 0..65535; anything else would be written damaged.
+  const auto low = HydrixDevice::OctetBas(*value);
+  const auto high = HydrixDevice::OctetHaut(*value);
+  if (!low || !high) {
+    fail("End of Charge Tempo must be from 0 to 65535 seconds, not " + text + ". Nothing was written.");
+    return TempoOutcome::OutOfRange;
+  }
+  device.LitImage();
+  if (auto refusal = device.ImageWriteRefusal(); !refusal.empty()) {
+    fail(refusal + " Nothing was written.");
+    return TempoOutcome::ReadFailed;
+  }
+  device.ImageEcriture()[0] = *low;
+  device.ImageEcriture()[1] = *high;
+  if (!device.EcritImage()) {
+    fail(
+        "The controller did not confirm every byte of the settings; it was not reset. "
+        "Set the tempo again.");
+    return TempoOutcome::WriteFailed;
+  }
+  device.ResetDevice();
+  device.dialogs().Message({device.messages().LitMessage("English", "Parameters Writed", ""),
+                            HydrixDevice::kTitle, MsgButtons::Ok, MsgIcon::Information});
+  return TempoOutcome::Written;
+}
+
+}  // namespace hx

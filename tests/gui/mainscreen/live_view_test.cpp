@@ -1,0 +1,208 @@
+// The live view driven as an operator would: measures on the screen, the
+// one-second tick and the chart, the output buttons and Set Tempo.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineSeries>
+#include <QValueAxis>
+#include <fstream>
+
+#include "TrendChart.h"
+#include "hydrix/mainscreen/measure_log.h"
+#include "live_view_fixture.h"
+
+namespace hx::test {
+namespace {
+
+using P = TrendData::Point;
+
+TEST_F(LiveViewTest, AReadShowsTheMeasuresAndALanguageChangeKeepsThem) {
+  usb.Add(5);
+  for (auto [i, v] : {std::pair{0, 13500}, {2, 21}, {4, 1500}, {6, 0}, {8, 0}, {10, 0}, {24, 1}, {26, 1}}) {
+    Word(5, i, v);
+  }
+  Start();  // reads, then applies the language
+  EXPECT_EQ(Text("Text1", 0), "13.50");
+  EXPECT_EQ(Text("Text1", 1), "21");
+  EXPECT_EQ(Text("Text1", 2), "1500");
+  EXPECT_EQ(Text("Text1", 3), "0");
+  EXPECT_EQ(Label("LabelPower"), "Input Power > Output Power (W)");
+  EXPECT_EQ(Text("Power"), "20.25");
+  EXPECT_TRUE(Get<QLineEdit>("Power")->styleSheet().contains("color: rgb(0, 255, 0)"));
+  EXPECT_EQ(Get<QComboBox>("SolenoidValue")->currentIndex(), 1);
+  EXPECT_EQ(Get<QComboBox>("RelayValue")->currentIndex(), 1);
+  EXPECT_EQ(Label("Label1", 7), "Turbine Running");
+  EXPECT_EQ(Label("Label1", 5), "Charging");
+  EXPECT_TRUE(Get<QFrame>("LowCharge")->styleSheet().contains("rgb(0, 255, 0)"));
+  EXPECT_EQ(Label("Label1", 8), "Charge Fault");
+  EXPECT_TRUE(Get<QFrame>("BatterieDefault")->styleSheet().contains("rgb(255, 0, 0)"));
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(LiveViewTest, EachTickPlotsFourPointsAtConsecutiveXAndASilentControllerStopsTheReading) {
+  usb.Add(5);
+  Word(5, 0, 12500), Word(5, 2, 20), Word(5, 4, 0), Word(5, 6, 300);
+  Start();
+  TrendChart* chart = window_->Chart();
+  Get<QCheckBox>("LectureContinu")->setChecked(true);
+  Tick();
+  Word(5, 0, 13500);
+  Tick();
+  EXPECT_EQ(chart->data().Points(0), (std::vector<P>{{0, 20}, {4, 20}}));
+  EXPECT_EQ(chart->data().Points(1), (std::vector<P>{{1, 12}, {5, 14}}));  // 12.50 and 13.50, halves to even
+  EXPECT_EQ(chart->data().Points(3), (std::vector<P>{{3, 300}, {7, 300}}));
+  EXPECT_EQ(chart->Series(3)->count(), 2);
+  EXPECT_EQ(Text("Power"), "4.05");
+  EXPECT_TRUE(Get<QLineEdit>("Power")->styleSheet().contains("color: rgb(255, 0, 0)"));
+
+  // The controller stops answering: one message, zeros on the screen; the
+  // next tick stops the reading and still plots its zeros once more.
+  usb.Find(5)->faults().mode = sim::Faults::Mode::Silent;
+  Tick();
+  EXPECT_TRUE(window_->TimeOut());
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Missing Hydrix"});
+  EXPECT_EQ(Text("Text1", 0), "0.00");
+  const int reads = usb.readCalls;
+  Tick();
+  EXPECT_FALSE(Get<QCheckBox>("LectureContinu")->isChecked());
+  EXPECT_FALSE(window_->findChild<QTimer*>("Timer")->isActive());
+  EXPECT_EQ(usb.readCalls, reads);  // the link is given up: nothing is read
+  EXPECT_EQ(chart->data().Points(1).back(), (P{13, 0}));
+  EXPECT_EQ(dialogs.messages.size(), 1u);
+}
+
+TEST_F(LiveViewTest, ALegendClickSwitchesASeriesOffAndClearGraphicKeepsTheCounter) {
+  usb.Add(5);
+  Start();
+  TrendChart* chart = window_->Chart();
+  EXPECT_EQ(chart->Series(0)->name(), "Temperature (°C)");
+  EXPECT_EQ(chart->Series(1)->name(), "Batterie Voltage (V)");
+  EXPECT_EQ(chart->Series(3)->color(), QColor(255, 255, 0));
+  EXPECT_EQ(chart->Scale(2)->titleText(), "mA in");
+  EXPECT_EQ(chart->Scale(1)->max(), 15);
+
+  chart->LegendEntry(1)->click();
+  EXPECT_FALSE(chart->Series(1)->isVisible());
+  EXPECT_FALSE(chart->Scale(1)->isVisible());
+  EXPECT_TRUE(chart->Scale(2)->isVisible());
+  EXPECT_FALSE(chart->LegendEntry(1)->isChecked());
+  EXPECT_EQ(chart->LegendEntry(1)->text(), "Batterie Voltage (V)");
+  Get<QCheckBox>("LectureContinu")->setChecked(true);
+  Tick();
+  EXPECT_EQ(chart->data().Count(1), 0u);
+  EXPECT_EQ(chart->data().Points(2).size(), 1u);
+  EXPECT_EQ(chart->data().Points(2)[0].x, 2);
+
+  Click("Command1");  // Clear Graphic
+  EXPECT_EQ(chart->data().Count(0), 0u);
+  EXPECT_EQ(chart->Series(0)->count(), 0);
+  Tick();
+  EXPECT_EQ(chart->data().Points(0)[0].x, 4);
+
+  chart->LegendEntry(1)->click();
+  EXPECT_TRUE(chart->Scale(1)->isVisible());
+  Tick();
+  EXPECT_EQ(chart->data().Points(1)[0].x, 9);
+}
+
+TEST_F(LiveViewTest, OutputButtonsSendTheListIndexAndTheNextTickShowsWhatTheControllerReports) {
+  usb.Add(5);
+  Start();
+  Get<QCheckBox>("LectureContinu")->setChecked(true);
+  Get<QComboBox>("RelayValue")->setCurrentIndex(1);
+  Click("ActivateRelay");
+  Get<QComboBox>("SolenoidValue")->setCurrentIndex(0);
+  Click("ActivateSolenoid");
+  const auto frames = Sent(cmd::kOutput);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0][1], 1);
+  EXPECT_EQ(frames[0][2], 1);
+  EXPECT_EQ(frames[1][1], 0);
+  EXPECT_EQ(frames[1][2], 0);
+  EXPECT_TRUE(Get<QCheckBox>("LectureContinu")->isChecked());
+  Word(5, 26, 0);  // the controller reports the relay off after all
+  Tick();
+  EXPECT_EQ(Get<QComboBox>("RelayValue")->currentIndex(), 0);
+}
+
+TEST_F(LiveViewTest, SetTempoStopsTheReadingWritesTheDelayAndRefusesWhatDoesNotFit) {
+  usb.Add(5);
+  Start();
+  Get<QCheckBox>("LectureContinu")->setChecked(true);
+  Get<QLineEdit>("EndOfChargeTempo")->setText("70000");
+  Click("SetEndOFChargeTempo");
+  EXPECT_FALSE(Get<QCheckBox>("LectureContinu")->isChecked());
+  EXPECT_TRUE(Sent(cmd::kWriteEeprom).empty());
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_NE(dialogs.messages[0].text.find("from 0 to 65535"), std::string::npos);
+
+  Get<QLineEdit>("EndOfChargeTempo")->setText("7200");
+  Click("SetEndOFChargeTempo");
+  EXPECT_EQ(usb.Find(5)->model().eeprom()[0], 32);
+  EXPECT_EQ(usb.Find(5)->model().eeprom()[1], 28);
+  EXPECT_EQ(Sent(cmd::kReset).size(), 1u);
+  EXPECT_EQ(dialogs.Texts().back(), "Parameters Writed");
+}
+
+}  // namespace
+}  // namespace hx::test
+
+namespace hx::test {
+namespace {
+
+std::vector<std::string> FileLines(const std::filesystem::path& p) {
+  std::ifstream in(p);
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+TEST_F(LiveViewTest, TheMeasureLogAppendsEachAnsweredTickAndAFailureStopsOnlyTheLog) {
+  usb.Add(5);
+  Word(5, 0, 12480);
+  Start();
+  auto* menu = window_->findChild<QAction*>("mnuJournal");
+  ASSERT_NE(menu, nullptr);
+  const auto file = folder_ / "measures.csv";
+  dialogs.files.push_back(file.string());
+  menu->trigger();
+  EXPECT_TRUE(menu->isChecked());
+  EXPECT_EQ(dialogs.fileDialogs.at(0).fileName, "measures.csv");
+  Get<QCheckBox>("LectureContinu")->setChecked(true);
+  Tick();
+  Tick();
+  auto lines = FileLines(file);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], MeasureLogHeader());
+  EXPECT_NE(lines[2].find(",12.480,"), std::string::npos) << lines[2];
+
+  // The link given up: its zeros are not logged.
+  window_->device().SetTimeOut(true);
+  Tick();
+  EXPECT_EQ(FileLines(file).size(), 3u);
+
+  // Unticked, the log stops; a cancelled file dialog starts nothing.
+  menu->trigger();
+  EXPECT_FALSE(menu->isChecked());
+  menu->trigger();
+  EXPECT_FALSE(menu->isChecked());
+  EXPECT_TRUE(dialogs.messages.empty()) << dialogs.Texts().front();
+
+  // A file that cannot be written: one clear message, reading goes on.
+  window_->device().SetTimeOut(false);
+  Get<QCheckBox>("LectureContinu")->setChecked(true);
+  dialogs.files.push_back("/dev/full");
+  menu->trigger();
+  EXPECT_TRUE(menu->isChecked());
+  Tick();
+  EXPECT_FALSE(menu->isChecked());
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_NE(dialogs.messages[0].text.find("/dev/full"), std::string::npos);
+  EXPECT_TRUE(Get<QCheckBox>("LectureContinu")->isChecked());
+  const auto before = window_->Chart()->data().Count(0);
+  Tick();
+  EXPECT_EQ(window_->Chart()->data().Count(0), before + 1);
+  EXPECT_EQ(dialogs.messages.size(), 1u);
+}
+
+}  // namespace
+}  // namespace hx::test

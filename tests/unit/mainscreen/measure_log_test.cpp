@@ -1,0 +1,73 @@
+#include "hydrix/mainscreen/measure_log.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace hx {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Lines(const fs::path& p) {
+  std::ifstream in(p);
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+MeasureBlock Block() {
+  MeasureBlock b{};
+  b[0] = 0xC0, b[1] = 0x30;  // 12480 mV
+  b[2] = 0xFB, b[3] = 0xFF;  // -5 degrees
+  b[4] = 0xDC, b[5] = 0x05;  // 1500 mA
+  b[20] = 6;                 // normal state
+  b[24] = 1;
+  b[12] = 0x40, b[13] = 0x9C;  // 40000: -25536
+  return b;
+}
+
+TEST(MeasureLog, HeaderOnceThenOneFlushedLinePerReading) {
+  const fs::path file = fs::temp_directory_path() / ("hydrix-log-" + std::to_string(::getpid()) + ".csv");
+  fs::remove(file);
+  const auto when = std::chrono::system_clock::now();
+  {
+    MeasureLog log;
+    ASSERT_EQ(log.Open(file), "");
+    ASSERT_EQ(log.Append(when, Block()), "");
+    // Flushed: readable before the log closes.
+    ASSERT_EQ(Lines(file).size(), 2u);
+  }
+  MeasureLog again;
+  ASSERT_EQ(again.Open(file), "");  // an existing log gets no second header
+  ASSERT_EQ(again.Append(when, MeasureBlock{}), "");
+  const auto lines = Lines(file);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], MeasureLogHeader());
+  EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d,.*)")))
+      << lines[1];
+  EXPECT_EQ(lines[1].substr(lines[1].find(',')), ",12.480,-5,1500,0,1,0,0,0,6,Normal state,0,-25536,0,0");
+  EXPECT_EQ(lines[2].substr(lines[2].find(',')), ",0.000,0,0,0,0,0,0,0,0,,0,0,0,0");
+  // As many columns in every line as in the header.
+  for (const auto& l : lines) EXPECT_EQ(std::count(l.begin(), l.end(), ','), 14) << l;
+  fs::remove(file);
+}
+
+TEST(MeasureLog, AFileThatCannotBeWrittenIsToldAndClosesTheLog) {
+  MeasureLog log;
+  const std::string why = log.Open("/nonexistent-folder/measures.csv");
+  EXPECT_NE(why.find("/nonexistent-folder/measures.csv"), std::string::npos);
+  EXPECT_FALSE(log.IsOpen());
+
+  // A full disk: the open succeeds, the first flushed line fails.
+  ASSERT_EQ(log.Open("/dev/full"), "");
+  const std::string full = log.Append(std::chrono::system_clock::now(), Block());
+  EXPECT_NE(full.find("logging stopped"), std::string::npos) << full;
+  EXPECT_FALSE(log.IsOpen());
+}
+
+}  // namespace
+}  // namespace hx
