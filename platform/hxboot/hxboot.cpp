@@ -1,155 +1,86 @@
-// The boot-loader stand-in over the hydrix-sim daemon: one socket connection
-// per handle, opened on the application's interface (250) or the boot
-// loader's (150).
+// libhxboot's entry points over the backend chosen by hxusb.conf and
+// $HYDRIX_USB_BACKEND (the simulator when nothing is configured).
 #include "platform/hxboot/hxboot.h"
 
-#include <algorithm>
-#include <cstring>
-#include <memory>
+#include <mutex>
 
-#include "platform/hxboot/boot_protocol.h"
-#include "sim/sim_protocol.h"
+#include "platform/hxboot/backend.h"
+#include "platform/hxusb_config/usb_config.h"
+
+namespace hx::boot {
 
 namespace {
 
-using hx::sim::Connection;
-using hx::sim::Op;
-using hx::sim::Reader;
-using hx::sim::Status;
-using hx::sim::Writer;
+constexpr std::int16_t kWriteFailed = static_cast<std::int16_t>(0x8000 | 0x7F);
 
-constexpr std::chrono::milliseconds kReplyMargin{3000};
-// How long ReadRawData waits for bytes from the application.
-constexpr std::uint32_t kRawWaitMs = 100;
-constexpr int16_t kWriteFailed = static_cast<int16_t>(0x8000 | 0x7F);
+class UnavailableBackend final : public Backend {
+ public:
+  std::int32_t Open(std::int32_t, std::int32_t) override { return -1; }
+  void Close(std::int32_t) override {}
+  std::int32_t SendRaw(std::int32_t, const std::uint8_t*, std::int32_t) override { return -1; }
+  std::int32_t ReadRaw(std::int32_t, std::uint8_t*, std::int32_t) override { return -1; }
+  std::int16_t SendGetPacket(std::int32_t, std::uint8_t*, std::int32_t, std::int32_t, std::int32_t) override {
+    return -1;
+  }
+  std::int16_t ReadPIC(std::int32_t, const std::uint8_t*, std::uint8_t*) override { return -1; }
+  std::int16_t WritePIC(std::int32_t, const std::uint8_t*, const std::uint8_t*) override {
+    return kWriteFailed;
+  }
+};
 
-hx::sim::HandleTable g_handles;
-
-// One request on a handle; the reply after its status byte, or nothing.
-std::optional<std::vector<std::uint8_t>> Call(int32_t handle, const Writer& w,
-                                              std::chrono::milliseconds wait) {
-  auto c = g_handles.Take(handle);
-  if (!c) return std::nullopt;
-  std::string error;
-  auto reply = c->Call(w.body(), wait, error);
-  g_handles.Give(handle, std::move(c));
-  if (!reply || reply->empty() || (*reply)[0] != static_cast<std::uint8_t>(Status::Ok)) return std::nullopt;
-  reply->erase(reply->begin());
-  return reply;
-}
-
-// A boot-loader reply: the i32 result, then bytes.
-bool BootReply(const std::vector<std::uint8_t>& reply, int32_t& result,
-               std::span<const std::uint8_t>& bytes) {
-  Reader in(reply);
-  if (!in.i32(result)) return false;
-  bytes = in.rest();
-  return true;
+Backend& Active() {
+  static std::once_flag once;
+  static std::unique_ptr<Backend> backend;
+  std::call_once(once, [] {
+    const auto config =
+        usbconf::LoadUsbConfig(usbconf::LibraryDirOf(reinterpret_cast<const void*>(&OpenPIC)));
+    backend = config.backend == usbconf::Backend::Sim ? MakeSimBackend() : MakeUnavailableBackend();
+  });
+  return *backend;
 }
 
 }  // namespace
 
+std::unique_ptr<Backend> MakeUnavailableBackend() { return std::make_unique<UnavailableBackend>(); }
+
+}  // namespace hx::boot
+
+using hx::boot::Active;
+
 extern "C" {
 
 int32_t OpenPIC(int32_t connection, int32_t /*reserved*/, int32_t interfaceSel) {
-  hx::sim::Interface iface;
-  if (interfaceSel == hx::boot::kApplicationInterface) {
-    iface = hx::sim::Interface::Application;
-  } else if (interfaceSel == hx::boot::kBootLoaderInterface) {
-    iface = hx::sim::Interface::BootLoader;
-  } else {
-    return -1;
-  }
-  auto c = std::make_unique<Connection>();
-  std::string error;
-  if (!c->Connect(hx::sim::DefaultSocketPath(), error)) return -1;
-  Writer w;
-  w.u8(static_cast<std::uint8_t>(Op::Open)).i32(connection).u8(static_cast<std::uint8_t>(iface));
-  auto reply = c->Call(w.body(), kReplyMargin, error);
-  if (reply && !reply->empty() && (*reply)[0] == static_cast<std::uint8_t>(Status::Busy)) {
-    return hx::boot::kOpenBusy;
-  }
-  if (!reply || reply->empty() || (*reply)[0] != static_cast<std::uint8_t>(Status::Ok)) return -1;
-  return g_handles.Add(std::move(c));
+  return Active().Open(connection, interfaceSel);
 }
 
-void ClosePIC(int32_t handle) {
-  // Closing the connection tells the daemon the handle is gone; waiting for
-  // it to let go means a boot loader closed here can be opened again at once.
-  if (auto c = g_handles.Take(handle)) c->CloseAndWait(kReplyMargin);
-  g_handles.Remove(handle);
-}
+void ClosePIC(int32_t handle) { Active().Close(handle); }
 
 int32_t SendRawData(int32_t handle, const uint8_t* data, int32_t count) {
   if (!data || count < 0) return -1;
-  Writer w;
-  w.u8(static_cast<std::uint8_t>(Op::Write)).bytes({data, static_cast<std::size_t>(count)});
-  return Call(handle, w, kReplyMargin) ? count : -1;
+  return Active().SendRaw(handle, data, count);
 }
 
 int32_t ReadRawData(int32_t handle, uint8_t* buffer, int32_t* length) {
   const int32_t capacity = length ? *length : 0;
   if (length) *length = 0;
   if (!buffer || capacity <= 0) return -1;
-  Writer w;
-  w.u8(static_cast<std::uint8_t>(Op::Read)).u32(static_cast<std::uint32_t>(capacity)).u32(kRawWaitMs);
-  auto reply = Call(handle, w, std::chrono::milliseconds(kRawWaitMs) + kReplyMargin);
-  if (!reply) return -1;
-  const auto n =
-      static_cast<int32_t>(std::min<std::size_t>(reply->size(), static_cast<std::size_t>(capacity)));
-  if (n > 0) std::memcpy(buffer, reply->data(), static_cast<std::size_t>(n));
-  *length = n;
+  const int32_t n = Active().ReadRaw(handle, buffer, capacity);
+  if (n > 0) *length = n;
   return n;
 }
 
 int16_t SendGetPacket(int32_t handle, uint8_t* packet, int32_t sendCount, int32_t capacity, int32_t retries) {
-  if (!packet || sendCount < 1 || sendCount > static_cast<int32_t>(hx::boot::kPacketCapacity) ||
-      capacity < 1) {
-    return -1;
-  }
-  int32_t result = -1;
-  // The request is tried up to `retries` times while it fails.
-  for (int32_t attempt = 0; attempt < std::max<int32_t>(1, retries); ++attempt) {
-    Writer w;
-    w.u8(static_cast<std::uint8_t>(Op::BootPacket))
-        .u32(static_cast<std::uint32_t>(sendCount))
-        .bytes({packet, static_cast<std::size_t>(sendCount)});
-    auto reply = Call(handle, w, kReplyMargin);
-    std::span<const std::uint8_t> answer;
-    if (!reply || !BootReply(*reply, result, answer)) {
-      result = -1;
-      continue;
-    }
-    if (result >= 0) {
-      std::memcpy(packet, answer.data(),
-                  std::min<std::size_t>(answer.size(), static_cast<std::size_t>(capacity)));
-      break;
-    }
-  }
-  return static_cast<int16_t>(std::clamp<int32_t>(result, INT16_MIN, INT16_MAX));
+  return Active().SendGetPacket(handle, packet, sendCount, capacity, retries);
 }
 
 int16_t ReadPIC(int32_t handle, const uint8_t* request, uint8_t* data) {
   if (!request || !data) return -1;
-  Writer w;
-  w.u8(static_cast<std::uint8_t>(Op::BootRead)).bytes({request, 12});
-  auto reply = Call(handle, w, kReplyMargin);
-  int32_t result = -1;
-  std::span<const std::uint8_t> bytes;
-  if (!reply || !BootReply(*reply, result, bytes)) return -1;
-  if (result > 0) std::memcpy(data, bytes.data(), std::min<std::size_t>(bytes.size(), request[1]));
-  return static_cast<int16_t>(std::clamp<int32_t>(result, INT16_MIN, INT16_MAX));
+  return Active().ReadPIC(handle, request, data);
 }
 
 int16_t WritePIC(int32_t handle, const uint8_t* request, const uint8_t* data) {
-  if (!request || (!data && request[1] > 0)) return kWriteFailed;
-  Writer w;
-  w.u8(static_cast<std::uint8_t>(Op::BootWrite)).bytes({request, 12}).bytes({data, request[1]});
-  auto reply = Call(handle, w, kReplyMargin);
-  int32_t result = 0;
-  std::span<const std::uint8_t> bytes;
-  if (!reply || !BootReply(*reply, result, bytes)) return kWriteFailed;
-  return static_cast<int16_t>(result);
+  if (!request || (!data && request[1] > 0)) return hx::boot::kWriteFailed;
+  return Active().WritePIC(handle, request, data);
 }
 
 }  // extern "C"

@@ -3,8 +3,9 @@
  * Controllers are counted and named by a 32-bit unique identifier; a handle
  * opened on one works with the file functions below. Two handles may be open
  * on one controller: a request written on one is answered on the other.
- * This build's backend is the hydrix-sim daemon, found through the socket
- * that $HYDRIX_SIM_SOCKET names (default: $XDG_RUNTIME_DIR/hydrix-sim.sock,
+ * The backend is chosen by hxusb.conf (next to the library, then
+ * $XDG_CONFIG_HOME/hydrix/) and $HYDRIX_USB_BACKEND: "sim", the default, is
+ * the hydrix-sim daemon, found through the socket that $HYDRIX_SIM_SOCKET names (default: $XDG_RUNTIME_DIR/hydrix-sim.sock,
  * else /tmp/hydrix-sim-<uid>.sock). Every call waits at most the read
  * time-out ($HYDRIX_USB_TIMEOUT_MS, default 500 ms, or the time-out a read
  * is given) plus a short margin; once the daemon has missed a reply, opens,

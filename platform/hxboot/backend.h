@@ -1,0 +1,32 @@
+// The backend under libhxboot's entry points. The simulator backend passes
+// each call to the hydrix-sim daemon whole; a device backend maps the calls
+// onto boot-loader packets over a bulk transport. One backend serves the
+// whole process, chosen at first use from hxusb.conf and $HYDRIX_USB_BACKEND.
+// Results are those of the entry point of the same name (see hxboot.h).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace hx::boot {
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  virtual std::int32_t Open(std::int32_t connection, std::int32_t interfaceSel) = 0;
+  virtual void Close(std::int32_t handle) = 0;
+  virtual std::int32_t SendRaw(std::int32_t handle, const std::uint8_t* data, std::int32_t count) = 0;
+  virtual std::int32_t ReadRaw(std::int32_t handle, std::uint8_t* buffer, std::int32_t capacity) = 0;
+  virtual std::int16_t SendGetPacket(std::int32_t handle, std::uint8_t* packet, std::int32_t sendCount,
+                                     std::int32_t capacity, std::int32_t retries) = 0;
+  virtual std::int16_t ReadPIC(std::int32_t handle, const std::uint8_t* request, std::uint8_t* data) = 0;
+  virtual std::int16_t WritePIC(std::int32_t handle, const std::uint8_t* request,
+                                const std::uint8_t* data) = 0;
+};
+
+std::unique_ptr<Backend> MakeSimBackend();
+// A backend whose every call fails (configured, but not usable in this build).
+std::unique_ptr<Backend> MakeUnavailableBackend();
+
+}  // namespace hx::boot

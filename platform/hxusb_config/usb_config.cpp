@@ -1,0 +1,171 @@
+#include "platform/hxusb_config/usb_config.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace hx::usbconf {
+
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+  return out;
+}
+
+// A decimal or 0x-prefixed hexadecimal number no larger than `max`.
+std::optional<std::uint32_t> ParseNumber(std::string_view s, std::uint32_t max) {
+  int base = 10;
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    s.remove_prefix(2);
+    base = 16;
+  }
+  std::uint32_t v = 0;
+  auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), v, base);
+  if (s.empty() || ec != std::errc() || ptr != s.data() + s.size() || v > max) return std::nullopt;
+  return v;
+}
+
+// Sets one key of an identity section; false when the key or value is bad.
+bool SetIdentityKey(UsbIdentity& id, const std::string& key, std::string_view value, bool& vendorSet,
+                    bool& productSet) {
+  const bool endpoint = key == "out" || key == "in";
+  const auto n = ParseNumber(value, key == "vendor" || key == "product" ? 0xFFFF : 0xFF);
+  if (!n) return false;
+  if (key == "vendor") {
+    id.vendor = static_cast<std::uint16_t>(*n);
+    vendorSet = true;
+  } else if (key == "product") {
+    id.product = static_cast<std::uint16_t>(*n);
+    productSet = true;
+  } else if (key == "interface") {
+    id.interfaceNumber = static_cast<std::uint8_t>(*n);
+  } else if (endpoint) {
+    // Bulk endpoints: bit 7 tells the direction, so an "in" without it is a typing error.
+    const bool in = (*n & 0x80) != 0;
+    if (in != (key == "in") || (*n & 0x0F) == 0) return false;
+    (key == "in" ? id.endpointIn : id.endpointOut) = static_cast<std::uint8_t>(*n);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<Backend> ParseBackend(std::string_view text) {
+  const auto t = Lower(Trim(text));
+  if (t == "sim") return Backend::Sim;
+  if (t == "usb") return Backend::Usb;
+  return std::nullopt;
+}
+
+void ParseUsbConfig(std::string_view text, std::string_view name, UsbConfig& config) {
+  std::string section;
+  bool bootVendor = false, bootProduct = false, appVendor = false, appProduct = false;
+  int lineNumber = 0;
+  auto problem = [&](const std::string& what) {
+    config.problems.push_back(std::string(name) + ":" + std::to_string(lineNumber) + ": " + what);
+  };
+  std::size_t pos = 0;
+  while (pos <= text.size()) {
+    const auto end = std::min(text.find('\n', pos), text.size());
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    ++lineNumber;
+    if (const auto c = line.find_first_of(";#"); c != std::string_view::npos) line = line.substr(0, c);
+    line = Trim(line);
+    if (line.empty()) continue;
+    if (line.front() == '[') {
+      if (line.back() != ']') {
+        problem("unclosed section name");
+        section.clear();
+        continue;
+      }
+      section = Lower(Trim(line.substr(1, line.size() - 2)));
+      if (section != "backend" && section != "bootloader" && section != "application") {
+        problem("unknown section [" + section + "]");
+      }
+      continue;
+    }
+    const auto eq = line.find('=');
+    if (eq == std::string_view::npos) {
+      problem("not a key=value line");
+      continue;
+    }
+    const auto key = Lower(Trim(line.substr(0, eq)));
+    const auto value = Trim(line.substr(eq + 1));
+    bool ok = false;
+    if (section == "backend" && key == "type") {
+      if (auto b = ParseBackend(value)) {
+        config.backend = *b;
+        ok = true;
+      }
+    } else if (section == "bootloader") {
+      ok = SetIdentityKey(config.bootLoader, key, value, bootVendor, bootProduct);
+    } else if (section == "application") {
+      ok = SetIdentityKey(config.application, key, value, appVendor, appProduct);
+    }
+    if (!ok) problem("unusable line \"" + std::string(line) + "\"");
+  }
+  if (appVendor && appProduct) config.application.known = true;
+  if (bootVendor != bootProduct) {
+    config.problems.push_back(std::string(name) + ": [bootloader] sets only one of vendor and product");
+  }
+}
+
+std::vector<std::string> ConfigSearchPath(const std::string& libraryDir) {
+  std::vector<std::string> path;
+  if (!libraryDir.empty()) path.push_back((std::filesystem::path(libraryDir) / "hxusb.conf").string());
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
+    path.push_back((std::filesystem::path(xdg) / "hydrix" / "hxusb.conf").string());
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    path.push_back((std::filesystem::path(home) / ".config" / "hydrix" / "hxusb.conf").string());
+  }
+  return path;
+}
+
+UsbConfig LoadUsbConfig(const std::string& libraryDir) {
+  UsbConfig config;
+  for (const auto& candidate : ConfigSearchPath(libraryDir)) {
+    std::ifstream in(candidate, std::ios::binary);
+    if (!in) continue;
+    std::ostringstream text;
+    text << in.rdbuf();
+    config.file = candidate;
+    ParseUsbConfig(text.str(), candidate, config);
+    break;
+  }
+  if (const char* env = std::getenv("HYDRIX_USB_BACKEND"); env && *env) {
+    if (auto b = ParseBackend(env)) {
+      config.backend = *b;
+    } else {
+      config.problems.push_back("HYDRIX_USB_BACKEND=" + std::string(env) + ": not sim or usb");
+    }
+  }
+  return config;
+}
+
+std::string LibraryDirOf(const void* address) {
+  Dl_info info{};
+  if (dladdr(address, &info) == 0 || !info.dli_fname) return {};
+  std::error_code ec;
+  auto p = std::filesystem::canonical(info.dli_fname, ec);
+  if (ec) return {};
+  return p.parent_path().string();
+}
+
+}  // namespace hx::usbconf

@@ -1,0 +1,42 @@
+// The transport under libhxusbif's entry points: enumerate, open, bulk out,
+// bulk in with a time-out, close. One backend serves the whole process,
+// chosen at first use from hxusb.conf and $HYDRIX_USB_BACKEND.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace hx::usbif {
+
+class Transport {
+ public:
+  virtual ~Transport() = default;
+  // The unique identifiers of the attached controllers (empty when none or
+  // when the backend cannot be reached; Problem() then says why).
+  virtual std::vector<std::int32_t> Enumerate() = 0;
+  // A handle of 1 or more on that controller, or -1.
+  virtual std::int32_t Open(std::int32_t uniqueId) = 0;
+  // Sends one request; false on failure.
+  virtual bool Write(std::int32_t handle, std::span<const std::uint8_t> data) = 0;
+  // Receives one answer into `buffer`, waiting at most `timeout` (0 means
+  // the backend's default). The byte count (0 when none came), or nothing on failure.
+  virtual std::optional<std::size_t> Read(std::int32_t handle, std::span<std::uint8_t> buffer,
+                                          std::chrono::milliseconds timeout) = 0;
+  virtual bool Cancel(std::int32_t handle) = 0;
+  virtual bool Close(std::int32_t handle) = 0;
+  // Why the backend could not be reached at the last call that needed it.
+  virtual std::string Problem() = 0;
+};
+
+// Today's backend: the hydrix-sim daemon.
+std::unique_ptr<Transport> MakeSimTransport();
+// A backend that fails every call and names `problem` (a backend that is
+// configured but cannot work in this build or on this machine).
+std::unique_ptr<Transport> MakeUnavailableTransport(std::string problem);
+
+}  // namespace hx::usbif
