@@ -20,6 +20,7 @@
 #include "hydrix/config/config_file.h"
 #include "hydrix/link/device_selection.h"
 #include "hydrix/link/usb_interface.h"
+#include "hydrix/mainscreen/control_array.h"
 #include "hydrix/mainscreen/firmware_launch.h"
 #include "hydrix/mainscreen/measure_log.h"
 #include "hydrix/mainscreen/parameter_set.h"
@@ -61,11 +62,7 @@ class MainScreen : public QMainWindow {
   // control), or nullptr.
   template <class T>
   T* Control(const QString& name, int index = -1) const {
-    for (T* c : findChildren<T*>(name)) {
-      const QVariant i = c->property("index");
-      if ((index < 0 && !i.isValid()) || (index >= 0 && i.isValid() && i.toInt() == index)) return c;
-    }
-    return nullptr;
+    return hx::FindControl<T>(*this, name, index);
   }
 
   hx::HydrixDevice& device() { return device_; }

@@ -1,19 +1,14 @@
-// The captions of the main window that are looked up by a fixed key rather
-// than by the control's name, in the order they are applied; and the design
-// captions of the name-keyed controls that the production report copies.
+// Lookups over the main window's fixed captions (declared with every other
+// catalogue code in catalogue_codes.h), and the battery capacity list's items.
 #pragma once
 
 #include <span>
 #include <string>
 
+#include "hydrix/config/catalogue_codes.h"
+
 namespace hx {
 
-struct FixedCaption {
-  const char* control;
-  int index;  // element of a control array, or -1
-  const char* key;
-};
-std::span<const FixedCaption> FixedCaptions();
 // The key of a control's fixed caption, or nullptr when it has none.
 const char* FixedCaptionKey(const std::string& control, int index);
 

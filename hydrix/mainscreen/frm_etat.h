@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "hydrix/mainscreen/control_array.h"
 #include "hydrix/mainscreen/measures_codec.h"
 
 class QTimer;
@@ -27,11 +28,7 @@ class frm_etat : public QWidget {
   // The control `name` (element `index` of a control array), or nullptr.
   template <class T>
   T* Control(const QString& name, int index = -1) const {
-    for (T* c : findChildren<T*>(name)) {
-      const QVariant i = c->property("index");
-      if ((index < 0 && !i.isValid()) || (index >= 0 && i.isValid() && i.toInt() == index)) return c;
-    }
-    return nullptr;
+    return hx::FindControl<T>(*this, name, index);
   }
 
   // One refresh from the measure block.
