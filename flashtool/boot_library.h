@@ -29,6 +29,8 @@ class BootLibrary {
                                std::span<std::uint8_t> data) = 0;
   virtual std::int16_t WritePIC(std::int32_t handle, const boot::RequestBytes& request,
                                 std::span<const std::uint8_t> data) = 0;
+  // Why the last OpenPIC failed, when the library can tell; else empty.
+  virtual std::string Problem() { return {}; }
 };
 
 }  // namespace hx::flash

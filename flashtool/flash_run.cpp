@@ -250,7 +250,7 @@ RunEnd FlashTool::Spy() {
   if (!EnsureLibrary()) return RunEnd::Failed;
   const std::int32_t h = lib_.OpenPIC(cmd_.UsbID, 0, boot::kApplicationInterface);
   if (h < 1) {
-    Error(kCannotConnect);
+    Error(WithLibraryProblem(kCannotConnect));
     return RunEnd::Failed;
   }
   std::array<std::uint8_t, boot::kRawBufferSize> buffer{};
@@ -302,7 +302,7 @@ RunEnd FlashTool::Form_Activate() {
       if (!SendBootCommand()) break;
       WaitMs(800);
     }
-    Error(kCannotConnect);
+    Error(WithLibraryProblem(kCannotConnect));
     return RunEnd::Failed;
   }
 
@@ -441,7 +441,7 @@ bool FlashTool::FindWaitingBootLoader() {
     return false;
   }
   if (h < 1) {
-    Error(kCannotConnect);
+    Error(WithLibraryProblem(kCannotConnect));
     return false;
   }
   handle_ = h;
@@ -450,7 +450,14 @@ bool FlashTool::FindWaitingBootLoader() {
 }
 
 void FlashTool::ShowBusy() {
-  Error("Controller " + std::to_string(cmd_.UsbID) + " is being programmed by another run");
+  Error(WithLibraryProblem("Controller " + std::to_string(cmd_.UsbID) + " is being programmed by another run"));
+}
+
+std::string FlashTool::WithLibraryProblem(const std::string& text) {
+  // The library's reason for a failed open (no permission on the device,
+  // its interface held by another program) tells the operator what to do.
+  const std::string problem = lib_.Problem();
+  return problem.empty() ? text : text + "\n" + problem;
 }
 
 bool FlashTool::CheckBeforeBoot() {
@@ -557,7 +564,7 @@ bool FlashTool::IdentifyDevice() {
     }
     if (handle_ < 0) {
       handle_ = 0;
-      Error("USB connection impossible");
+      Error(WithLibraryProblem("USB connection impossible"));
       return false;
     }
   }

@@ -187,6 +187,7 @@ class FlashTool {
   // did not take the boot command. False when a message was shown.
   bool FindWaitingBootLoader();
   void ShowBusy();
+  std::string WithLibraryProblem(const std::string& text);
   // Holds flashtool-<UsbID>.lock in the list folder until Form_Unload; false
   // when another run holds it.
   bool LockController();

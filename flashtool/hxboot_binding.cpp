@@ -34,8 +34,11 @@ bool HxBootBinding::Bind() {
   if (!bound_) {
     error_ = name_ + ": " + error_;
     lib_.Close();
+    return false;
   }
-  return bound_;
+  std::string unused;
+  problem_ = reinterpret_cast<decltype(problem_)>(lib_.Symbol("GetPICProblem", unused));
+  return true;
 }
 
 bool HxBootBinding::Ready(std::string& error) {
@@ -84,6 +87,14 @@ std::int16_t HxBootBinding::WritePIC(std::int32_t handle, const boot::RequestByt
                                      std::span<const std::uint8_t> data) {
   if (!Bind() || data.size() < request[1]) return static_cast<std::int16_t>(0x8000 | 1);
   return writePic_(handle, request.data(), data.data());
+}
+
+std::string HxBootBinding::Problem() {
+  if (!Bind() || !problem_) return {};
+  std::string text(problem_(nullptr, 0), '\0');
+  if (text.empty()) return text;
+  problem_(text.data(), static_cast<std::uint32_t>(text.size() + 1));
+  return text;
 }
 
 }  // namespace hx::flash

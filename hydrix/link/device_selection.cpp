@@ -76,6 +76,10 @@ std::string DeviceSelection::NothingFoundText() {
   const std::string problem = usb_.Problem();
   if (!problem.empty()) return problem;
   std::string backend = usb_.BackendProblem();
+  // A problem that ends with a full stop is a whole message with its own
+  // advice (no permission on a device, a device in use); a shorter one
+  // says the simulator is out of reach.
+  if (!backend.empty() && backend.back() == '.') return backend;
   if (!backend.empty()) {
     backend[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(backend[0])));
     return backend + ". Start the simulator (hydrix-sim serve, or scripts/demo) or plug in a controller, "

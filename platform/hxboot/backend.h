@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/hxusb_config/usb_config.h"
+
 namespace hx::boot {
 
 class Backend {
@@ -23,10 +25,13 @@ class Backend {
   virtual std::int16_t ReadPIC(std::int32_t handle, const std::uint8_t* request, std::uint8_t* data) = 0;
   virtual std::int16_t WritePIC(std::int32_t handle, const std::uint8_t* request,
                                 const std::uint8_t* data) = 0;
+  // Why the last open failed (access denied, in use, not configured), or
+  // empty.
+  virtual std::string Problem() { return {}; }
 };
 
 std::unique_ptr<Backend> MakeSimBackend();
-// A backend whose every call fails (configured, but not usable in this build).
-std::unique_ptr<Backend> MakeUnavailableBackend();
+// Real controllers through libusb, with the identities of `config`.
+std::unique_ptr<Backend> MakeUsbBackend(usbconf::UsbConfig config);
 
 }  // namespace hx::boot

@@ -10,6 +10,7 @@ namespace hx::boot {
 namespace {
 constexpr std::int16_t kSessionWriteFailed = static_cast<std::int16_t>(0x8000 | 0x7F);
 constexpr std::size_t kRowSize = 16;
+constexpr std::uint32_t kBootFlagAddress = 0xFF;
 // Program memory is written in whole 16-byte rows, as many as fit a packet.
 constexpr std::size_t kProgramChunk = (kDeviceMaxData / kRowSize) * kRowSize;
 }  // namespace
@@ -116,7 +117,15 @@ std::int16_t BootLoaderSession::WritePIC(const std::uint8_t* request, const std:
     }
     done += n;
   }
+  if (command == kDevWriteEeprom && static_cast<std::uint32_t>(r.Address) + r.DataLength > kBootFlagAddress) {
+    bootFlagWritten_ = true;
+  }
   return r.DataLength;
+}
+
+void BootLoaderSession::Reset() {
+  const auto out = MakeDevicePacket(kDevReset, 0, 0);
+  link_.Out(out, timeouts_.read);
 }
 
 }  // namespace hx::boot

@@ -11,6 +11,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/hxusb_device/bulk_link.h"
+
 namespace hx::boot {
 
 inline constexpr std::size_t kDevicePacketSize = 64;
@@ -32,15 +34,7 @@ inline constexpr std::uint32_t kConfigSpaceBase = 0x200000;
 std::vector<std::uint8_t> MakeDevicePacket(std::uint8_t command, std::uint8_t length, std::uint32_t address,
                                            std::span<const std::uint8_t> data = {});
 
-// One end of a bulk pipe pair. In() returns the bytes received, or nothing
-// when no answer came within `timeout` or the device is gone.
-class BulkLink {
- public:
-  virtual ~BulkLink() = default;
-  virtual bool Out(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout) = 0;
-  virtual std::optional<std::size_t> In(std::span<std::uint8_t> buffer,
-                                        std::chrono::milliseconds timeout) = 0;
-};
+using BulkLink = hx::usb::BulkLink;
 
 struct SessionTimeouts {
   std::chrono::milliseconds read{1000};
@@ -57,6 +51,11 @@ class BootLoaderSession {
                              std::int32_t retries);
   std::int16_t ReadPIC(const std::uint8_t* request, std::uint8_t* data);
   std::int16_t WritePIC(const std::uint8_t* request, const std::uint8_t* data);
+  // True once this session wrote the boot flag (data EEPROM 0xFF).
+  bool BootFlagWritten() const { return bootFlagWritten_; }
+  // Restarts the device (the reset packet, which gets no answer: the boot
+  // loader leaves the bus and the application starts if the flag says so).
+  void Reset();
 
  private:
   // Sends one packet and receives an answer of exactly `answerLength` bytes
@@ -66,6 +65,7 @@ class BootLoaderSession {
 
   BulkLink& link_;
   SessionTimeouts timeouts_;
+  bool bootFlagWritten_ = false;
 };
 
 }  // namespace hx::boot

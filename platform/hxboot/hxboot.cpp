@@ -2,6 +2,8 @@
 // $HYDRIX_USB_BACKEND (the simulator when nothing is configured).
 #include "platform/hxboot/hxboot.h"
 
+#include <algorithm>
+#include <cstring>
 #include <mutex>
 
 #include "platform/hxboot/backend.h"
@@ -13,35 +15,18 @@ namespace {
 
 constexpr std::int16_t kWriteFailed = static_cast<std::int16_t>(0x8000 | 0x7F);
 
-class UnavailableBackend final : public Backend {
- public:
-  std::int32_t Open(std::int32_t, std::int32_t) override { return -1; }
-  void Close(std::int32_t) override {}
-  std::int32_t SendRaw(std::int32_t, const std::uint8_t*, std::int32_t) override { return -1; }
-  std::int32_t ReadRaw(std::int32_t, std::uint8_t*, std::int32_t) override { return -1; }
-  std::int16_t SendGetPacket(std::int32_t, std::uint8_t*, std::int32_t, std::int32_t, std::int32_t) override {
-    return -1;
-  }
-  std::int16_t ReadPIC(std::int32_t, const std::uint8_t*, std::uint8_t*) override { return -1; }
-  std::int16_t WritePIC(std::int32_t, const std::uint8_t*, const std::uint8_t*) override {
-    return kWriteFailed;
-  }
-};
-
 Backend& Active() {
   static std::once_flag once;
   static std::unique_ptr<Backend> backend;
   std::call_once(once, [] {
     const auto config =
         usbconf::LoadUsbConfig(usbconf::LibraryDirOf(reinterpret_cast<const void*>(&OpenPIC)));
-    backend = config.backend == usbconf::Backend::Sim ? MakeSimBackend() : MakeUnavailableBackend();
+    backend = config.backend == usbconf::Backend::Sim ? MakeSimBackend() : MakeUsbBackend(config);
   });
   return *backend;
 }
 
 }  // namespace
-
-std::unique_ptr<Backend> MakeUnavailableBackend() { return std::make_unique<UnavailableBackend>(); }
 
 }  // namespace hx::boot
 
@@ -81,6 +66,16 @@ int16_t ReadPIC(int32_t handle, const uint8_t* request, uint8_t* data) {
 int16_t WritePIC(int32_t handle, const uint8_t* request, const uint8_t* data) {
   if (!request || (!data && request[1] > 0)) return hx::boot::kWriteFailed;
   return Active().WritePIC(handle, request, data);
+}
+
+uint32_t GetPICProblem(char* text, uint32_t size) {
+  const auto problem = Active().Problem();
+  if (text && size > 0) {
+    const std::size_t n = std::min<std::size_t>(problem.size(), size - 1);
+    std::memcpy(text, problem.data(), n);
+    text[n] = '\0';
+  }
+  return static_cast<uint32_t>(problem.size());
 }
 
 }  // extern "C"

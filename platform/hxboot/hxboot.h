@@ -46,6 +46,11 @@ HXBOOT_API int16_t ReadPIC(int32_t handle, const uint8_t* request, uint8_t* data
 /* Writes DataLength bytes of `data` as `request` says. Returns the number of
  * bytes written, or a value with bit 15 set on failure. */
 HXBOOT_API int16_t WritePIC(int32_t handle, const uint8_t* request, const uint8_t* data);
+/* Why the last OpenPIC failed (no permission on the device, its interface
+ * in use by another program, an identity not configured), or empty. Copies
+ * at most size-1 bytes and a NUL into `text`; returns the whole length.
+ * Optional: a program works without it. */
+HXBOOT_API uint32_t GetPICProblem(char* text, uint32_t size);
 
 #ifdef __cplusplus
 }

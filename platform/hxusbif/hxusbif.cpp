@@ -17,7 +17,7 @@ std::unique_ptr<Transport> MakeConfiguredTransport() {
   const auto config =
       usbconf::LoadUsbConfig(usbconf::LibraryDirOf(reinterpret_cast<const void*>(&USB_GetDeviceCount)));
   if (config.backend == usbconf::Backend::Sim) return MakeSimTransport();
-  return MakeUnavailableTransport("the usb backend is not available in this build of libhxusbif");
+  return MakeUsbTransport(config);
 }
 
 Transport& Active() {
@@ -27,28 +27,7 @@ Transport& Active() {
   return *transport;
 }
 
-class UnavailableTransport final : public Transport {
- public:
-  explicit UnavailableTransport(std::string problem) : problem_(std::move(problem)) {}
-  std::vector<std::int32_t> Enumerate() override { return {}; }
-  std::int32_t Open(std::int32_t) override { return -1; }
-  bool Write(std::int32_t, std::span<const std::uint8_t>) override { return false; }
-  std::optional<std::size_t> Read(std::int32_t, std::span<std::uint8_t>, std::chrono::milliseconds) override {
-    return std::nullopt;
-  }
-  bool Cancel(std::int32_t) override { return false; }
-  bool Close(std::int32_t) override { return false; }
-  std::string Problem() override { return problem_; }
-
- private:
-  std::string problem_;
-};
-
 }  // namespace
-
-std::unique_ptr<Transport> MakeUnavailableTransport(std::string problem) {
-  return std::make_unique<UnavailableTransport>(std::move(problem));
-}
 
 }  // namespace hx::usbif
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/hxusb_config/usb_config.h"
+
 namespace hx::usbif {
 
 class Transport {
@@ -35,8 +37,7 @@ class Transport {
 
 // Today's backend: the hydrix-sim daemon.
 std::unique_ptr<Transport> MakeSimTransport();
-// A backend that fails every call and names `problem` (a backend that is
-// configured but cannot work in this build or on this machine).
-std::unique_ptr<Transport> MakeUnavailableTransport(std::string problem);
+// Real controllers through libusb: the application identity of `config`.
+std::unique_ptr<Transport> MakeUsbTransport(usbconf::UsbConfig config);
 
 }  // namespace hx::usbif

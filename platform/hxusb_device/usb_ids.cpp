@@ -1,0 +1,102 @@
+#include "platform/hxusb_device/usb_ids.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace hx::usb {
+
+std::uint32_t Fnv1a32(std::string_view text) {
+  std::uint32_t h = 2166136261u;
+  for (unsigned char c : text) {
+    h ^= c;
+    h *= 16777619u;
+  }
+  return h;
+}
+
+std::int32_t IdentifierOf(std::string_view text) {
+  const auto id = static_cast<std::int32_t>(Fnv1a32(text) & 0x7FFFFFFFu);
+  return id == 0 ? 1 : id;
+}
+
+PortMemory::PortMemory(std::string file) : file_(std::move(file)) { Load(); }
+
+void PortMemory::Load() {
+  ports_.clear();
+  if (file_.empty()) return;
+  std::ifstream in(file_);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string port;
+    long long id = 0;
+    if (fields >> port >> id && id > 0 && id <= 0x7FFFFFFF) ports_[port] = static_cast<std::int32_t>(id);
+  }
+}
+
+void PortMemory::Save() const {
+  if (file_.empty()) return;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::create_directories(fs::path(file_).parent_path(), ec);
+  // Written aside and renamed, so that another process never reads half a file.
+  const std::string temp = file_ + "." + std::to_string(::getpid()) + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::trunc);
+    for (const auto& [port, id] : ports_) out << port << ' ' << id << '\n';
+    if (!out.flush()) {
+      fs::remove(temp, ec);
+      return;
+    }
+  }
+  fs::rename(temp, file_, ec);
+  if (ec) fs::remove(temp, ec);
+}
+
+std::optional<std::int32_t> PortMemory::Lookup(const std::string& port) {
+  Load();  // another process may have met the application since
+  const auto it = ports_.find(port);
+  if (it == ports_.end()) return std::nullopt;
+  return it->second;
+}
+
+void PortMemory::Remember(const std::string& port, std::optional<std::int32_t> id) {
+  Load();
+  const auto it = ports_.find(port);
+  if (id ? (it != ports_.end() && it->second == *id) : it == ports_.end()) return;
+  if (id) {
+    ports_[port] = *id;
+  } else {
+    ports_.erase(it);
+  }
+  Save();
+}
+
+std::string DefaultPortMemoryFile() {
+  if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache) {
+    return std::string(cache) + "/hydrix/usb-ports";
+  }
+  if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.cache/hydrix/usb-ports";
+  return {};
+}
+
+std::int32_t AssignIdentifier(const std::string& port, const std::string& serial, bool bootLoader,
+                              PortMemory& memory) {
+  if (!serial.empty()) {
+    const auto id = IdentifierOf(serial);
+    if (!bootLoader) memory.Remember(port, id);
+    return id;
+  }
+  if (bootLoader) {
+    if (const auto remembered = memory.Lookup(port)) return *remembered;
+  } else {
+    memory.Remember(port, std::nullopt);
+  }
+  return IdentifierOf(port);
+}
+
+}  // namespace hx::usb
