@@ -155,15 +155,21 @@ TEST(DeviceSession, TimeOutsAreRetriedAsAskedAndAWrongEchoFailsAtOnce) {
   EXPECT_NE(s.WritePIC(Request(kWriteEeprom, 1, 0x10).data(), row.data()) & 0x8000, 0);
 }
 
-TEST(DeviceSession, RefusesRowsOutOfLineAndADeviceThatLeftTheBus) {
+TEST(DeviceSession, RefusesRowsOutOfLineAndADeviceThatLeftTheBusAfterTheResetThatEndsARun) {
   FakeBootLoaderLink link;
   BootLoaderSession s(link);
   std::array<std::uint8_t, 16> row{};
   EXPECT_NE(s.WritePIC(Request(kWriteProgram, 16, 0x0808).data(), row.data()) & 0x8000, 0);
   EXPECT_TRUE(link.sent.empty());
 
-  const auto reset = MakeDevicePacket(kDevReset, 0, 0);
-  link.Out(reset, 100ms);
+  // The reset comes only from the session, and only once asked for.
+  std::array<std::uint8_t, 1> flag{0x00};
+  EXPECT_FALSE(s.BootFlagWritten());
+  ASSERT_EQ(s.WritePIC(Request(kWriteEeprom, 1, 0xFF).data(), flag.data()), 1);
+  EXPECT_TRUE(s.BootFlagWritten());
+  s.Reset();
+  EXPECT_EQ(link.sent.back(), (std::vector<std::uint8_t>{0xFF, 0, 0, 0, 0}));
+  EXPECT_TRUE(link.gone);
   EXPECT_LT(s.ReadPIC(Request(kReadProgram, 16, 0x0200, 3).data(), row.data()), 0);
   auto erase = MakeErasePacket(0x0800);
   EXPECT_LT(s.SendGetPacket(erase.data(), kErasePacketLength, 255, 3), 0);
