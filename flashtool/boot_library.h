@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "platform/hxboot/boot_protocol.h"
+#include "wire/boot_protocol.h"
 
 namespace hx::flash {
 

@@ -1,6 +1,6 @@
 #include "sim/sim_client.h"
 
-#include "sim/sim_protocol.h"
+#include "wire/sim_protocol.h"
 
 namespace hx::sim {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "sim/sim_device.h"
-#include "sim/sim_protocol.h"
+#include "wire/sim_protocol.h"
 #include "sim/state_store.h"
 
 namespace hx::sim {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/hxboot/boot_protocol.h"
+#include "wire/boot_protocol.h"
 
 namespace hx::boot {
 

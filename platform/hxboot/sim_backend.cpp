@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "platform/hxboot/backend.h"
-#include "platform/hxboot/boot_protocol.h"
-#include "sim/sim_protocol.h"
+#include "wire/boot_protocol.h"
+#include "wire/sim_protocol.h"
 
 namespace hx::boot {
 

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "platform/hxboot/backend.h"
-#include "platform/hxboot/boot_protocol.h"
+#include "wire/boot_protocol.h"
 #include "platform/hxboot/device_session.h"
 #include "platform/hxusb_device/usb_bus.h"
 

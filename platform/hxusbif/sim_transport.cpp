@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "platform/hxusbif/transport.h"
-#include "sim/sim_protocol.h"
+#include "wire/sim_protocol.h"
 
 namespace hx::usbif {
 

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/hxboot/boot_protocol.h"
+#include "wire/boot_protocol.h"
 
 namespace hx::sim {
 

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <thread>
 
-#include "sim/sim_protocol.h"
+#include "wire/sim_protocol.h"
 
 extern char** environ;
 

@@ -1,7 +1,7 @@
 // The request and packet layouts handed to the boot-loader library, byte for byte.
 #include <gtest/gtest.h>
 
-#include "platform/hxboot/boot_protocol.h"
+#include "wire/boot_protocol.h"
 
 using namespace hx::boot;
 using Bytes = std::vector<std::uint8_t>;

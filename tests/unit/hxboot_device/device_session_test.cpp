@@ -6,7 +6,7 @@
 
 #include <deque>
 
-#include "platform/hxboot/boot_protocol.h"
+#include "wire/boot_protocol.h"
 #include "sim/boot/boot_loader_model.h"
 
 namespace hx::boot {

@@ -1,4 +1,4 @@
-#include "platform/hxboot/boot_protocol.h"
+#include "wire/boot_protocol.h"
 
 #include <algorithm>
 

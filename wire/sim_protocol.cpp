@@ -1,4 +1,4 @@
-#include "sim/sim_protocol.h"
+#include "wire/sim_protocol.h"
 
 #include <poll.h>
 #include <sys/socket.h>
