@@ -2,6 +2,7 @@
 // identity, each opened once and shared by the handles opened on it (the
 // link opens one handle to write and one to read); a request and its answer
 // are one bulk transfer each on the interface's two endpoints.
+#include <array>
 #include <map>
 
 #include "platform/hxusb_device/usb_bus.h"
@@ -13,6 +14,7 @@ namespace {
 
 constexpr std::chrono::milliseconds kWriteTimeout{1000};
 constexpr std::chrono::milliseconds kDefaultReadTimeout{500};
+constexpr std::chrono::milliseconds kDrainWait{1};
 
 class UsbTransport final : public Transport {
  public:
@@ -46,7 +48,13 @@ class UsbTransport final : public Transport {
 
   bool Write(std::int32_t handle, std::span<const std::uint8_t> data) override {
     auto* link = LinkOf(handle);
-    return link && link->Out(data, kWriteTimeout);
+    if (!link) return false;
+    // An answer that came after its read gave up would be taken for the
+    // answer to this request: drop whatever waits before sending.
+    std::array<std::uint8_t, 64> stale{};
+    for (int i = 0; i < 8 && link->In(stale, kDrainWait); ++i) {
+    }
+    return link->Out(data, kWriteTimeout);
   }
 
   std::optional<std::size_t> Read(std::int32_t handle, std::span<std::uint8_t> buffer,
