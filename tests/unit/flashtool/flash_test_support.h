@@ -37,6 +37,7 @@ class FakeBootLibrary : public BootLibrary {
                        std::span<std::uint8_t> data) override;
   std::int16_t WritePIC(std::int32_t handle, const boot::RequestBytes& request,
                         std::span<const std::uint8_t> data) override;
+  std::string Problem() override { return problem; }
 
   // Script.
   bool ready = true;
@@ -48,6 +49,7 @@ class FakeBootLibrary : public BootLibrary {
   std::size_t expectedCommandLength = 9;
   bool failDeviceIdRead = false;
   bool busy = false;                                  // another program holds the boot loader
+  std::string problem;                                // the library's reason for a failed open
   std::optional<std::uint16_t> deviceIdOverride;      // an ID word the chip does not have
   std::optional<std::int16_t> readByteResultAt201;    // e.g. a failed read of the application check
   std::deque<std::vector<std::uint8_t>> rawIncoming;  // spy mode
