@@ -8,6 +8,7 @@
 
 #include "wire/boot_protocol.h"
 #include "sim/boot/boot_loader_model.h"
+#include "support/boot_loader_device.h"
 
 namespace hx::boot {
 namespace {
@@ -16,12 +17,11 @@ using namespace std::chrono_literals;
 
 class FakeBootLoaderLink : public BulkLink {
  public:
-  FakeBootLoaderLink() : model(sim::DefaultChip(), eeprom) {}
-
   bool Out(std::span<const std::uint8_t> bytes, std::chrono::milliseconds) override {
     if (gone) return false;
     sent.emplace_back(bytes.begin(), bytes.end());
-    answer_ = Answer(bytes);
+    answer_ = device_.Answer(bytes);
+    gone = device_.reset;
     return true;
   }
   std::optional<std::size_t> In(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) override {
@@ -37,50 +37,18 @@ class FakeBootLoaderLink : public BulkLink {
     return n;
   }
 
-  std::array<std::uint8_t, 256> eeprom{};
-  sim::BootLoaderModel model;
+ private:
+  testing::BootLoaderDevice device_;
+  std::optional<std::vector<std::uint8_t>> answer_;
+
+ public:
+  std::array<std::uint8_t, 256>& eeprom = device_.eeprom;
+  sim::BootLoaderModel& model = device_.model;
   std::vector<std::vector<std::uint8_t>> sent;
   std::vector<std::chrono::milliseconds> timeouts;
   int dropAnswers = 0;
   bool corruptEcho = false;
   bool gone = false;
-
- private:
-  // What the device answers to one packet; nothing when it does not answer.
-  std::optional<std::vector<std::uint8_t>> Answer(std::span<const std::uint8_t> p) {
-    const std::uint8_t cmd = p[0], len = p[1];
-    const std::uint32_t address = p[2] | (p[3] << 8) | (p[4] << 16);
-    std::vector<std::uint8_t> header(p.begin(), p.begin() + 5);
-    const std::vector<std::uint8_t> echo{cmd};
-    switch (cmd) {
-      case kDevReadProgram:
-      case kDevReadConfig:
-        for (std::uint32_t i = 0; i < len; ++i) header.push_back(model.ReadByte(address + i).value_or(0));
-        return header;
-      case kDevWriteProgram:
-      case kDevWriteEeprom: {
-        const auto r = EncodeBootRequest({cmd == kDevWriteProgram ? kWriteProgram : kWriteEeprom, len,
-                                          static_cast<std::int32_t>(address)});
-        return model.WritePIC(r, p.subspan(5, len)) == len ? std::optional(echo) : std::nullopt;
-      }
-      case kDevErase:
-        for (std::uint32_t b = 0; b < len; ++b) {
-          auto e = MakeErasePacket(address + 64 * b);
-          if (model.SendGetPacket(e, kErasePacketLength) < 0) return std::nullopt;
-        }
-        return echo;
-      case kDevWriteConfig: {
-        auto w = MakeWriteConfigPacket(address, p[5]);
-        return model.SendGetPacket(w, kWriteConfigPacketLength) >= 0 ? std::optional(echo) : std::nullopt;
-      }
-      case kDevReset:
-        gone = true;
-        return std::nullopt;
-      default:
-        return std::nullopt;
-    }
-  }
-  std::optional<std::vector<std::uint8_t>> answer_;
 };
 
 RequestBytes Request(std::uint8_t command, std::uint8_t length, std::int32_t address,
