@@ -193,10 +193,6 @@ int RunDeviceCommand(const std::vector<std::string>& words, bool set, const std:
     RealSleeper sleeper;
     return RunMeasuresWatch({words.begin() + 2, words.end()}, device, sleeper, out, err);
   }
-  if (command == "measures" && words.size() > 1) {
-    RealSleeper sleeper;
-    return RunMeasuresWatch({words.begin() + 2, words.end()}, device, sleeper, out, err);
-  }
   if (command == "measures") {
     if (!ReadMeasureBlock(device)) return NoAnswer(err, *id, device);
     for (const auto& w : kMeasureWords) {
