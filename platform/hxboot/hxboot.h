@@ -2,9 +2,11 @@
  * name from libhxboot.so (our stand-in). Handles are 1 or more; 16-bit
  * results are negative (SendGetPacket, ReadPIC) or have bit 15 set
  * (WritePIC) on failure. The backend is chosen as libhxusbif's is
- * (hxusb.conf, $HYDRIX_USB_BACKEND); "sim", the default, is the hydrix-sim
+ * (hxusb.conf, $HYDRIX_USB_BACKEND): "sim", the default, is the hydrix-sim
  * daemon, found through the socket that $HYDRIX_SIM_SOCKET names (default:
- * $XDG_RUNTIME_DIR/hydrix-sim.sock, else /tmp/hydrix-sim-<uid>.sock). */
+ * $XDG_RUNTIME_DIR/hydrix-sim.sock, else /tmp/hydrix-sim-<uid>.sock); "usb"
+ * is real controllers through libusb, the boot loader's packets on its bulk
+ * endpoints and raw data on the application's. */
 #ifndef HYDRIX_HXBOOT_H
 #define HYDRIX_HXBOOT_H
 

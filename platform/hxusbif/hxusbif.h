@@ -4,12 +4,20 @@
  * opened on one works with the file functions below. Two handles may be open
  * on one controller: a request written on one is answered on the other.
  * The backend is chosen by hxusb.conf (next to the library, then
- * $XDG_CONFIG_HOME/hydrix/) and $HYDRIX_USB_BACKEND: "sim", the default, is
- * the hydrix-sim daemon, found through the socket that $HYDRIX_SIM_SOCKET names (default: $XDG_RUNTIME_DIR/hydrix-sim.sock,
+ * $XDG_CONFIG_HOME/hydrix/) and $HYDRIX_USB_BACKEND.
+ *
+ * "sim", the default, is the hydrix-sim daemon, found through the socket
+ * that $HYDRIX_SIM_SOCKET names (default: $XDG_RUNTIME_DIR/hydrix-sim.sock,
  * else /tmp/hydrix-sim-<uid>.sock). Every call waits at most the read
  * time-out ($HYDRIX_USB_TIMEOUT_MS, default 500 ms, or the time-out a read
  * is given) plus a short margin; once the daemon has missed a reply, opens,
- * writes and reads fail at once until the controllers are counted again. */
+ * writes and reads fail at once until the controllers are counted again.
+ *
+ * "usb" is real controllers through libusb: the devices of the identity
+ * under [application] in hxusb.conf, named by their serial number string or
+ * port path (see platform/hxusb_device/usb_ids.h). A request and its answer
+ * are one bulk transfer each; a read that gets no answer in time reads 0
+ * bytes. USB_GetBackendProblem tells why a device could not be opened. */
 #ifndef HXUSBIF_H
 #define HXUSBIF_H
 
