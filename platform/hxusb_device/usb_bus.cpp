@@ -154,7 +154,7 @@ std::vector<FoundDevice> UsbBus::Find(const usbconf::UsbIdentity& identity, bool
     if (f.serial.empty()) f.serial = SerialFromDescriptor(list[i], d.iSerialNumber);
     found.push_back(std::move(f));
   }
-  if (count > 0) libusb_free_device_list(list, 1);
+  if (count >= 0) libusb_free_device_list(list, 1);
   std::sort(found.begin(), found.end(),
             [](const FoundDevice& a, const FoundDevice& b) { return std::tie(a.bus, a.port) < std::tie(b.bus, b.port); });
   for (auto& f : found) f.id = AssignIdentifier(f.port, f.serial, bootLoader, memory_);
@@ -186,7 +186,7 @@ std::unique_ptr<DeviceLink> UsbBus::Open(std::int32_t id, const usbconf::UsbIden
   }
   libusb_device_handle* handle = nullptr;
   int rc = dev ? libusb_open(dev, &handle) : LIBUSB_ERROR_NO_DEVICE;
-  if (count > 0) libusb_free_device_list(list, 1);
+  if (count >= 0) libusb_free_device_list(list, 1);
   if (rc == 0) {
     libusb_set_auto_detach_kernel_driver(handle, 1);  // unsupported on some systems: the claim then says so
     int configuration = 0;

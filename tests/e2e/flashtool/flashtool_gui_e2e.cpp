@@ -14,7 +14,7 @@ namespace hx {
 namespace {
 
 TEST(FlashtoolWindowEndToEnd, ProgramsThroughTheLibraryAndTheDaemon) {
-  test::SimDaemon daemon(HYDRIX_SIM_EXE, {"id=21,chip=PIC18F2553"});
+  test::SimDaemon daemon(HYDRIX_SIM_EXE, {"id=41,chip=PIC18F2553"});
   ASSERT_TRUE(daemon.Start());
   daemon.Export();
   flash::test::TempFolder folder;
@@ -24,7 +24,7 @@ TEST(FlashtoolWindowEndToEnd, ProgramsThroughTheLibraryAndTheDaemon) {
   flash::HxBootBinding library(HXBOOT_LIB);
   test::RecordingDialogService dialogs;
   flash::SteadyFlashClock clock;
-  frmMain window("LANGUE=English ;device=arvel;USBID=21;prg=" + (folder.path() / "fw.hex").string(),
+  frmMain window("LANGUE=English ;device=arvel;USBID=41;prg=" + (folder.path() / "fw.hex").string(),
                  {"flashtool", folder.path(), folder.path(), folder.path()}, library, dialogs, clock);
   window.show();
   for (int i = 0; i < 1000 && window.isVisible(); ++i) QTest::qWait(10);
@@ -33,14 +33,14 @@ TEST(FlashtoolWindowEndToEnd, ProgramsThroughTheLibraryAndTheDaemon) {
   EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Programming complete."});
 
   const auto flash =
-      test::RunProgram({HYDRIX_SIM_EXE, "dump", "--socket", daemon.socket(), "--id", "21", "flash"}).out;
+      test::RunProgram({HYDRIX_SIM_EXE, "dump", "--socket", daemon.socket(), "--id", "41", "flash"}).out;
   EXPECT_NE(flash.find("000200: 12 EF 01 F0 AA BB FF"), std::string::npos);
   EXPECT_NE(flash.find("007FF0: 55 55 55 55"), std::string::npos);
   const auto eeprom =
-      test::RunProgram({HYDRIX_SIM_EXE, "dump", "--socket", daemon.socket(), "--id", "21", "eeprom"}).out;
+      test::RunProgram({HYDRIX_SIM_EXE, "dump", "--socket", daemon.socket(), "--id", "41", "eeprom"}).out;
   EXPECT_NE(eeprom.find("00F0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"), std::string::npos)
       << eeprom;
-  EXPECT_EQ(test::RunProgram({HYDRIX_SIM_EXE, "dump", "--socket", daemon.socket(), "--id", "21", "mode"}).out,
+  EXPECT_EQ(test::RunProgram({HYDRIX_SIM_EXE, "dump", "--socket", daemon.socket(), "--id", "41", "mode"}).out,
             "application\n");
 }
 
