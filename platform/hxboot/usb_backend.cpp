@@ -38,8 +38,7 @@ class UsbBackend final : public Backend {
     }
     const auto& identity = bootLoader ? config_.bootLoader : config_.application;
     if (!identity.known) {
-      problem_ = "the application's USB identity is not configured: fill in vendor= and product= under "
-                 "[application] in hxusb.conf";
+      problem_ = usb::ApplicationNotConfiguredMessage();
       return -1;
     }
     usb::OpenStatus status{};

@@ -92,6 +92,11 @@ std::string InUseMessage(const FoundDevice& device, int interfaceNumber) {
          " is claimed). Close that program and try again.";
 }
 
+std::string ApplicationNotConfiguredMessage() {
+  return "The USB identity of the controllers' application is not configured: write its vendor= and "
+         "product= under [application] in hxusb.conf (beside the libraries or in ~/.config/hydrix/).";
+}
+
 DeviceLink::DeviceLink(libusb_device_handle* handle, FoundDevice device, usbconf::UsbIdentity identity)
     : handle_(handle), device_(std::move(device)), identity_(identity) {}
 

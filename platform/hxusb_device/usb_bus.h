@@ -82,5 +82,7 @@ class UsbBus {
 // The operator's messages for a device that cannot be opened.
 std::string AccessMessage(const FoundDevice& device);
 std::string InUseMessage(const FoundDevice& device, int interfaceNumber);
+// The operator's message while the application's identity is not configured.
+std::string ApplicationNotConfiguredMessage();
 
 }  // namespace hx::usb

@@ -89,8 +89,7 @@ class UsbTransport final : public Transport {
 
   bool Configured() {
     if (config_.application.known) return true;
-    problem_ = "the application's USB identity is not configured: fill in vendor= and product= under "
-               "[application] in hxusb.conf";
+    problem_ = usb::ApplicationNotConfiguredMessage();
     return false;
   }
 

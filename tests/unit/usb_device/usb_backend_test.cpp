@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "platform/hxboot/backend.h"
+#include "platform/hxusb_device/usb_bus.h"
 #include "platform/hxusb_device/usb_ids.h"
 #include "platform/hxusbif/transport.h"
 #include "support/boot_loader_device.h"
@@ -169,7 +170,7 @@ TEST_F(UsbBackends, AnUnconfiguredApplicationOrAnAbsentControllerIsNamed) {
   config.application.known = false;
   auto usb = usbif::MakeUsbTransport(config);
   EXPECT_TRUE(usb->Enumerate().empty());
-  EXPECT_NE(usb->Problem().find("[application] in hxusb.conf"), std::string::npos);
+  EXPECT_EQ(usb->Problem(), usb::ApplicationNotConfiguredMessage());
   auto lib = Boot();
   EXPECT_EQ(lib->Open(12345, boot::kBootLoaderInterface), -1);
   EXPECT_EQ(lib->Problem(), "no controller with identifier 12345 (04d8:000b) is attached");
