@@ -450,7 +450,8 @@ bool FlashTool::FindWaitingBootLoader() {
 }
 
 void FlashTool::ShowBusy() {
-  Error(WithLibraryProblem("Controller " + std::to_string(cmd_.UsbID) + " is being programmed by another run"));
+  Error(
+      WithLibraryProblem("Controller " + std::to_string(cmd_.UsbID) + " is being programmed by another run"));
 }
 
 std::string FlashTool::WithLibraryProblem(const std::string& text) {
@@ -731,7 +732,8 @@ int FlashTool::ProgramFlash(std::uint8_t writeblock, std::uint8_t bytesperaddr, 
   if (bytesperaddr == 0 || listname.empty()) return kFailure;
   // The list this run converted (opened under the folder lock), else the file by name.
   std::unique_ptr<std::ifstream> own = std::move(progmemList_);
-  if (!own || listname != settings_.progmem) own = std::make_unique<std::ifstream>(env_.listFolder / listname);
+  if (!own || listname != settings_.progmem)
+    own = std::make_unique<std::ifstream>(env_.listFolder / listname);
   std::ifstream& list = *own;
   if (!list) return kFailure;
   ui_.SetProgressRange(0, rowcount);

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "sim/sim_device.h"
-#include "wire/sim_protocol.h"
 #include "sim/state_store.h"
+#include "wire/sim_protocol.h"
 
 namespace hx::sim {
 
@@ -52,7 +52,8 @@ class SimServer {
 
   // The dump and set commands, also used in-process by tests.
   std::string Dump(std::int32_t id, const std::string& what, Status& status);
-  std::string Set(std::int32_t id, const std::string& what, const std::vector<std::string>& args, Status& status);
+  std::string Set(std::int32_t id, const std::string& what, const std::vector<std::string>& args,
+                  Status& status);
 
  private:
   struct Slot {

@@ -25,7 +25,8 @@ bool ReadExactly(int fd, std::uint8_t* out, std::size_t n, std::optional<Clock::
   std::size_t done = 0;
   while (done < n) {
     if (deadline) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
       if (left <= 0) return false;
       pollfd p{fd, POLLIN, 0};
       const int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1 << 30)));
@@ -89,7 +90,8 @@ bool Reader::u8(std::uint8_t& v) {
 bool Reader::u32(std::uint32_t& v) {
   if (pos_ + 4 > body_.size()) return false;
   v = 0;
-  for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(body_[pos_ + static_cast<std::size_t>(i)]) << (8 * i);
+  for (int i = 0; i < 4; ++i)
+    v |= static_cast<std::uint32_t>(body_[pos_ + static_cast<std::size_t>(i)]) << (8 * i);
   pos_ += 4;
   return true;
 }
@@ -136,7 +138,8 @@ std::optional<std::vector<std::uint8_t>> ReceiveMessage(int fd, std::chrono::mil
   if (wait.count() >= 0) deadline = Clock::now() + wait;
   std::uint8_t head[4];
   if (!ReadExactly(fd, head, 4, deadline)) return std::nullopt;
-  const std::uint32_t n = head[0] | (head[1] << 8) | (head[2] << 16) | (static_cast<std::uint32_t>(head[3]) << 24);
+  const std::uint32_t n =
+      head[0] | (head[1] << 8) | (head[2] << 16) | (static_cast<std::uint32_t>(head[3]) << 24);
   if (n > kMaxBody) return std::nullopt;
   std::vector<std::uint8_t> body(n);
   if (n > 0 && !ReadExactly(fd, body.data(), n, deadline)) return std::nullopt;
@@ -196,7 +199,8 @@ bool Connection::Connect(const std::string& socketPath, std::string& error, std:
 }
 
 std::optional<std::vector<std::uint8_t>> Connection::Call(const std::vector<std::uint8_t>& body,
-                                                          std::chrono::milliseconds wait, std::string& error) {
+                                                          std::chrono::milliseconds wait,
+                                                          std::string& error) {
   if (fd_ < 0) {
     error = "not connected";
     return std::nullopt;

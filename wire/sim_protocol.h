@@ -7,17 +7,17 @@
 // kOpen it is bound to one controller and one of its interfaces.
 #pragma once
 
+#include <sys/un.h>
+
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
-
-#include <sys/un.h>
 
 namespace hx::sim {
 

@@ -7,9 +7,9 @@
 
 #include "common/numbers.h"
 #include "common/sleeper.h"
+#include "hydrix/cli/measures_watch.h"
 #include "hydrix/cli/production_cli.h"
 #include "hydrix/cli/profile_cli.h"
-#include "hydrix/cli/measures_watch.h"
 #include "hydrix/commands/hydrix_device.h"
 #include "hydrix/config/catalogue_cli.h"
 #include "hydrix/config/config_file.h"

@@ -82,8 +82,9 @@ std::string DeviceSelection::NothingFoundText() {
   if (!backend.empty() && backend.back() == '.') return backend;
   if (!backend.empty()) {
     backend[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(backend[0])));
-    return backend + ". Start the simulator (hydrix-sim serve, or scripts/demo) or plug in a controller, "
-                     "then tick or untick \"View All\" to look again.";
+    return backend +
+           ". Start the simulator (hydrix-sim serve, or scripts/demo) or plug in a controller, "
+           "then tick or untick \"View All\" to look again.";
   }
   return "No controller answered. Check that the controller is powered and that its USB cable is plugged in, "
          "then tick or untick \"View All\" to look again.";

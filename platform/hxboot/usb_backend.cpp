@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "platform/hxboot/backend.h"
-#include "wire/boot_protocol.h"
 #include "platform/hxboot/device_session.h"
 #include "platform/hxusb_device/usb_bus.h"
+#include "wire/boot_protocol.h"
 
 namespace hx::boot {
 

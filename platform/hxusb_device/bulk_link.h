@@ -16,7 +16,8 @@ class BulkLink {
   virtual bool Out(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout) = 0;
   // The bytes of one transfer received into `buffer`, or nothing when no
   // answer came within `timeout` or the device is gone.
-  virtual std::optional<std::size_t> In(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) = 0;
+  virtual std::optional<std::size_t> In(std::span<std::uint8_t> buffer,
+                                        std::chrono::milliseconds timeout) = 0;
 };
 
 }  // namespace hx::usb

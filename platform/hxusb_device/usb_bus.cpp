@@ -22,7 +22,8 @@ std::string ReadAttribute(const std::filesystem::path& dir, const char* name) {
   std::ifstream in(dir / name);
   std::string value;
   std::getline(in, value);
-  while (!value.empty() && (value.back() == '\n' || value.back() == '\r' || value.back() == ' ')) value.pop_back();
+  while (!value.empty() && (value.back() == '\n' || value.back() == '\r' || value.back() == ' '))
+    value.pop_back();
   return value;
 }
 
@@ -108,8 +109,9 @@ DeviceLink::~DeviceLink() {
 bool DeviceLink::Out(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout) {
   if (gone_) return false;
   int sent = 0;
-  const int rc = libusb_bulk_transfer(handle_, identity_.endpointOut, const_cast<std::uint8_t*>(bytes.data()),
-                                      static_cast<int>(bytes.size()), &sent, static_cast<unsigned>(timeout.count()));
+  const int rc =
+      libusb_bulk_transfer(handle_, identity_.endpointOut, const_cast<std::uint8_t*>(bytes.data()),
+                           static_cast<int>(bytes.size()), &sent, static_cast<unsigned>(timeout.count()));
   if (rc == LIBUSB_ERROR_NO_DEVICE) gone_ = true;
   return rc == 0 && sent == static_cast<int>(bytes.size());
 }
@@ -120,8 +122,9 @@ std::optional<std::size_t> DeviceLink::In(std::span<std::uint8_t> buffer, std::c
   // overflows a smaller buffer; what does not fit is dropped.
   std::vector<std::uint8_t> packet(std::max<std::size_t>(64, (buffer.size() + 63) / 64 * 64));
   int got = 0;
-  const int rc = libusb_bulk_transfer(handle_, identity_.endpointIn, packet.data(), static_cast<int>(packet.size()),
-                                      &got, static_cast<unsigned>(timeout.count()));
+  const int rc =
+      libusb_bulk_transfer(handle_, identity_.endpointIn, packet.data(), static_cast<int>(packet.size()),
+                           &got, static_cast<unsigned>(timeout.count()));
   if (rc == LIBUSB_ERROR_NO_DEVICE) gone_ = true;
   if (rc != 0) return std::nullopt;
   const auto n = std::min(buffer.size(), static_cast<std::size_t>(got));
@@ -160,14 +163,15 @@ std::vector<FoundDevice> UsbBus::Find(const usbconf::UsbIdentity& identity, bool
     found.push_back(std::move(f));
   }
   if (count >= 0) libusb_free_device_list(list, 1);
-  std::sort(found.begin(), found.end(),
-            [](const FoundDevice& a, const FoundDevice& b) { return std::tie(a.bus, a.port) < std::tie(b.bus, b.port); });
+  std::sort(found.begin(), found.end(), [](const FoundDevice& a, const FoundDevice& b) {
+    return std::tie(a.bus, a.port) < std::tie(b.bus, b.port);
+  });
   for (auto& f : found) f.id = AssignIdentifier(f.port, f.serial, bootLoader, memory_);
   return found;
 }
 
-std::unique_ptr<DeviceLink> UsbBus::Open(std::int32_t id, const usbconf::UsbIdentity& identity, bool bootLoader,
-                                         OpenStatus& status, std::string& problem) {
+std::unique_ptr<DeviceLink> UsbBus::Open(std::int32_t id, const usbconf::UsbIdentity& identity,
+                                         bool bootLoader, OpenStatus& status, std::string& problem) {
   status = OpenStatus::NotFound;
   problem.clear();
   if (!context_) {
@@ -176,7 +180,8 @@ std::unique_ptr<DeviceLink> UsbBus::Open(std::int32_t id, const usbconf::UsbIden
     return nullptr;
   }
   const auto devices = Find(identity, bootLoader);
-  const auto wanted = std::find_if(devices.begin(), devices.end(), [id](const FoundDevice& f) { return f.id == id; });
+  const auto wanted =
+      std::find_if(devices.begin(), devices.end(), [id](const FoundDevice& f) { return f.id == id; });
   if (wanted == devices.end()) {
     problem = "no controller with identifier " + std::to_string(id) + " (" + Hex4(identity.vendor) + ":" +
               Hex4(identity.product) + ") is attached";
@@ -186,7 +191,8 @@ std::unique_ptr<DeviceLink> UsbBus::Open(std::int32_t id, const usbconf::UsbIden
   const ssize_t count = libusb_get_device_list(context_, &list);
   libusb_device* dev = nullptr;
   for (ssize_t i = 0; i < count && !dev; ++i) {
-    if (libusb_get_bus_number(list[i]) == wanted->bus && libusb_get_device_address(list[i]) == wanted->address)
+    if (libusb_get_bus_number(list[i]) == wanted->bus &&
+        libusb_get_device_address(list[i]) == wanted->address)
       dev = list[i];
   }
   libusb_device_handle* handle = nullptr;
@@ -195,7 +201,8 @@ std::unique_ptr<DeviceLink> UsbBus::Open(std::int32_t id, const usbconf::UsbIden
   if (rc == 0) {
     libusb_set_auto_detach_kernel_driver(handle, 1);  // unsupported on some systems: the claim then says so
     int configuration = 0;
-    if (libusb_get_configuration(handle, &configuration) == 0 && configuration == 0) libusb_set_configuration(handle, 1);
+    if (libusb_get_configuration(handle, &configuration) == 0 && configuration == 0)
+      libusb_set_configuration(handle, 1);
     rc = libusb_claim_interface(handle, identity.interfaceNumber);
     if (rc != 0) libusb_close(handle);
   }

@@ -80,7 +80,8 @@ std::string DefaultPortMemoryFile() {
   if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache) {
     return std::string(cache) + "/hydrix/usb-ports";
   }
-  if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.cache/hydrix/usb-ports";
+  if (const char* home = std::getenv("HOME"); home && *home)
+    return std::string(home) + "/.cache/hydrix/usb-ports";
   return {};
 }
 

@@ -45,7 +45,8 @@ HXUSBIF_API int32_t USB_WriteFile(int32_t handle, const void* buffer, uint32_t l
 /* Reads the controller's answer to the last request: at most `length`
  * bytes, waiting at most timeoutMs for it. Non-zero on success; *read is 0
  * when no answer came. */
-HXUSBIF_API int32_t USB_ReadFile(int32_t handle, void* buffer, uint32_t length, uint32_t* read, uint32_t timeoutMs);
+HXUSBIF_API int32_t USB_ReadFile(int32_t handle, void* buffer, uint32_t length, uint32_t* read,
+                                 uint32_t timeoutMs);
 /* Cancels what is pending on the handle. Non-zero on success. */
 HXUSBIF_API int32_t USB_CancelIo(int32_t handle);
 /* Releases the handle. Non-zero on success. */

@@ -106,7 +106,8 @@ std::string SimDaemon::Log() const { return ReadAll(folder_ / "daemon.log"); }
 
 void SimDaemon::Export() const { setenv("HYDRIX_SIM_SOCKET", socket_.c_str(), 1); }
 
-CommandResult RunProgram(const std::vector<std::string>& command, const std::vector<std::string>& environment) {
+CommandResult RunProgram(const std::vector<std::string>& command,
+                         const std::vector<std::string>& environment) {
   static int counter = 0;
   const auto base = std::filesystem::temp_directory_path() /
                     ("hydrix-run-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));

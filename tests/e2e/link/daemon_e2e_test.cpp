@@ -21,9 +21,9 @@
 #include "common/sleeper.h"
 #include "hydrix/commands/hydrix_device.h"
 #include "hydrix/link/usb_library.h"
-#include "wire/sim_protocol.h"
 #include "support/recording_dialog_service.h"
 #include "support/sim_daemon.h"
+#include "wire/sim_protocol.h"
 
 namespace hx {
 namespace {

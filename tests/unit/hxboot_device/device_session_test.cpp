@@ -6,9 +6,9 @@
 
 #include <deque>
 
-#include "wire/boot_protocol.h"
 #include "sim/boot/boot_loader_model.h"
 #include "support/boot_loader_device.h"
+#include "wire/boot_protocol.h"
 
 namespace hx::boot {
 namespace {

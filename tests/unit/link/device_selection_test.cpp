@@ -118,7 +118,8 @@ TEST_F(DeviceSelectionTest, WhenNothingAnswersItSaysWhatToDo) {
   EXPECT_EQ(text.rfind("Cannot reach the simulator at /run/x.sock", 0), 0u) << text;
   EXPECT_NE(text.find("hydrix-sim serve"), std::string::npos);
   // A device's own message (no permission, in use) is whole: no simulator advice.
-  usb.backendProblem = "The controller 04d8:000b at /dev/bus/usb/001/004 is in use by another program. Close it.";
+  usb.backendProblem =
+      "The controller 04d8:000b at /dev/bus/usb/001/004 is in use by another program. Close it.";
   EXPECT_EQ(selection.NothingFoundText(), usb.backendProblem);
   usb.problem = "The USB interface library libhxusbif.so cannot be loaded.";
   EXPECT_EQ(selection.NothingFoundText(), usb.problem);
