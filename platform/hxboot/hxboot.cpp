@@ -2,8 +2,6 @@
 // $HYDRIX_USB_BACKEND (the simulator when nothing is configured).
 #include "platform/hxboot/hxboot.h"
 
-#include <algorithm>
-#include <cstring>
 #include <mutex>
 
 #include "platform/hxboot/backend.h"
@@ -69,13 +67,7 @@ int16_t WritePIC(int32_t handle, const uint8_t* request, const uint8_t* data) {
 }
 
 uint32_t GetPICProblem(char* text, uint32_t size) {
-  const auto problem = Active().Problem();
-  if (text && size > 0) {
-    const std::size_t n = std::min<std::size_t>(problem.size(), size - 1);
-    std::memcpy(text, problem.data(), n);
-    text[n] = '\0';
-  }
-  return static_cast<uint32_t>(problem.size());
+  return hx::usbconf::CopyProblemText(Active().Problem(), text, size);
 }
 
 }  // extern "C"

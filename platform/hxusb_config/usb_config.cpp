@@ -159,6 +159,15 @@ UsbConfig LoadUsbConfig(const std::string& libraryDir) {
   return config;
 }
 
+std::uint32_t CopyProblemText(const std::string& text, char* buffer, std::uint32_t size) {
+  if (buffer && size > 0) {
+    const std::size_t n = std::min<std::size_t>(text.size(), size - 1);
+    std::copy_n(text.data(), n, buffer);
+    buffer[n] = '\0';
+  }
+  return static_cast<std::uint32_t>(text.size());
+}
+
 std::string LibraryDirOf(const void* address) {
   Dl_info info{};
   if (dladdr(address, &info) == 0 || !info.dli_fname) return {};

@@ -58,6 +58,11 @@ std::vector<std::string> ConfigSearchPath(const std::string& libraryDir);
 // in problems and leaves the file's choice.
 UsbConfig LoadUsbConfig(const std::string& libraryDir);
 
+// Copies `text` into a caller's buffer as the libraries' problem entry points
+// do: at most size-1 bytes and a NUL (nothing when `buffer` is null or size
+// is 0). Returns the whole length of `text`.
+std::uint32_t CopyProblemText(const std::string& text, char* buffer, std::uint32_t size);
+
 // The folder of the shared object that holds `address` (a function of the
 // library asking), or empty.
 std::string LibraryDirOf(const void* address);

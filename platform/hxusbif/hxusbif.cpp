@@ -2,8 +2,6 @@
 // $HYDRIX_USB_BACKEND (the simulator when nothing is configured).
 #include "platform/hxusbif/hxusbif.h"
 
-#include <algorithm>
-#include <cstring>
 #include <mutex>
 
 #include "platform/hxusb_config/usb_config.h"
@@ -67,13 +65,7 @@ int32_t USB_CancelIo(int32_t handle) { return Active().Cancel(handle) ? 1 : 0; }
 int32_t USB_CloseHandle(int32_t handle) { return Active().Close(handle) ? 1 : 0; }
 
 uint32_t USB_GetBackendProblem(char* text, uint32_t size) {
-  const auto problem = Active().Problem();
-  if (text && size > 0) {
-    const std::size_t n = std::min<std::size_t>(problem.size(), size - 1);
-    std::memcpy(text, problem.data(), n);
-    text[n] = '\0';
-  }
-  return static_cast<uint32_t>(problem.size());
+  return hx::usbconf::CopyProblemText(Active().Problem(), text, size);
 }
 
 }  // extern "C"
