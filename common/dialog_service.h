@@ -17,6 +17,8 @@ struct MessageBoxRequest {
   std::string title;
   MsgButtons buttons = MsgButtons::Ok;
   MsgIcon icon = MsgIcon::None;
+  // A question whose safe answer is No: Enter and Escape answer No.
+  bool defaultNo = false;
 };
 
 struct FileDialogRequest {

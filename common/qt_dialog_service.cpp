@@ -46,6 +46,10 @@ MsgAnswer QtDialogService::Message(const MessageBoxRequest& request) {
       break;
   }
   box.setStandardButtons(buttons);
+  if (request.defaultNo && (buttons & QMessageBox::No)) {
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+  }
   switch (box.exec()) {
     case QMessageBox::Ok:
       return MsgAnswer::Ok;

@@ -13,6 +13,7 @@ const std::string kEnglish = "English";
 
 // Re-reads the image and checks that it may be written back.
 std::string ReadForWrite(HydrixDevice& device) {
+  if (auto refusal = device.CommandRefusal(); !refusal.empty()) return refusal;
   device.LitImage();
   return device.ImageWriteRefusal();
 }
@@ -37,6 +38,8 @@ StepOutcome CalibrateVoltage(HydrixDevice& device, double volts) {
   if (!(volts >= kReferenceVolts.min && volts <= kReferenceVolts.max) || !low || !high) {
     return {false, "The reference must be from 0 to 65.535 V."};
   }
+  if (auto refusal = device.CommandRefusal(); !refusal.empty())
+    return {false, refusal + " Nothing was sent."};
   auto& link = device.link();
   const Frame f = FrameVoltageCalibration(*low, *high);
   link.UsbOpen(device.UsbID());
@@ -47,6 +50,8 @@ StepOutcome CalibrateVoltage(HydrixDevice& device, double volts) {
   if (device.TimeOut()) return {false, ""};
   if (!device.LitImage())
     return {false, "The calibration was sent, but the settings could not be read back."};
+  if (auto implausible = device.ImageImplausible(); !implausible.empty())
+    return {false, "The calibration was sent, but the settings read back cannot be shown. " + implausible};
   return {true, {}};
 }
 
@@ -79,6 +84,8 @@ StepOutcome CalibrateClock(HydrixDevice& device, std::int32_t N) {
 }
 
 StepOutcome SetFastClock(HydrixDevice& device, bool fast) {
+  if (auto refusal = device.CommandRefusal(); !refusal.empty())
+    return {false, refusal + " Nothing was sent."};
   std::uint8_t answer = 0;
   device.EcritHorlogeRapide(true, fast, answer);
   if (!device.LastAnswerComplete()) return {false, ""};

@@ -16,6 +16,7 @@
 #include "hydrix/link/device_selection.h"
 #include "hydrix/mainscreen/measures_codec.h"
 #include "hydrix/mainscreen/parameter_set.h"
+#include "hydrix/mainscreen/settings_profile.h"
 
 namespace hx {
 
@@ -49,11 +50,16 @@ const char* const kHydrixCtlUsage =
     "                 writes a profile to one, several or all controllers, each reported on its line\n"
     "  settings diff FILE\n"
     "                 lists key: controller -> file for each setting that differs (exit 1 when any)\n"
-    "  message LANGUAGE CODE [DEFAULT]\n"
-    "                 the catalogue's text for CODE (added to the catalogue when missing)\n"
+    "  message LANGUAGE CODE\n"
+    "                 the catalogue's text for CODE (exit 1 when it has none; nothing is written)\n"
+    "  message --add LANGUAGE CODE [TEXT]\n"
+    "                 the same, adding CODE with TEXT (or the code itself) when it is missing\n"
     "  languages      the catalogue's languages, the one selected for \"English\" marked \"* \"\n"
     "--id N names the controller (default: the first listed).\n"
-    "--config PATH names the configuration file (default: config.xml next to hydrixctl).\n";
+    "--config PATH names the configuration file (default: config.xml next to hydrixctl).\n"
+    "Exit status: 0 done; 1 the act failed (no controller, no whole answer, a refused write,\n"
+    "a file not written; settings diff: the settings differ); 2 bad usage or bad input\n"
+    "(settings diff: also a controller that does not answer).\n";
 
 MsgAnswer StreamDialogService::Message(const MessageBoxRequest& request) {
   const bool error = request.icon == MsgIcon::None || request.icon == MsgIcon::Critical;
@@ -129,6 +135,20 @@ int RunSettings(const std::vector<std::string>& words, HydrixDevice& device, std
     changes.emplace_back(key, words[i].substr(eq + 1));
   }
   if (set && changes.empty()) return Usage(err, "settings set needs KEY=VALUE");
+  // Values are checked before anything is sent: bad input is status 2.
+  for (const auto& [key, value] : changes) {
+    const ParameterField* f = FindParameter(key);
+    if (const std::string problem = ValueProblem(*f, value, false); !problem.empty()) {
+      err << "hydrixctl: " << key << ": " << problem << "; nothing was written\n";
+      return 2;
+    }
+    if (f->check && !force && !CheckValue(value, *f->check).ok()) {
+      err << "hydrixctl: " << key << " must be a number from " << ShortestDecimal(f->check->min) << " to "
+          << ShortestDecimal(f->check->max) << ", not '" << value
+          << "' (--force writes it anyway); nothing was written\n";
+      return 2;
+    }
+  }
 
   ParameterSet parameters(device);
   ParameterTexts texts = parameters.LitParametres();
@@ -137,25 +157,21 @@ int RunSettings(const std::vector<std::string>& words, HydrixDevice& device, std
     return 1;
   }
   if (!set) {
+    if (auto implausible = device.ImageImplausible(); !implausible.empty()) {
+      err << "hydrixctl: " << implausible << "\n";
+      return 1;
+    }
     for (const auto& f : ParameterMap()) out << f.key << '\t' << texts[f.key] << '\n';
     return 0;
   }
-  for (const auto& [key, value] : changes) {
-    const ParameterField* f = FindParameter(key);
-    if (f->check && !force && !CheckValue(value, *f->check).ok()) {
-      err << "hydrixctl: " << key << " must be a number from " << ShortestDecimal(f->check->min) << " to "
-          << ShortestDecimal(f->check->max) << ", not '" << value
-          << "' (--force writes it anyway); nothing was written\n";
-      return 1;
-    }
-    texts[key] = value;
-  }
+  for (const auto& [key, value] : changes) texts[key] = ScreenValue(*FindParameter(key), value);
   return parameters.Ecrire(texts) ? 0 : 1;
 }
 
 // The commands that talk to a controller.
 int RunDeviceCommand(const std::vector<std::string>& words, bool set, const std::vector<std::int32_t>& ids,
-                     HydrixDevice& device, DeviceSelection& selection, std::ostream& out, std::ostream& err) {
+                     HydrixDevice& device, DeviceSelection& selection, ConfigFile& catalogue,
+                     std::ostream& out, std::ostream& err) {
   const std::string& command = words[0];
   if (IsProfileCommand(words)) return RunProfileCommand(words, ids, device, selection, out, err);
   const DeviceList list = selection.RemplitListe(true);
@@ -171,11 +187,14 @@ int RunDeviceCommand(const std::vector<std::string>& words, bool set, const std:
     if (list.ids.empty()) return NoController(err, device.usb());
     id = list.ids.front();
   }
-  device.SetUsbID(*id);
-  device.SetTimeOut(false);
+  device.Choose(*id);
 
   if (command == "settings") return RunSettings(words, device, out, err);
-  if (IsProductionCommand(command)) return RunProductionCommand(words, device, out, err);
+  if (IsProductionCommand(command)) {
+    const auto languages =
+        command == "report" ? catalogue.RemplitListeLangues("English").names : std::vector<std::string>{};
+    return RunProductionCommand(words, device, languages, out, err);
+  }
   if (command == "image") {
     if (!device.LitImage()) return NoAnswer(err, *id, device);
     const auto& image = device.ImageParams();
@@ -266,7 +285,7 @@ int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream&
   HydrixDevice device(usb, messages, dialogs, sleeper);
   DeviceSelection selection(usb, device.link(), device.state(), dialogs);
 
-  const int status = RunDeviceCommand(words, set, ids, device, selection, out, err);
+  const int status = RunDeviceCommand(words, set, ids, device, selection, messages, out, err);
   // A catalogue that could not be read or saved is told once, after the output.
   if (auto problem = messages.TakeProblem()) err << "hydrixctl: " << *problem << "\n";
   return status;

@@ -1,10 +1,12 @@
 #include "hydrix/cli/production_cli.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "common/numbers.h"
 #include "hydrix/calibration/maintenance.h"
 #include "hydrix/calibration/production_report.h"
+#include "hydrix/config/config_file.h"
 #include "hydrix/config/date_helpers.h"
 #include "hydrix/mainscreen/captions.h"
 #include "hydrix/mainscreen/parameter_map.h"
@@ -26,8 +28,8 @@ int Bad(std::ostream& err, const std::string& what) {
 
 // The report as the main window would write it for this controller, with
 // the captions of `language`.
-int Report(const std::vector<std::string>& words, HydrixDevice& device, std::ostream& out,
-           std::ostream& err) {
+int Report(const std::vector<std::string>& words, HydrixDevice& device,
+           const std::vector<std::string>& languages, std::ostream& out, std::ostream& err) {
   std::string log, order, comments, language = "English";
   for (std::size_t i = 1; i < words.size(); ++i) {
     const std::string& w = words[i];
@@ -49,8 +51,19 @@ int Report(const std::vector<std::string>& words, HydrixDevice& device, std::ost
     err << "hydrixctl: " << kOrderMissing << "\n";
     return 2;
   }
+  if (!languages.empty() && std::none_of(languages.begin(), languages.end(), [&](const std::string& name) {
+        return LanguageNamesEqual(name, language);
+      })) {
+    std::string names;
+    for (const auto& n : languages) names += (names.empty() ? "" : ", ") + n;
+    err << "hydrixctl: the catalogue has no language '" << language << "'; its languages are: " << names
+        << "\n";
+    return 2;
+  }
   if (!device.LitImage())
     return Fail(err, device, {false, "did not answer every read of its settings; nothing was appended"});
+  if (auto implausible = device.ImageImplausible(); !implausible.empty())
+    return Fail(err, device, {false, implausible + " Nothing was appended."});
   const ParameterTexts texts = DecodeParametres(device.ImageParams());
   auto& m = device.messages();
   auto named = [&](const char* control, const char* design) {
@@ -102,10 +115,10 @@ bool IsProductionCommand(const std::string& verb) {
          verb == "serial" || verb == "report";
 }
 
-int RunProductionCommand(const std::vector<std::string>& words, HydrixDevice& device, std::ostream& out,
-                         std::ostream& err) {
+int RunProductionCommand(const std::vector<std::string>& words, HydrixDevice& device,
+                         const std::vector<std::string>& languages, std::ostream& out, std::ostream& err) {
   const std::string& verb = words[0];
-  if (verb == "report") return Report(words, device, out, err);
+  if (verb == "report") return Report(words, device, languages, out, err);
   if (words.size() != 2) return Bad(err, verb + " needs one value");
   const std::string& value = words[1];
 
@@ -137,7 +150,7 @@ int RunProductionCommand(const std::vector<std::string>& words, HydrixDevice& de
   const SerialCheck check = CheckSerial(value);
   if (!check.value) {
     err << "hydrixctl: " << check.message << "\n";
-    return 1;
+    return 2;
   }
   const StepOutcome o = ProgramSerial(device, *check.value);
   if (!o.done) return Fail(err, device, o);

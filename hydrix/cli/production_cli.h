@@ -13,7 +13,9 @@ namespace hx {
 
 bool IsProductionCommand(const std::string& verb);
 // `words` starts with the verb. Returns the exit status (2: bad usage).
-int RunProductionCommand(const std::vector<std::string>& words, HydrixDevice& device, std::ostream& out,
-                         std::ostream& err);
+// `languages` are the catalogue's (report --language must name one of them;
+// not checked when empty).
+int RunProductionCommand(const std::vector<std::string>& words, HydrixDevice& device,
+                         const std::vector<std::string>& languages, std::ostream& out, std::ostream& err);
 
 }  // namespace hx

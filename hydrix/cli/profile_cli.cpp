@@ -15,10 +15,7 @@ int Bad(std::ostream& err, const std::string& what) {
   return 2;
 }
 
-void Select(HydrixDevice& device, std::int32_t id) {
-  device.SetUsbID(id);
-  device.SetTimeOut(false);
-}
+void Select(HydrixDevice& device, std::int32_t id) { device.Choose(id); }
 
 // Writes the profile's values over the settings read from one controller,
 // resets it and reads them back. Empty when the controller holds the file's
@@ -27,6 +24,8 @@ std::string Import(HydrixDevice& device, const ParameterTexts& values) {
   ParameterSet parameters(device);
   ParameterTexts texts = parameters.LitParametres();
   if (!parameters.Whole()) return "did not answer every read; nothing was written";
+  if (auto implausible = device.ImageImplausible(); !implausible.empty())
+    return implausible + " Nothing was written.";
   for (const auto& [key, value] : values) texts[key] = value;
   const auto outcome = parameters.EcritParametres(texts);
   if (!outcome.written) return outcome.why;
@@ -76,7 +75,7 @@ int RunProfileCommand(const std::vector<std::string>& words, const std::vector<s
 
   const DeviceList list = selection.RemplitListe(true);
   std::vector<std::int32_t> targets = all ? list.ids : ids;
-  if (targets.empty()) {
+  if (targets.empty() && !(all && !list.silent.empty())) {
     if (list.ids.empty()) {
       err << "hydrixctl: no controller answered\n";
       return 1;
@@ -92,6 +91,10 @@ int RunProfileCommand(const std::vector<std::string>& words, const std::vector<s
       err << "hydrixctl: controller " << targets.front() << " did not answer every read; nothing was saved\n";
       return 1;
     }
+    if (auto implausible = device.ImageImplausible(); !implausible.empty()) {
+      err << "hydrixctl: " << implausible << " Nothing was saved.\n";
+      return 1;
+    }
     ProfileOrigin origin;
     for (std::size_t i = 0; i < list.ids.size(); ++i) {
       if (list.ids[i] == targets.front()) origin.controller = list.texts[i];
@@ -99,7 +102,11 @@ int RunProfileCommand(const std::vector<std::string>& words, const std::vector<s
     origin.firmware = texts.at("firmware_version");
     origin.serial = texts.at("serial_number");
     origin.saved = FormatDateHeure("yyyy-MM-dd HH:mm:ss", DateHeure::Maintenant());
-    const std::string text = FormatProfile(texts, origin);
+    // Values the screen cannot show as held are saved as what an import
+    // writes instead; the file and the operator are told.
+    const auto notes = UnshowableValues(device.ImageParams());
+    for (const auto& [key, note] : notes) err << "hydrixctl: " << key << ": " << note << "\n";
+    const std::string text = FormatProfile(texts, origin, notes);
     if (const auto parsed = ParseProfile(text); !parsed.errors.empty()) {
       err << "hydrixctl: controller " << targets.front() << " holds settings a profile cannot carry ("
           << parsed.errors.front() << "); nothing was saved\n";
@@ -116,18 +123,30 @@ int RunProfileCommand(const std::vector<std::string>& words, const std::vector<s
   if (verb == "diff") {
     Select(device, targets.front());
     ParameterSet parameters(device);
-    const ParameterTexts texts = parameters.LitParametres();
+    parameters.LitParametres();
     if (!parameters.Whole()) {
       err << "hydrixctl: controller " << targets.front() << " did not answer every read\n";
       return 2;
     }
-    const auto differences = CompareProfile(texts, profile.values);
+    if (auto implausible = device.ImageImplausible(); !implausible.empty()) {
+      err << "hydrixctl: " << implausible << "\n";
+      return 2;
+    }
+    // The bytes an import would write against the bytes held: a value the
+    // screen cannot show is a difference even when its text looks equal.
+    const auto differences = CompareWithImage(device.ImageParams(), profile.values);
     for (const auto& d : differences) out << d.key << ": " << d.current << " -> " << d.file << "\n";
     return differences.empty() ? 0 : 1;
   }
 
   // import: every controller on its own line; one failure does not stop the others.
   bool allDone = true;
+  if (all) {
+    for (std::int32_t id : list.silent) {
+      allDone = false;
+      out << "controller " << id << ": FAILED: attached but not answering; nothing was written\n";
+    }
+  }
   for (std::int32_t id : targets) {
     Select(device, id);
     const std::string problem = Import(device, profile.values);

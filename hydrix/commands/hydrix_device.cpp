@@ -1,5 +1,6 @@
 #include "hydrix/commands/hydrix_device.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -85,9 +86,43 @@ std::optional<std::uint8_t> HydrixDevice::OctetBas(double v) {
   return static_cast<std::uint8_t>(static_cast<std::uint32_t>(r) % 256);
 }
 
+std::string ImplausibleImage(std::span<const std::int32_t> image,
+                             const std::optional<std::array<std::uint8_t, 5>>& identity, std::int32_t UsbID) {
+  const std::string who = "controller " + std::to_string(UsbID);
+  if (identity && (*identity)[2] == 0 && (*identity)[1] == 0 && (*identity)[3] == 0 && (*identity)[4] == 0) {
+    return "The identity of " + who +
+           " reads as type 0, firmware 0.00: it is not answering properly, and settings read from it "
+           "cannot be its own.";
+  }
+  const auto read = image.subspan(0, std::min<std::size_t>(image.size(), HydrixDevice::kImageLast + 1));
+  if (std::all_of(read.begin(), read.end(), [](std::int32_t b) { return b == 0; })) {
+    return "Every byte of the settings read from " + who +
+           " is 0: it is not answering properly, and these cannot be its own settings.";
+  }
+  return {};
+}
+
+void HydrixDevice::Choose(std::int32_t id) {
+  state_.UsbID = id;
+  state_.TimeOut = false;
+  state_.Chosen = true;
+}
+
+std::string HydrixDevice::CommandRefusal(bool needsAnswer) const {
+  if (!state_.Chosen || state_.UsbID == 0) return "No controller is chosen. Choose one with USB Connect.";
+  if (needsAnswer && state_.TimeOut) {
+    return "Controller " + std::to_string(state_.UsbID) +
+           " is not answering. Choose it again with USB Connect.";
+  }
+  return {};
+}
+
 bool HydrixDevice::LitImage() {
   imageRead_ = true;
   imageUsbID_ = state_.UsbID;
+  const auto probed = state_.Identities.find(state_.UsbID);
+  imageIdentity_.reset();
+  if (probed != state_.Identities.end()) imageIdentity_ = probed->second;
   bool whole = true;
   for (int address = 0; address <= kImageLast; ++address) {
     imageParams_[static_cast<std::size_t>(address)] = LitEEprom(address);
@@ -99,7 +134,12 @@ bool HydrixDevice::LitImage() {
   return whole;
 }
 
+std::string HydrixDevice::ImageImplausible() const {
+  return ImplausibleImage(imageParams_, imageIdentity_, imageUsbID_);
+}
+
 std::string HydrixDevice::ImageWriteRefusal() const {
+  if (!state_.Chosen) return "No controller is chosen. Choose one with USB Connect.";
   if (!imageRead_) return "No settings have been read from the controller yet. Read the parameters first.";
   if (!imageComplete_) {
     return "The last read of the settings did not complete. Read the parameters again before writing.";
@@ -109,6 +149,7 @@ std::string HydrixDevice::ImageWriteRefusal() const {
            ", not from the selected controller " + std::to_string(state_.UsbID) +
            ". Read the parameters of the selected controller first.";
   }
+  if (auto implausible = ImageImplausible(); !implausible.empty()) return implausible;
   if (state_.TimeOut) return "The controller stopped answering. Choose it again with USB Connect.";
   return {};
 }
@@ -138,14 +179,19 @@ std::int32_t HydrixDevice::LitMotValeur(int index) const {
 }
 
 void HydrixDevice::LitMesures() {
+  bool whole = true;
   for (int i = 0; i < kMeasureCount; ++i) {
     imageMesures_[static_cast<std::size_t>(i)] = LitVariable(static_cast<std::uint8_t>(i));
+    whole = whole && lastComplete_;
   }
+  measuresWhole_ = whole;
 }
 
 void HydrixDevice::LitMesuresEtDate() {
   LitMesures();
+  const bool whole = measuresWhole_;
   LitDateEtHeure();
+  measuresWhole_ = whole && lastComplete_;
 }
 
 DateHeure HydrixDevice::MiseAHeure() {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "common/dialog_service.h"
@@ -22,6 +23,14 @@
 #include "hydrix/link/usb_interface.h"
 
 namespace hx {
+
+// Why a settings image read from a controller cannot be its own, or "": every
+// byte 0, or the controller's identity probe (when known) gave type 0 and
+// version 0.00. A controller that answers frames of zeros gives exactly
+// that; writing such an image back would wipe its settings. An image without
+// the validity mark (after Factory Values) is plausible.
+std::string ImplausibleImage(std::span<const std::int32_t> image,
+                             const std::optional<std::array<std::uint8_t, 5>>& identity, std::int32_t UsbID);
 
 class HydrixDevice {
  public:
@@ -41,6 +50,13 @@ class HydrixDevice {
   void SetUsbID(std::int32_t id) { state_.UsbID = id; }
   bool TimeOut() const { return state_.TimeOut; }
   void SetTimeOut(bool v) { state_.TimeOut = v; }
+  // The operator's (or a command line's) choice: UsbID becomes `id`, the
+  // link is live and the controller counts as chosen.
+  void Choose(std::int32_t id);
+  bool Chosen() const { return state_.Chosen; }
+  // Why a command may not be sent now: no controller chosen, or (when
+  // `needsAnswer`) the chosen one has stopped answering. Empty when it may.
+  std::string CommandRefusal(bool needsAnswer = true) const;
   LinkState& state() { return state_; }
   MULTIUSB& link() { return link_; }
   UsbInterface& usb() { return usb_; }
@@ -80,18 +96,26 @@ class HydrixDevice {
   bool ImageComplete() const { return imageComplete_; }
   // The controller the images were last read from (0: none read yet).
   std::int32_t ImageUsbID() const { return imageUsbID_; }
-  // Why the images may not be written to the selected controller: none read
-  // since start, the last read incomplete, read from another controller, or
-  // the link given up. Empty when a write may go ahead.
+  // Why the images may not be written to the selected controller: no
+  // controller chosen, none read since start, the last read incomplete, read
+  // from another controller, an image that cannot be the controller's own
+  // (ImageImplausible), or the link given up. Empty when a write may go ahead.
   std::string ImageWriteRefusal() const;
+  // Why the last image read cannot be the controller's own settings (see
+  // ImplausibleImage), empty when it can. Values shown or recorded from a
+  // read are refused on the same rule.
+  std::string ImageImplausible() const;
 
   // Signed 16-bit word of entries index (low) and index + 1 (high):
   // 0..254 for ImageParams, 0..31 for ImageMesures; 0 outside.
   std::int32_t LitMotParams(int index) const;
   std::int32_t LitMotValeur(int index) const;
 
-  // Variables 0..27 into ImageMesures.
+  // Variables 0..27 into ImageMesures. MeasuresWhole() tells whether every
+  // answer of the last LitMesures (and of the clock read of
+  // LitMesuresEtDate) came in full.
   void LitMesures();
+  bool MeasuresWhole() const { return measuresWhole_; }
   // LitMesures, then LitDateEtHeure.
   void LitMesuresEtDate();
 
@@ -137,6 +161,8 @@ class HydrixDevice {
   bool imageRead_ = false;
   std::int32_t imageUsbID_ = 0;
   bool lastComplete_ = false;
+  bool measuresWhole_ = false;
+  std::optional<std::array<std::uint8_t, 5>> imageIdentity_;
   std::string txtCurrentTime_ = "--";
 };
 

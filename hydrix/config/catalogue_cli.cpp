@@ -7,8 +7,15 @@ namespace hx {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: hydrixctl [--config PATH] message LANGUAGE CODE [DEFAULT]\n"
+    "usage: hydrixctl [--config PATH] message LANGUAGE CODE\n"
+    "       hydrixctl [--config PATH] message --add LANGUAGE CODE [TEXT]\n"
     "       hydrixctl [--config PATH] languages\n";
+
+std::string Names(const LanguageList& list) {
+  std::string names;
+  for (const auto& n : list.names) names += (names.empty() ? "" : ", ") + n;
+  return names.empty() ? "none" : names;
+}
 
 int ReportProblem(ConfigFile& file, std::ostream& err) {
   if (auto problem = file.TakeProblem()) {
@@ -57,12 +64,38 @@ int RunCatalogueCommand(const std::vector<std::string>& args, const std::filesys
   }
   ConfigFile file(configPath);
   if (args[0] == "message") {
-    if (args.size() < 3 || args.size() > 4) {
+    // A query never writes; only --add completes the catalogue, as the
+    // window's own lookups do.
+    const bool add = args.size() > 1 && args[1] == "--add";
+    const std::size_t first = add ? 2 : 1;
+    if (args.size() < first + 2 || args.size() > first + (add ? 3 : 2)) {
       err << kUsage;
       return 2;
     }
-    std::string text = file.LitMessage(args[1], args[2], args.size() == 4 ? args[3] : std::string());
-    out << text << '\n';
+    const std::string& language = args[first];
+    const std::string& code = args[first + 1];
+    bool languageFound = false;
+    const auto found = file.FindMessage(language, code, &languageFound);
+    if (!file.Loaded()) {
+      ReportProblem(file, err);
+      return 1;
+    }
+    if (!languageFound) {
+      err << "hydrixctl: the catalogue has no language '" << language
+          << "'; its languages are: " << Names(file.RemplitListeLangues("English")) << '\n';
+      return 2;
+    }
+    if (found) {
+      out << *found << '\n';
+      return 0;
+    }
+    if (!add) {
+      err << "hydrixctl: " << language << " has no text for '" << code
+          << "' (hydrixctl message --add LANGUAGE CODE [TEXT] adds one)\n";
+      return 1;
+    }
+    out << file.LitMessage(language, code, args.size() == first + 3 ? args[first + 2] : std::string())
+        << '\n';
     return ReportProblem(file, err);
   }
   if (args.size() != 1) {

@@ -621,6 +621,18 @@ std::string ConfigFile::LitMessage(const std::string& language, const std::strin
   return fallback;
 }
 
+std::optional<std::string> ConfigFile::FindMessage(const std::string& language, const std::string& code,
+                                                   bool* languageFound) {
+  Impl::CallScope scope{*impl_};
+  if (languageFound) *languageFound = false;
+  if (!impl_->Refresh()) return std::nullopt;
+  Impl::Language* entries = impl_->FindLanguage(language);
+  if (!entries) return std::nullopt;
+  if (languageFound) *languageFound = true;
+  if (const std::string* text = Impl::FindText(*entries, code)) return *text;
+  return std::nullopt;
+}
+
 std::optional<std::string> ConfigFile::LitConfiguration(const std::string& name) {
   Impl::CallScope scope{*impl_};
   if (!impl_->Refresh()) return std::nullopt;

@@ -50,6 +50,12 @@ class ConfigFile : public MessageSource {
   std::string LitMessage(const std::string& language, const std::string& code,
                          const std::string& defaultText) override;
 
+  // The text of `code` in `language` as LitMessage finds it, without adding
+  // anything: nothing when the language or the code is missing (or the file
+  // cannot be read). LanguageFound tells which.
+  std::optional<std::string> FindMessage(const std::string& language, const std::string& code,
+                                         bool* languageFound = nullptr);
+
   // The text (trimmed) of the first element `name` (case included) under a
   // `Configuration` element; nothing when there is no such element.
   std::optional<std::string> LitConfiguration(const std::string& name);

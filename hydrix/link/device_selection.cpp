@@ -1,5 +1,6 @@
 #include "hydrix/link/device_selection.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "hydrix/commands/frames.h"
@@ -19,6 +20,7 @@ std::string DeviceSelection::LitVersion(std::int32_t UsbID, bool& ELocal) {
   link_.UsbWrite(f, static_cast<std::int16_t>(f.size()));
   const auto a = link_.UsbRead(answer::kIdentity, "", false, "");
   link_.UsbClose();
+  if (!state_.TimeOut) std::copy_n(a.begin(), 5, state_.Identities[UsbID].begin());
   ELocal = a[2] == kHydrixType;
   return IdentityText(a);
 }
@@ -33,13 +35,17 @@ DeviceList DeviceSelection::RemplitListe(bool /*VoirTout*/) {
     }
   }
   const std::int32_t previous = state_.UsbID;
+  state_.Identities.clear();
   nbAppareils_ = usb_.GetDeviceCount();
   for (int i = 0; i < nbAppareils_; ++i) {
     state_.UsbID = usb_.GetDeviceUniqueID(i);
     state_.TimeOut = false;
     bool ELocal = false;
     const std::string text = LitVersion(state_.UsbID, ELocal);
-    if (state_.TimeOut) continue;  // silent controllers are not listed
+    if (state_.TimeOut) {  // silent controllers are not listed
+      list.silent.push_back(state_.UsbID);
+      continue;
+    }
     const std::int32_t id = usb_.GetDeviceUniqueID(i);
     list.texts.push_back(text);
     list.ids.push_back(id);
@@ -69,6 +75,7 @@ bool DeviceSelection::ListClick(const DeviceList& list, int index) {
   // Every listed controller answered its probe; a silent one probed after
   // it must not leave the link given up.
   state_.TimeOut = false;
+  state_.Chosen = true;
   return true;
 }
 
@@ -90,6 +97,19 @@ std::string DeviceSelection::NothingFoundText() {
          "then tick or untick \"View All\" to look again.";
 }
 
-void DeviceSelection::Cancel() { state_.TimeOut = true; }
+void DeviceSelection::Cancel() {
+  state_.TimeOut = true;
+  state_.Chosen = false;
+}
+
+void DeviceSelection::CloseBox(const DeviceList& list) {
+  if (list.ids.size() == 1) {
+    state_.UsbID = list.ids.front();
+    state_.TimeOut = false;
+    state_.Chosen = true;
+  } else {
+    state_.Chosen = false;
+  }
+}
 
 }  // namespace hx

@@ -14,9 +14,10 @@
 namespace hx {
 
 struct DeviceList {
-  std::vector<std::string> texts;  // "Hydrix (11) 1.05", in enumeration order
-  std::vector<std::int32_t> ids;   // the unique identifier of each item
-  int selected = -1;               // the item of the controller chosen before, or -1
+  std::vector<std::string> texts;    // "Hydrix (11) 1.05", in enumeration order
+  std::vector<std::int32_t> ids;     // the unique identifier of each item
+  int selected = -1;                 // the item of the controller chosen before, or -1
+  std::vector<std::int32_t> silent;  // attached controllers that did not answer the probe
 };
 
 class DeviceSelection {
@@ -25,7 +26,7 @@ class DeviceSelection {
 
   // Probes one controller (no message when it is silent). Returns its text;
   // ELocal tells whether it is a Hydrix (type code 11). TimeOut tells
-  // whether it answered.
+  // whether it answered; an answer is kept in the link state's Identities.
   std::string LitVersion(std::int32_t UsbID, bool& ELocal);
 
   // Rebuilds the list: every controller that answers the probe, whatever its
@@ -42,8 +43,12 @@ class DeviceSelection {
   // has just answered its probe, the link is live (TimeOut cleared). True
   // when the dialog closes.
   bool ListClick(const DeviceList& list, int index);
-  // "Cancel": the link is given up until the next enumeration.
+  // "Cancel": no controller is chosen and the link is given up until the
+  // next enumeration.
   void Cancel();
+  // The window's close box: with exactly one answering controller that one
+  // is chosen; with none or several, none is.
+  void CloseBox(const DeviceList& list);
   bool EnCours() const { return enCours_; }
   // What to tell the operator when no controller answered: what to check,
   // and the interface library's own problem when it has one.

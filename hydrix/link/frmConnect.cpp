@@ -53,5 +53,11 @@ void frmConnect::Listeeline_Click(int row) {
 
 void frmConnect::ExitEtalonnage_Click() {
   selection_.Cancel();
+  cancelled_ = true;
   reject();
+}
+
+void frmConnect::reject() {
+  if (!cancelled_) selection_.CloseBox(list_);
+  QDialog::reject();
 }

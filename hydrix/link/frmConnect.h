@@ -1,6 +1,6 @@
 // The device selection window: lists the controllers that answer their
 // identity probe; a click on one makes it the choice, "Cancel" gives the link
-// up. The enumeration and the probe live in DeviceSelection.
+// up and leaves no controller chosen. The enumeration and the probe live in DeviceSelection.
 #pragma once
 
 #include <QDialog>
@@ -22,6 +22,11 @@ class frmConnect : public QDialog {
   // The list as last enumerated.
   const hx::DeviceList& List() const { return list_; }
 
+ protected:
+  // The close box (and Escape): a choice only when exactly one controller
+  // answered.
+  void reject() override;
+
  private:
   void Form_Load();
   void ViewAll_Click();
@@ -32,4 +37,5 @@ class frmConnect : public QDialog {
   std::unique_ptr<Ui::frmConnect> ui_;
   hx::DeviceSelection& selection_;
   hx::DeviceList list_;
+  bool cancelled_ = false;
 };

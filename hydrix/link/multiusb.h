@@ -6,7 +6,9 @@
 // clears it.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
@@ -20,6 +22,13 @@ namespace hx {
 struct LinkState {
   std::int32_t UsbID = 0;  // 0 before a controller is chosen
   bool TimeOut = false;    // set when a read got no answer or the choice was cancelled
+  // True once the operator chose UsbID in the device selection (or a command
+  // line named it). The enumeration moves UsbID over every controller it
+  // probes, so UsbID alone never says that anybody chose it.
+  bool Chosen = false;
+  // The identity answers (5 bytes) of the controllers the last enumeration
+  // probed, by identifier.
+  std::map<std::int32_t, std::array<std::uint8_t, 5>> Identities;
 };
 
 class MULTIUSB {

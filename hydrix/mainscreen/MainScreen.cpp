@@ -17,13 +17,13 @@
 #include "frmAbout.h"
 #include "frmConnect.h"
 #include "frmProduction.h"
+#include "frm_etat.h"
 #include "hydrix/calibration/maintenance.h"
 #include "hydrix/mainscreen/captions.h"
-#include "hydrix/mainscreen/qt_process_starter.h"
-#include "hydrix/mainscreen/settings_profile.h"
-#include "frm_etat.h"
 #include "hydrix/mainscreen/measures_codec.h"
 #include "hydrix/mainscreen/output_tempo.h"
+#include "hydrix/mainscreen/qt_process_starter.h"
+#include "hydrix/mainscreen/settings_profile.h"
 #include "ui_MainScreen.h"
 
 using hx::BusyCursor;
@@ -69,6 +69,7 @@ MainScreen::MainScreen(Services services, QWidget* parent)
       selection_(services.usb, device_.link(), device_.state(), services.dialogs),
       parameters_(device_, [now = services.now] { return hx::DateVersSecondes(now()); }) {
   ui->setupUi(this);
+  parameters_.SetNames([this](const std::string& key) { return CaptionOf(key); });
   if (services_.starter) {
     starter_ = services_.starter;
   } else {
@@ -169,23 +170,47 @@ bool MainScreen::Connect() {
   dialog.exec();
   const auto& list = dialog.List();
   controllerText_.clear();
+  partAnswers_ = false;
   for (std::size_t i = 0; i < list.ids.size(); ++i) {
-    if (list.ids[i] == device_.UsbID()) controllerText_ = list.texts[i];
+    if (device_.Chosen() && list.ids[i] == device_.UsbID()) controllerText_ = list.texts[i];
   }
   UpdateStatus();
-  return !device_.TimeOut() && device_.UsbID() != 0;
+  return device_.Chosen() && !device_.TimeOut();
+}
+
+bool MainScreen::MayCommand(bool needsAnswer) {
+  const std::string refusal = device_.CommandRefusal(needsAnswer) +
+                              (device_.CommandRefusal(needsAnswer).empty() ? "" : " Nothing was sent.");
+  if (refusal.empty()) return true;
+  UpdateStatus();
+  statusBar()->showMessage(Q(refusal), 15000);
+  services_.dialogs.Message(
+      {refusal, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+  return false;
+}
+
+std::string MainScreen::CaptionOf(const std::string& key) const {
+  const hx::SettingLabel* label = hx::SettingCaption(key);
+  QLabel* shown = label ? Control<QLabel>(label->control, label->index) : nullptr;
+  if (!shown) return key;
+  // "Battery Capacity (Ah) : Tempo (Hr) " reads as a name without its blanks.
+  return S(shown->text().trimmed());
 }
 
 void MainScreen::MnuConnect_Click() {
   if (Connect()) Lire_Click();
 }
 
-void MainScreen::Lire_Click() { LitTout(); }
+void MainScreen::Lire_Click() {
+  if (MayCommand()) LitTout();
+}
 
 void MainScreen::LitTout() {
   BusyCursor busy;
   ShowParameters(parameters_.LitParametres());
+  const bool whole = device_.ImageComplete();
   device_.LitMesuresEtDate();
+  partAnswers_ = !device_.TimeOut() && !(whole && device_.MeasuresWhole());
   LitMesures();
   ShowClock();
   ShowCorrection();
@@ -212,9 +237,12 @@ void MainScreen::ShowSetting(const hx::ParameterField& f, const QString& text) {
       }
       break;
     }
-    case ControlKind::CapacityList:
-      Control<QComboBox>(f.control, f.index)->setCurrentIndex(text.toInt());
+    case ControlKind::CapacityList: {
+      // The same reading of the index as profiles and hydrixctl ("2.0" is 2).
+      const auto index = hx::ParseNumber(hx::ScreenValue(f, S(text)));
+      Control<QComboBox>(f.control, f.index)->setCurrentIndex(index ? static_cast<int>(*index) : 0);
       break;
+    }
   }
 }
 
@@ -251,22 +279,39 @@ hx::ParameterTexts MainScreen::ScreenParameters() const {
 void MainScreen::ShowClock() { ui->txtCurrentTime->setText(Q(device_.txtCurrentTime())); }
 
 void MainScreen::Ecrire_Click() {
-  bool written = false;
+  if (!MayCommand()) return;
+  ui->LectureContinu->setChecked(false);
+  const hx::ParameterTexts screen = ScreenParameters();
+  if (!parameters_.ConfirmOutOfBounds(screen)) return;
   {
     BusyCursor busy;
-    ui->LectureContinu->setChecked(false);
-    written = parameters_.Ecrire(ScreenParameters());
+    parameters_.Ecrire(screen);
   }
-  (void)written;
   UpdateStatus();
 }
 
 void MainScreen::Raz_Click() {
-  parameters_.Raz();
-  UpdateStatus();
+  if (!MayCommand()) return;
+  const std::string question = "Restore the factory values of controller " + std::to_string(device_.UsbID()) +
+                               "? Every setting it holds is replaced by its factory value.";
+  if (services_.dialogs.Message({question, hx::HydrixDevice::kTitle, hx::MsgButtons::YesNo,
+                                 hx::MsgIcon::Question, true}) != hx::MsgAnswer::Yes) {
+    return;
+  }
+  ui->LectureContinu->setChecked(false);
+  {
+    BusyCursor busy;
+    if (const std::string why = parameters_.Raz(); !why.empty()) return ShowFailure(why);
+    // The screen shows what the controller now holds, so that the next
+    // Write Parameters cannot undo the reset with the old values.
+    LitTout();
+  }
+  statusBar()->showMessage(tr("Factory values restored: the screen shows what the controller now holds."),
+                           15000);
 }
 
 void MainScreen::SetTime_Click() {
+  if (!MayCommand()) return;
   ui->LectureContinu->setChecked(false);
   const hx::DateHeure t = device_.MiseAHeure();
   ui->Madate->setDateTime(QDateTime(QDate(t.annee, t.mois, t.jour), QTime(t.heure, t.minute, t.seconde)));
@@ -275,6 +320,7 @@ void MainScreen::SetTime_Click() {
 
 void MainScreen::LectureContinu_Click() {
   if (ui->LectureContinu->isChecked()) {
+    if (!MayCommand()) return ui->LectureContinu->setChecked(false);
     LitTout();
     Timer->start();
     chart_->data().SetNumeroPoint(0);
@@ -300,8 +346,13 @@ void MainScreen::Timer_Timer() {
     LitMesures();
     ShowClock();
   });
-  step([this] { chart_->Trace(ChartTexts()); });
-  step([this] { AppendMeasureLog(); });
+  // Answers that were not whole are no measures: nothing is plotted or
+  // logged, and the status bar says so.
+  partAnswers_ = !device_.TimeOut() && !device_.MeasuresWhole();
+  if (device_.MeasuresWhole()) {
+    step([this] { chart_->Trace(ChartTexts()); });
+    step([this] { AppendMeasureLog(); });
+  }
   UpdateStatus();
 }
 
@@ -332,16 +383,19 @@ std::array<std::string, 4> MainScreen::ChartTexts() const {
 void MainScreen::Command1_Click() { chart_->Clear(); }
 
 void MainScreen::ActivateSolenoid_Click() {
+  if (!MayCommand()) return;
   device_.CommandeSortie(0, static_cast<std::int16_t>(ui->SolenoidValue->currentIndex()));
   UpdateStatus();
 }
 
 void MainScreen::ActivateRelay_Click() {
+  if (!MayCommand()) return;
   device_.CommandeSortie(1, static_cast<std::int16_t>(ui->RelayValue->currentIndex()));
   UpdateStatus();
 }
 
 void MainScreen::SetEndOFChargeTempo_Click() {
+  if (!MayCommand()) return;
   {
     BusyCursor busy;
     ui->LectureContinu->setChecked(false);
@@ -426,12 +480,18 @@ void MainScreen::ListeLangues_Change() {
 
 void MainScreen::UpdateStatus() {
   QString text;
-  if (device_.UsbID() == 0) {
-    text = tr("No controller selected: choose one with USB Connect.");
+  if (device_.UsbID() == 0 || !device_.Chosen()) {
+    text = tr("No controller chosen: choose one with USB Connect.");
   } else {
     text = tr("Controller %1").arg(device_.UsbID());
     if (!controllerText_.empty()) text += ": " + Q(controllerText_);
-    text += device_.TimeOut() ? tr(" (not answering: choose it again with USB Connect)") : tr(" (answering)");
+    if (device_.TimeOut()) {
+      text += tr(" (not answering: choose it again with USB Connect)");
+    } else if (partAnswers_) {
+      text += tr(" (not answering: its answers come incomplete)");
+    } else {
+      text += tr(" (answering)");
+    }
   }
   statusLabel_->setText(text);
 }
@@ -450,6 +510,7 @@ void MainScreen::ShowCorrection() {
 }
 
 void MainScreen::Command_tension_Click() {
+  if (!MayCommand()) return;
   // The frame carries millivolts in two bytes: 65.535 V at most.
   if (!ControleValeur(ui->ValeurTension, hx::kReferenceVolts.min, hx::kReferenceVolts.max)) return;
   hx::StepOutcome outcome;
@@ -465,6 +526,7 @@ void MainScreen::Command_tension_Click() {
 }
 
 void MainScreen::CommandCalibrationCLK_Click() {
+  if (!MayCommand()) return;
   hx::StepOutcome outcome;
   {
     BusyCursor busy;
@@ -480,6 +542,7 @@ void MainScreen::CommandCalibrationCLK_Click() {
 }
 
 void MainScreen::CheckClockSpeed_Click() {
+  if (!MayCommand()) return;
   hx::SetFastClock(device_, ui->CheckClockSpeed->isChecked());
   UpdateStatus();
 }
@@ -490,6 +553,7 @@ void MainScreen::Programmer_Click() {
     services_.dialogs.Message({check.message, hx::ProgramTitle(), hx::MsgButtons::Ok, hx::MsgIcon::None});
     return;
   }
+  if (!MayCommand()) return;
   hx::StepOutcome outcome;
   {
     BusyCursor busy;
@@ -532,12 +596,20 @@ hx::ReportInput MainScreen::ReportFromScreen() const {
 }
 
 void MainScreen::Rapport_Click() {
+  if (!MayCommand()) return;
+  // The report records what the controller holds: only after a whole read
+  // of the chosen controller whose settings can be its own.
+  std::string why = device_.ImageWriteRefusal();
+  if (!why.empty()) return ShowFailure(why + " No report was written.");
   frmProduction dialog(
       services_.dialogs, [this] { return ReportFromScreen(); }, this);
   dialog.exec();
 }
 
 void MainScreen::nmuBootLoad_Click() {
+  // A controller left in its boot loader does not answer, yet must be
+  // reachable for an update: only the choice is needed.
+  if (!MayCommand(false)) return;
   hx::LanceMiseAJour(services_.dialogs, services_.config, *starter_, hx::ProgramFolder(), device_.UsbID());
 }
 
@@ -617,7 +689,7 @@ void MainScreen::mnuCompareSettings_Click() {
     text = "The screen and the file hold the same settings.";
   } else {
     text = "Settings that differ (screen -> file):";
-    for (const auto& d : differences) text += "\n" + d.key + ": " + d.current + " -> " + d.file;
+    for (const auto& d : differences) text += "\n" + CaptionOf(d.key) + ": " + d.current + " -> " + d.file;
   }
   services_.dialogs.Message({text, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Information});
 }

@@ -127,8 +127,15 @@ class MainScreen : public QMainWindow {
   // A maintenance step that did not go through, when the link has not
   // already told the operator.
   void ShowFailure(const std::string& why);
-  // Shows the device selection; true when a controller answers afterwards.
+  // Shows the device selection; true when a controller was chosen and
+  // answers afterwards.
   bool Connect();
+  // Whether a command may go to the controller now (chosen, and answering
+  // when `needsAnswer`); otherwise says why in the status bar and in one
+  // message, and sends nothing.
+  bool MayCommand(bool needsAnswer = true);
+  // The caption the operator sees for a setting (its key when it has none).
+  std::string CaptionOf(const std::string& key) const;
 
   void ShowParameters(const hx::ParameterTexts& texts);
   hx::ParameterTexts ScreenParameters() const;
@@ -149,6 +156,7 @@ class MainScreen : public QMainWindow {
   bool fillingLanguages_ = false;
   TrendChart* chart_;
   bool measuresShown_ = false;  // a measure read has been decoded onto the screen
+  bool partAnswers_ = false;    // the last read got answers, but not whole ones
   QPointer<frm_etat> etat_;
   QAction* mnuJournal_;
   QLabel* logLabel_;

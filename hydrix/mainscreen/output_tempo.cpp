@@ -10,11 +10,19 @@ TempoOutcome SetTempo(HydrixDevice& device, const std::string& text) {
   auto fail = [&](const std::string& why) {
     device.dialogs().Message({why, HydrixDevice::kTitle, MsgButtons::Ok, MsgIcon::Critical});
   };
-  // Two bytes hold 0..65535; anything else would be written damaged.
+  if (auto refusal = device.CommandRefusal(); !refusal.empty()) {
+    fail(refusal);
+    return TempoOutcome::Refused;
+  }
+  // The controller keeps a signed 16-bit word: 0..32767 seconds; anything
+  // else would read back as another delay.
   const auto low = HydrixDevice::OctetBas(*value);
   const auto high = HydrixDevice::OctetHaut(*value);
-  if (!low || !high) {
-    fail("End of Charge Tempo must be from 0 to 65535 seconds, not " + text + ". Nothing was written.");
+  if (!low || !high || RoundHalfEven(*value) > 32767) {
+    fail(
+        "End of Charge Tempo must be from 0 to 32767 seconds (the largest value that fits the controller's "
+        "word), not " +
+        text + ". Nothing was written.");
     return TempoOutcome::OutOfRange;
   }
   device.LitImage();

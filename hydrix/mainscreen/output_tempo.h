@@ -11,7 +11,8 @@ namespace hx {
 
 enum class TempoOutcome {
   NotNumeric,   // nothing sent, nothing shown
-  OutOfRange,   // not 0..65535 once rounded; nothing sent
+  Refused,      // no chosen controller that answers; nothing sent
+  OutOfRange,   // not 0..32767 once rounded (the controller's signed word); nothing sent
   ReadFailed,   // the re-read was not whole; nothing written
   WriteFailed,  // the controller did not confirm every byte; no reset
   Written,      // written, reset, "Parameters Writed" shown

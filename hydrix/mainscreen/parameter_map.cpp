@@ -167,8 +167,12 @@ EncodeResult EncodeParametres(const ParameterTexts& screen, const std::array<std
           break;
         }
         const double device = RoundHalfEven(*v * f.den / f.num);
-        if (!(device >= 0 && device <= 65535)) {
-          r.problems.push_back({f.key, "\"" + text + "\" does not fit the controller's 16-bit field"});
+        if (!(device >= 0 && device <= 32767)) {
+          const Bounds fit = WordFit(f);
+          r.problems.push_back(
+              {f.key, "\"" + text + "\" does not fit the controller's 16-bit word: the " +
+                          (device < 0 ? "smallest value that fits is " + ShortestDecimal(fit.min)
+                                      : "largest value that fits is " + ShortestDecimal(fit.max))});
           break;
         }
         PutWord(r.image, f.address, device);
@@ -192,6 +196,19 @@ EncodeResult EncodeParametres(const ParameterTexts& screen, const std::array<std
   r.image[kValidityAddress] = kValidityMark[0];
   r.image[kValidityAddress + 1] = kValidityMark[1];
   return r;
+}
+
+Bounds WordFit(const ParameterField& f) { return {0, 32767 * f.num / f.den}; }
+
+std::vector<OutOfBounds> OutOfCheckBounds(const ParameterTexts& screen) {
+  std::vector<OutOfBounds> out;
+  for (const auto& f : kMap) {
+    if (!f.written || !f.check || f.control_kind != ControlKind::TextBox) continue;
+    const std::string text = Get(screen, f.key);
+    if (CheckValue(text, *f.check).outcome == CheckResult::Outcome::OutOfBounds)
+      out.push_back({f.key, *f.check});
+  }
+  return out;
 }
 
 CheckResult CheckValue(const std::string& text, Bounds bounds) {

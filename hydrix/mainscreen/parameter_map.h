@@ -87,10 +87,24 @@ struct EncodeResult {
 // so every byte the screen does not own is carried through), sets the
 // settings that Write Parameters writes, the date of this write (device date
 // count `dateCount`) and the validity mark. A value that is not a number,
-// does not fit its field, or an hour that is neither a whole number 0..23 nor
+// does not fit its field (see WordFit), or an hour that is neither a whole number 0..23 nor
 // "none", is a problem; then nothing is to be written.
 EncodeResult EncodeParametres(const ParameterTexts& screen, const std::array<std::uint8_t, 256>& image,
                               std::int32_t dateCount);
+
+// The range of values a Word field's stored word can carry: the controller
+// keeps signed 16-bit words, and the byte split takes no negative value, so
+// 0..32767 once scaled.
+Bounds WordFit(const ParameterField& f);
+
+// A setting written from the screen whose number lies outside the bounds of
+// its edit check (the box shows pink). Write Parameters asks before writing
+// such values.
+struct OutOfBounds {
+  std::string key;
+  Bounds bounds;
+};
+std::vector<OutOfBounds> OutOfCheckBounds(const ParameterTexts& screen);
 
 // The edit check of a typed value against inclusive bounds.
 struct CheckResult {

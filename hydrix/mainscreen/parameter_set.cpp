@@ -1,5 +1,6 @@
 #include "hydrix/mainscreen/parameter_set.h"
 
+#include "common/numbers.h"
 #include "hydrix/config/date_helpers.h"
 
 namespace hx {
@@ -20,7 +21,7 @@ ParameterSet::WriteOutcome ParameterSet::EcritParametres(const ParameterTexts& s
   EncodeResult encoded = EncodeParametres(screen, device_.ImageEcriture(), dateCount_());
   if (!encoded.problems.empty()) {
     std::string why = "Nothing was written:";
-    for (const auto& p : encoded.problems) why += "\n" + p.key + ": " + p.text;
+    for (const auto& p : encoded.problems) why += "\n" + (names_ ? names_(p.key) : p.key) + ": " + p.text;
     return {false, why};
   }
   device_.ImageEcriture() = encoded.image;
@@ -30,6 +31,22 @@ ParameterSet::WriteOutcome ParameterSet::EcritParametres(const ParameterTexts& s
             "Read the parameters and write them again."};
   }
   return {true, {}};
+}
+
+bool ParameterSet::ConfirmOutOfBounds(const ParameterTexts& screen) {
+  const auto outside = OutOfCheckBounds(screen);
+  if (!outside.empty() && device_.ImageWriteRefusal().empty() &&
+      EncodeParametres(screen, device_.ImageEcriture(), 0).problems.empty()) {
+    std::string question = "These values are outside their limits:";
+    for (const auto& o : outside) {
+      question += "\n" + (names_ ? names_(o.key) : o.key) + " = " + screen.at(o.key) + " (limits " +
+                  ShortestDecimal(o.bounds.min) + " to " + ShortestDecimal(o.bounds.max) + ")";
+    }
+    question += "\nWrite them to the controller anyway?";
+    return device_.dialogs().Message({question, HydrixDevice::kTitle, MsgButtons::YesNo, MsgIcon::Question,
+                                      true}) == MsgAnswer::Yes;
+  }
+  return true;
 }
 
 bool ParameterSet::Ecrire(const ParameterTexts& screen) {
@@ -44,10 +61,12 @@ bool ParameterSet::Ecrire(const ParameterTexts& screen) {
   return true;
 }
 
-void ParameterSet::Raz() {
+std::string ParameterSet::Raz() {
+  if (auto refusal = device_.CommandRefusal(); !refusal.empty()) return refusal;
   device_.EcritEEprom(kValidityAddress, 0);
   device_.EcritEEprom(kValidityAddress + 1, 0);
   device_.ResetDevice();
+  return {};
 }
 
 }  // namespace hx

@@ -17,6 +17,10 @@ class ParameterSet {
   // `dateCount` gives the device date count of "now" for the date of write.
   explicit ParameterSet(HydrixDevice& device, std::function<std::int32_t()> dateCount = {});
 
+  // How messages name a setting: the window gives the caption the operator
+  // sees; without it, the setting's key.
+  void SetNames(std::function<std::string(const std::string& key)> names) { names_ = std::move(names); }
+
   // LitImage, then the screen texts decoded from it. Whole() tells whether
   // the image came in whole.
   ParameterTexts LitParametres();
@@ -35,14 +39,21 @@ class ParameterSet {
   // taken, the reset and the "Parameters Writed" message; otherwise one
   // message box saying why, and no reset.
   bool Ecrire(const ParameterTexts& screen);
+  // Before the window's Write Parameters: values outside their edit check's
+  // bounds (pink boxes) are listed in one question, default No. True when
+  // there are none, when the write would be refused anyway (Ecrire then
+  // says why), or when the operator answered Yes.
+  bool ConfirmOutOfBounds(const ParameterTexts& screen);
 
   // "Factory Values": clears the validity mark (addresses 21 and 22) and
-  // resets the controller, which then restores its factory settings.
-  void Raz();
+  // resets the controller, which then restores its factory settings. Sends
+  // nothing and returns why when no chosen controller answers; "" when sent.
+  std::string Raz();
 
  private:
   HydrixDevice& device_;
   std::function<std::int32_t()> dateCount_;
+  std::function<std::string(const std::string&)> names_;
 };
 
 }  // namespace hx

@@ -2,11 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <fstream>
 #include <set>
 #include <sstream>
 
 #include "common/numbers.h"
+#include "hydrix/config/byte_packing.h"
 #include "hydrix/config/config_file_system.h"
 
 namespace hx {
@@ -32,17 +34,59 @@ ParameterTexts Baseline() {
           {"forced_charge_2_h", "0"}};
 }
 
-// Why `text` cannot be the value of `key`, or "".
-std::string ValueProblem(const ParameterField& f, const std::string& text) {
-  ParameterTexts screen = Baseline();
-  screen[f.key] = text;
-  const EncodeResult r = EncodeParametres(screen, {}, 0);
-  if (!r.problems.empty()) return r.problems.front().text;
-  if (f.check && f.control_kind == ControlKind::TextBox && !CheckValue(text, *f.check).ok()) {
-    return "\"" + text + "\" is outside " + ShortestDecimal(f.check->min) + " to " +
-           ShortestDecimal(f.check->max);
+// What the controller holds for `f`, as text; `shown` false when the screen
+// cannot show it as held.
+std::string Held(const ParameterField& f, std::span<const std::int32_t> image, bool& shown) {
+  const auto byte = [&](int a) { return static_cast<std::uint8_t>(image[static_cast<std::size_t>(a)]); };
+  shown = true;
+  if (f.kind == FieldKind::TempoChoice) {
+    const std::uint8_t b[2] = {byte(f.address), byte(f.address + 1)};
+    const int delay = OctetsVersEntier(b);
+    for (std::size_t i = 0; i < kCapacityTempo.size(); ++i) {
+      if (delay == kCapacityTempo[i]) return std::to_string(i);
+    }
+    shown = false;
+    return "a delay of " + std::to_string(delay) + " s, none of the capacity list's";
   }
-  return {};
+  if (f.kind == FieldKind::Hour) {
+    const int v = byte(f.address);
+    if (v <= 23 || v == kHourNone) return HourItemText(v == kHourNone ? kHourItems - 1 : v);
+    shown = false;
+    return "hour byte " + std::to_string(v) + ", not an hour";
+  }
+  return DecodeParametres(image).at(f.key);
+}
+
+// What an import of `file` writes to a controller holding `image`.
+std::array<std::uint8_t, 256> Imported(std::span<const std::int32_t> image, const ParameterTexts& file) {
+  ParameterTexts screen = DecodeParametres(image);
+  for (const auto& [key, value] : file) screen[key] = value;
+  std::array<std::uint8_t, 256> held{};
+  for (std::size_t a = 0; a < held.size() && a < image.size(); ++a)
+    held[a] = static_cast<std::uint8_t>(image[a]);
+  const EncodeResult r = EncodeParametres(screen, held, 0);
+  return r.problems.empty() ? r.image : held;
+}
+
+// What an import writes for `f`; `withDelay` adds the capacity's delay, to
+// set it beside a delay the list does not hold.
+std::string Written(const ParameterField& f, const std::array<std::uint8_t, 256>& image, bool withDelay) {
+  std::array<std::int32_t, 256> entries{};
+  std::copy(image.begin(), image.end(), entries.begin());
+  std::string text = DecodeParametres(entries).at(f.key);
+  if (withDelay && f.kind == FieldKind::TempoChoice) {
+    text += " (" + std::to_string(kCapacityTempo[static_cast<std::size_t>(std::stoi(text))]) + " s)";
+  }
+  return text;
+}
+
+bool SameBytes(const ParameterField& f, std::span<const std::int32_t> held,
+               const std::array<std::uint8_t, 256>& to) {
+  for (int a = f.address; a < f.address + f.width; ++a) {
+    if (static_cast<std::uint8_t>(held[static_cast<std::size_t>(a)]) != to[static_cast<std::size_t>(a)])
+      return false;
+  }
+  return true;
 }
 
 // The bytes the controller would store for one value.
@@ -54,6 +98,25 @@ std::array<std::uint8_t, 256> Stored(const std::string& key, const std::string& 
 
 }  // namespace
 
+std::string ScreenValue(const ParameterField& f, const std::string& text) {
+  if (f.kind != FieldKind::TempoChoice) return text;
+  const auto v = ParseNumber(text);
+  if (!v || *v != std::floor(*v) || *v < 0 || *v > 2) return text;
+  return std::to_string(static_cast<int>(*v));
+}
+
+std::string ValueProblem(const ParameterField& f, const std::string& text, bool withBounds) {
+  ParameterTexts screen = Baseline();
+  screen[f.key] = ScreenValue(f, text);
+  const EncodeResult r = EncodeParametres(screen, {}, 0);
+  if (!r.problems.empty()) return r.problems.front().text;
+  if (withBounds && f.check && f.control_kind == ControlKind::TextBox && !CheckValue(text, *f.check).ok()) {
+    return "\"" + text + "\" is outside " + ShortestDecimal(f.check->min) + " to " +
+           ShortestDecimal(f.check->max);
+  }
+  return {};
+}
+
 std::vector<std::string> ProfileKeys() {
   std::vector<std::string> keys;
   for (const auto& f : ParameterMap()) {
@@ -62,12 +125,14 @@ std::vector<std::string> ProfileKeys() {
   return keys;
 }
 
-std::string FormatProfile(const ParameterTexts& screen, const ProfileOrigin& origin) {
+std::string FormatProfile(const ParameterTexts& screen, const ProfileOrigin& origin,
+                          const std::map<std::string, std::string>& notes) {
   std::string text = "# Hydrix settings profile\n";
   text += "# controller: " + origin.controller + ", firmware " + origin.firmware + ", serial number " +
           origin.serial + "\n";
   text += "# saved: " + origin.saved + "\n";
   for (const auto& key : ProfileKeys()) {
+    if (auto note = notes.find(key); note != notes.end()) text += "# " + key + ": " + note->second + "\n";
     auto it = screen.find(key);
     text += key + " = " + (it == screen.end() ? std::string() : it->second) + "\n";
   }
@@ -107,7 +172,7 @@ ProfileParse ParseProfile(const std::string& text) {
       p.errors.push_back(where + key + ": " + problem);
       continue;
     }
-    p.values[key] = value;
+    p.values[key] = ScreenValue(*f, value);
   }
   if (p.errors.empty() && p.values.empty()) p.errors.push_back("the file holds no setting");
   return p;
@@ -142,6 +207,34 @@ std::string SaveProfile(const std::filesystem::path& file, const std::string& te
     return "cannot save " + file.string() + ": " + error;
   }
   return {};
+}
+
+std::vector<ProfileDifference> CompareWithImage(std::span<const std::int32_t> image,
+                                                const ParameterTexts& file) {
+  std::vector<ProfileDifference> out;
+  const auto imported = Imported(image, file);
+  for (const auto& key : ProfileKeys()) {
+    const ParameterField& f = *FindParameter(key);
+    if (SameBytes(f, image, imported)) continue;
+    bool shown = true;
+    const std::string held = Held(f, image, shown);
+    out.push_back({key, held, Written(f, imported, !shown)});
+  }
+  return out;
+}
+
+std::map<std::string, std::string> UnshowableValues(std::span<const std::int32_t> image) {
+  std::map<std::string, std::string> out;
+  const auto imported = Imported(image, {});
+  for (const auto& key : ProfileKeys()) {
+    const ParameterField& f = *FindParameter(key);
+    bool shown = true;
+    const std::string held = Held(f, image, shown);
+    if (!shown)
+      out[key] =
+          "the controller holds " + held + "; an import writes " + Written(f, imported, true) + " instead";
+  }
+  return out;
 }
 
 std::vector<ProfileDifference> CompareProfile(const ParameterTexts& current, const ParameterTexts& file) {

@@ -13,6 +13,8 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -31,8 +33,21 @@ struct ProfileOrigin {
   std::string saved;       // "2026-12-08 09:40:00"
 };
 
-// The text of a profile holding the profile keys of `screen`.
-std::string FormatProfile(const ParameterTexts& screen, const ProfileOrigin& origin);
+// The text of a profile holding the profile keys of `screen`. A note of
+// `notes` (by key) goes on a comment line before its key's line.
+std::string FormatProfile(const ParameterTexts& screen, const ProfileOrigin& origin,
+                          const std::map<std::string, std::string>& notes = {});
+
+// A value as the screen shows it: the capacity list's index as a whole
+// number ("2.0" is "2"); other values as written. The window, profiles and
+// hydrixctl all read values through it.
+std::string ScreenValue(const ParameterField& f, const std::string& text);
+
+// Why `text` cannot be the value of setting `f` ("" when it can): not a
+// number, not a whole index or hour, a number that does not fit the
+// controller's word, and (with `withBounds`) a number outside the edit
+// check's bounds.
+std::string ValueProblem(const ParameterField& f, const std::string& text, bool withBounds = true);
 
 struct ProfileParse {
   ParameterTexts values;            // key -> text, only the keys the file holds
@@ -40,7 +55,9 @@ struct ProfileParse {
 };
 // Reads a profile: blank lines and lines starting with '#' are skipped; every
 // other line must be "key = value" with a profile key given once, and a value
-// the window would accept within its check bounds.
+// the window would accept within its check bounds. Values come out as the
+// screen shows them ("2.0" as capacity index "2"), so the window and
+// hydrixctl apply the same settings.
 ProfileParse ParseProfile(const std::string& text);
 
 // Reads and parses a file (refusing one that is not a regular file or is
@@ -60,5 +77,19 @@ struct ProfileDifference {
   std::string file;
 };
 std::vector<ProfileDifference> CompareProfile(const ParameterTexts& current, const ParameterTexts& file);
+
+// The settings an import of `file` would change on a controller holding
+// `image` (ImageParams): for every profile key, the bytes the import would
+// write against the bytes held. A value the screen cannot show (a delay
+// none of the capacity list's, an hour byte past 23) is rewritten by any
+// import, so it differs even when the file does not name it. `current`
+// says what the controller holds, `file` what the import writes.
+std::vector<ProfileDifference> CompareWithImage(std::span<const std::int32_t> image,
+                                                const ParameterTexts& file);
+
+// For each setting of `image` that the screen cannot show as held (see
+// CompareWithImage): what the controller holds and what an import of the
+// saved profile writes instead, by key.
+std::map<std::string, std::string> UnshowableValues(std::span<const std::int32_t> image);
 
 }  // namespace hx

@@ -68,7 +68,7 @@ TEST_F(ProductionEndToEnd, CalibrateSerialAndReportFromTheCommandLine) {
   EXPECT_NE(Dump("eeprom").find("0020: "), std::string::npos);
   EXPECT_NE(Dump("eeprom").find("40 E2 01 00"), std::string::npos) << Dump("eeprom");
   r = Ctl({"serial", "2147483648"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("trop grand"), std::string::npos);
 
   const fs::path log = daemon->folder() / "4711.log";

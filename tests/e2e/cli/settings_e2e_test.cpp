@@ -74,10 +74,10 @@ TEST_F(SettingsEndToEnd, SetWritesTheImageOnlyWithinTheChecksOrWithForce) {
   // Refusals leave the EEPROM as it was.
   const std::string before = Eeprom(5);
   r = Ctl({"--id", "5", "settings", "set", "start_level_low_battery_V=3"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("from 5 to 20"), std::string::npos) << r.err;
-  EXPECT_EQ(Ctl({"--id", "5", "settings", "set", "forced_charge_2_h=25"}).status, 1);
-  EXPECT_EQ(Ctl({"--id", "5", "settings", "set", "alarm_level_V=70"}).status, 1);
+  EXPECT_EQ(Ctl({"--id", "5", "settings", "set", "forced_charge_2_h=25"}).status, 2);
+  EXPECT_EQ(Ctl({"--id", "5", "settings", "set", "alarm_level_V=70"}).status, 2);
   EXPECT_EQ(Ctl({"--id", "5", "settings", "set", "serial_number=1"}).status, 2);
   EXPECT_EQ(Ctl({"--id", "5", "settings", "set", "no_such_key=1"}).status, 2);
   EXPECT_EQ(Eeprom(5), before);

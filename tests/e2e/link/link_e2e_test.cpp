@@ -178,7 +178,7 @@ TEST_F(LinkEndToEnd, HydrixctlTakesItsFailureTextsAndCatalogueCommandsFromTheCon
   auto languages = Ctl({"languages", "--config", config.string()});
   EXPECT_EQ(languages.status, 0);
   EXPECT_EQ(languages.out, "* English\nDeutsch\n");
-  auto message = Ctl({"--config", config.string(), "message", "Deutsch", "Lire", "Lesen"});
+  auto message = Ctl({"--config", config.string(), "message", "--add", "Deutsch", "Lire", "Lesen"});
   EXPECT_EQ(message.status, 0);
   EXPECT_EQ(message.out, "Lesen\n");
   std::ifstream in(config);
@@ -187,7 +187,7 @@ TEST_F(LinkEndToEnd, HydrixctlTakesItsFailureTextsAndCatalogueCommandsFromTheCon
 
   auto missing = Ctl({"--config", (daemon->folder() / "none.xml").string(), "message", "English", "Lire"});
   EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.out, "Lire\n");
+  EXPECT_EQ(missing.out, "");
   EXPECT_FALSE(std::filesystem::exists(daemon->folder() / "none.xml"));
 }
 

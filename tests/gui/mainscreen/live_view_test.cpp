@@ -2,7 +2,9 @@
 // one-second tick and the chart, the output buttons and Set Tempo.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineSeries>
+#include <QStatusBar>
 #include <QValueAxis>
 #include <fstream>
 
@@ -54,8 +56,22 @@ TEST_F(LiveViewTest, EachTickPlotsFourPointsAtConsecutiveXAndASilentControllerSt
   EXPECT_EQ(Text("Power"), "4.05");
   EXPECT_TRUE(Get<QLineEdit>("Power")->styleSheet().contains("color: rgb(255, 0, 0)"));
 
-  // The controller stops answering: one message, zeros on the screen; the
-  // next tick stops the reading and still plots its zeros once more.
+  // Answers that come short are no measures: nothing is plotted, the
+  // reading goes on, and the status bar says the controller is not answering.
+  auto status = [this] { return window_->statusBar()->findChild<QLabel*>()->text(); };
+  EXPECT_TRUE(status().endsWith("(answering)")) << status().toStdString();
+  usb.Find(5)->faults().mode = sim::Faults::Mode::Short;
+  Tick();
+  EXPECT_EQ(chart->data().Points(1).size(), 2u);
+  EXPECT_TRUE(status().contains("not answering")) << status().toStdString();
+  EXPECT_TRUE(window_->findChild<QTimer*>("Timer")->isActive());
+  usb.Find(5)->faults().mode = sim::Faults::Mode::None;
+  Tick();
+  EXPECT_EQ(chart->data().Points(1).back(), (P{9, 14}));
+  EXPECT_TRUE(status().endsWith("(answering)"));
+
+  // The controller stops answering: one message, zeros on the screen, no
+  // point; the next tick stops the reading.
   usb.Find(5)->faults().mode = sim::Faults::Mode::Silent;
   Tick();
   EXPECT_TRUE(window_->TimeOut());
@@ -66,7 +82,7 @@ TEST_F(LiveViewTest, EachTickPlotsFourPointsAtConsecutiveXAndASilentControllerSt
   EXPECT_FALSE(Get<QCheckBox>("LectureContinu")->isChecked());
   EXPECT_FALSE(window_->findChild<QTimer*>("Timer")->isActive());
   EXPECT_EQ(usb.readCalls, reads);  // the link is given up: nothing is read
-  EXPECT_EQ(chart->data().Points(1).back(), (P{13, 0}));
+  EXPECT_EQ(chart->data().Points(1).back(), (P{9, 14}));
   EXPECT_EQ(dialogs.messages.size(), 1u);
 }
 
@@ -128,12 +144,12 @@ TEST_F(LiveViewTest, SetTempoStopsTheReadingWritesTheDelayAndRefusesWhatDoesNotF
   usb.Add(5);
   Start();
   Get<QCheckBox>("LectureContinu")->setChecked(true);
-  Get<QLineEdit>("EndOfChargeTempo")->setText("70000");
+  Get<QLineEdit>("EndOfChargeTempo")->setText("40000");
   Click("SetEndOFChargeTempo");
   EXPECT_FALSE(Get<QCheckBox>("LectureContinu")->isChecked());
   EXPECT_TRUE(Sent(cmd::kWriteEeprom).empty());
   ASSERT_EQ(dialogs.messages.size(), 1u);
-  EXPECT_NE(dialogs.messages[0].text.find("from 0 to 65535"), std::string::npos);
+  EXPECT_NE(dialogs.messages[0].text.find("from 0 to 32767 seconds"), std::string::npos);
 
   Get<QLineEdit>("EndOfChargeTempo")->setText("7200");
   Click("SetEndOFChargeTempo");
@@ -175,7 +191,12 @@ TEST_F(LiveViewTest, TheMeasureLogAppendsEachAnsweredTickAndAFailureStopsOnlyThe
   EXPECT_EQ(lines[0], MeasureLogHeader());
   EXPECT_NE(lines[2].find(",12.480,"), std::string::npos) << lines[2];
 
-  // The link given up: its zeros are not logged.
+  // Answers that came short are not logged; nor are the zeros of a link
+  // given up.
+  usb.Find(5)->faults().mode = sim::Faults::Mode::Short;
+  Tick();
+  EXPECT_EQ(FileLines(file).size(), 3u);
+  usb.Find(5)->faults().mode = sim::Faults::Mode::None;
   window_->device().SetTimeOut(true);
   Tick();
   EXPECT_EQ(FileLines(file).size(), 3u);

@@ -211,7 +211,7 @@ TEST_F(MainScreenTest, WithoutAControllerNothingIsReadUntilUsbConnectFindsOne) {
   EXPECT_EQ(Label("NumeroSerie"), "--");
   EXPECT_EQ(Get<QComboBox>("ComboChargeTempo")->currentIndex(), 2);
   EXPECT_TRUE(usb.writes.empty());
-  EXPECT_TRUE(window_->statusBar()->findChild<QLabel*>()->text().contains("No controller selected"));
+  EXPECT_TRUE(window_->statusBar()->findChild<QLabel*>()->text().contains("No controller chosen"));
 
   usb.Add(9);
   Answer(Choice::First);
@@ -221,11 +221,77 @@ TEST_F(MainScreenTest, WithoutAControllerNothingIsReadUntilUsbConnectFindsOne) {
   EXPECT_EQ(Label("NumeroSerie"), "24000009");
 }
 
-TEST_F(MainScreenTest, TheCloseBoxKeepsTheLastControllerEnumeratedAndReadsIt) {
+TEST_F(MainScreenTest, TheCloseBoxChoosesTheOnlyAnsweringControllerAndReadsIt) {
   usb.Add(5);
+  usb.Add(6, {Faults::Mode::Silent});
   Start(Choice::CloseBox);
   EXPECT_EQ(window_->UsbID(), 5);
+  EXPECT_TRUE(window_->device().Chosen());
   EXPECT_EQ(Text("Text1", 5), "13.80");
+}
+
+// After Cancel, or the close box with several controllers answering, the
+// enumeration leaves an identifier behind that nobody chose: no command
+// reaches it, each says how to choose one, the status bar names none.
+TEST_F(MainScreenTest, NothingReachesAControllerNobodyChose) {
+  usb.Add(5);
+  usb.Add(6);
+  const char* buttons[] = {"Lire",
+                           "Ecrire",
+                           "Raz",
+                           "SetTime",
+                           "ActivateSolenoid",
+                           "ActivateRelay",
+                           "SetEndOFChargeTempo",
+                           "Command_tension",
+                           "CommandCalibrationCLK",
+                           "Programmer",
+                           "Rapport"};
+  for (Choice choice : {Choice::Cancel, Choice::CloseBox}) {
+    SCOPED_TRACE(choice == Choice::Cancel ? "Cancel" : "close box");
+    dialogs.messages.clear();
+    Start(choice);
+    EXPECT_EQ(window_->UsbID(), 6);  // the last enumerated
+    EXPECT_FALSE(window_->device().Chosen());
+    const auto before = Eeprom(6);
+    const std::size_t probes = usb.writes.size();
+    dialogs.defaultAnswer = hx::MsgAnswer::Yes;  // every question answered Yes
+    Type("ValeurTension", -1, "12.5");
+    Type("ValeurNumeroSerie", -1, "77");
+    for (const char* name : buttons) Click(name);
+    Get<QCheckBox>("CheckClockSpeed")->click();
+    Get<QCheckBox>("LectureContinu")->setChecked(true);
+    window_->findChild<QAction*>("nmuBootLoad")->trigger();
+    dialogs.defaultAnswer = hx::MsgAnswer::No;
+    EXPECT_EQ(usb.writes.size(), probes);
+    EXPECT_EQ(Eeprom(6), before);
+    EXPECT_TRUE(starter.started.empty());
+    EXPECT_FALSE(Get<QCheckBox>("LectureContinu")->isChecked());
+    ASSERT_EQ(dialogs.messages.size(), std::size(buttons) + 3);
+    for (const auto& m : dialogs.messages) {
+      EXPECT_EQ(m.text, "No controller is chosen. Choose one with USB Connect. Nothing was sent.");
+    }
+    const QString status = window_->statusBar()->findChild<QLabel*>()->text();
+    EXPECT_TRUE(status.contains("No controller chosen")) << status.toStdString();
+    EXPECT_FALSE(status.contains("Controller 6"));
+  }
+}
+
+// A controller left in its boot loader by a failed update does not answer;
+// chosen, it can still be updated from hydrix.
+TEST_F(MainScreenTest, FirmwareUpdateNeedsOnlyAChosenController) {
+  usb.Add(5);
+  Start();
+  usb.Find(5)->faults().mode = Faults::Mode::Silent;
+  Click("Lire");
+  ASSERT_TRUE(window_->TimeOut());
+  dialogs.messages.clear();
+  Click("SetTime");
+  EXPECT_NE(dialogs.Texts().at(0).find("Controller 5 is not answering"), std::string::npos);
+  dialogs.answers = {hx::MsgAnswer::Yes};
+  dialogs.files.push_back((folder_ / "fw.hex").string());
+  window_->findChild<QAction*>("nmuBootLoad")->trigger();
+  ASSERT_EQ(starter.started.size(), 1u);
 }
 
 TEST_F(MainScreenTest, WriteParametersWritesTheWholeImageThenResets) {
@@ -287,7 +353,7 @@ TEST_F(MainScreenTest, WriteParametersRefusesWhatCannotBeWrittenSafely) {
       {"negative", [](MainScreenTest& t) { t.Type("Text1", 6, "-3"); }, "16-bit"},
       {"typed hour", [](MainScreenTest& t) { t.Get<QComboBox>("Heure1")->setCurrentText("24"); }, "0 to 23"},
       {"another controller", [](MainScreenTest& t) { t.window_->device().SetUsbID(6); }, "controller 5"},
-      {"link given up", [](MainScreenTest& t) { t.window_->device().SetTimeOut(true); }, "stopped answering"},
+      {"link given up", [](MainScreenTest& t) { t.window_->device().SetTimeOut(true); }, "is not answering"},
   };
   usb.Add(5);
   usb.Add(6);
@@ -304,16 +370,51 @@ TEST_F(MainScreenTest, WriteParametersRefusesWhatCannotBeWrittenSafely) {
     EXPECT_EQ(Eeprom(5), before);
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_NE(dialogs.messages[0].text.find(c.why), std::string::npos) << dialogs.messages[0].text;
-    EXPECT_NE(dialogs.messages[0].text.find("Nothing was written"), std::string::npos);
+    EXPECT_NE(dialogs.messages[0].text.find("Nothing was"), std::string::npos);
   }
+}
+
+// Pink boxes are written as the screen holds them, but only after one
+// question naming each by its caption; a word past 32767 never is.
+TEST_F(MainScreenTest, OutOfLimitsValuesAskFirstAndOversizedWordsAreRefused) {
+  usb.Add(5);
+  Start();
+  Type("Text1", 4, "3");
+  Type("Text1", 6, "2000");
+  const std::size_t from = usb.writes.size();
+  Click("Ecrire");
+  EXPECT_TRUE(EepromWrites(from).empty());
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text,
+            "These values are outside their limits:\n" + Label("Label1", 15).toStdString() +
+                " = 3 (limits 5 to 20)\n" + Label("Label1", 4).toStdString() +
+                " = 2000 (limits 10 to 1000)\nWrite them to the controller anyway?");
+  EXPECT_TRUE(dialogs.messages[0].defaultNo);
+  dialogs.answers = {hx::MsgAnswer::Yes};
+  Click("Ecrire");
+  EXPECT_EQ(EepromWrites(from).size(), 129u);
+  EXPECT_EQ(Eeprom(5)[13] | Eeprom(5)[14] << 8, 3000);
+
+  // 40 V would be stored as 40 9C and read back as -25.54 V.
+  const auto before = Eeprom(5);
+  dialogs.messages.clear();
+  dialogs.defaultAnswer = hx::MsgAnswer::Yes;
+  Type("Text1", 7, "40");
+  Click("Ecrire");
+  EXPECT_EQ(Eeprom(5), before);
+  ASSERT_EQ(dialogs.messages.size(), 1u);  // refused outright: no question first
+  EXPECT_NE(dialogs.messages[0].text.find(Label("LabelAlarmLevel").toStdString() +
+                                          ": \"40\" does not fit the controller's 16-bit word: the largest "
+                                          "value that fits is 32.767"),
+            std::string::npos)
+      << dialogs.messages[0].text;
 }
 
 TEST_F(MainScreenTest, NoWriteWithoutAWholeReadAndNoResetAfterAPartWrite) {
   // Never read: the controller was cancelled at start.
   usb.Add(5);
   Start(Choice::Cancel);
-  window_->device().SetUsbID(5);
-  window_->device().SetTimeOut(false);
+  window_->device().Choose(5);
   Click("Ecrire");
   EXPECT_TRUE(EepromWrites().empty());
   ASSERT_EQ(dialogs.messages.size(), 1u);
@@ -323,7 +424,7 @@ TEST_F(MainScreenTest, NoWriteWithoutAWholeReadAndNoResetAfterAPartWrite) {
   dialogs.messages.clear();
   auto& silentLater = usb.Add(7, {Faults::Mode::After, 100});
   (void)silentLater;
-  window_->device().SetUsbID(7);
+  window_->device().Choose(7);
   window_->LitTout();
   window_->device().SetTimeOut(false);
   std::size_t from = usb.writes.size();
@@ -336,8 +437,7 @@ TEST_F(MainScreenTest, NoWriteWithoutAWholeReadAndNoResetAfterAPartWrite) {
   // "written".
   auto& halfway = usb.Add(8, {Faults::Mode::After, 258 + 28 + 1 + 60});
   (void)halfway;
-  window_->device().SetUsbID(8);
-  window_->device().SetTimeOut(false);
+  window_->device().Choose(8);
   window_->LitTout();
   ASSERT_TRUE(window_->device().ImageComplete());
   from = usb.writes.size();
@@ -350,15 +450,31 @@ TEST_F(MainScreenTest, NoWriteWithoutAWholeReadAndNoResetAfterAPartWrite) {
   EXPECT_NE(dialogs.Texts().back().find("not reset"), std::string::npos);
 }
 
-TEST_F(MainScreenTest, FactoryValuesClearsTheValidityMarkResetsAndLeavesTheScreen) {
+// Factory Values asks first (default No); after the reset the screen shows
+// what the controller now holds, so that Write Parameters cannot undo it.
+TEST_F(MainScreenTest, FactoryValuesAsksThenResetsAndShowsWhatTheControllerHolds) {
   usb.Add(5);
+  Eeprom(5)[13] = 0x10, Eeprom(5)[14] = 0x36;  // 13.84 V, not the factory's
   Start();
-  Type("Text1", 4, "15");
+  EXPECT_EQ(Text("Text1", 4), "13.84");
   const std::size_t from = usb.writes.size();
   Click("Raz");
-  EXPECT_EQ(EepromWrites(from), (std::vector<std::pair<int, int>>{{21, 0}, {22, 0}}));
+  EXPECT_EQ(usb.writes.size(), from);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].buttons, hx::MsgButtons::YesNo);
+  EXPECT_TRUE(dialogs.messages[0].defaultNo);
+  EXPECT_NE(dialogs.messages[0].text.find("factory values of controller 5"), std::string::npos);
+
+  dialogs.answers = {hx::MsgAnswer::Yes};
+  Click("Raz");
+  const auto writes = EepromWrites(from);
+  ASSERT_GE(writes.size(), 2u);
+  EXPECT_EQ(writes[0], (std::pair{21, 0}));
+  EXPECT_EQ(writes[1], (std::pair{22, 0}));
   EXPECT_EQ(Resets(from), 1);
-  EXPECT_EQ(Text("Text1", 4), "15");
+  EXPECT_EQ(Text("Text1", 4), "12.00");
+  EXPECT_EQ(Eeprom(5)[13] | Eeprom(5)[14] << 8, 12000);
+  EXPECT_EQ(dialogs.messages.size(), 2u);
 }
 
 // The shipped catalogue words the range message without the design's
@@ -588,7 +704,7 @@ TEST_F(MainScreenTest, SettingsProfilesSaveLoadAndCompareWithoutTouchingTheContr
   dialogs.files = {file.string()};
   window_->findChild<QAction*>("mnuCompareSettings")->trigger();
   EXPECT_EQ(dialogs.Texts().back(),
-            "Settings that differ (screen -> file):\nstart_level_low_battery_V: 13 -> 14");
+            "Settings that differ (screen -> file):\nStart @Low Battery Level (V): 13 -> 14");
 
   // A bad file changes nothing and says where it is wrong.
   std::ofstream(file) << "start_level_low_battery_V = 30\n";

@@ -31,8 +31,7 @@ TEST_F(LiveViewTest, TheStateWindowShowsTheLastMeasuresAndIsOpenedOnce) {
        {std::pair{0, 12480}, {20, 4}, {24, 1}, {26, 0}, {18, 7}, {12, 40000}, {14, 3}, {16, 9}}) {
     Word(5, i, v);
   }
-  window_->device().SetUsbID(5);
-  window_->device().SetTimeOut(false);
+  window_->device().Choose(5);
   Click("Lire");
   const int reads = usb.readCalls;
   etat->Timer1_Timer();

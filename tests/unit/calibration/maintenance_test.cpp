@@ -23,7 +23,7 @@ class MaintenanceTest : public ::testing::Test {
  protected:
   sim::SimDevice& Use(std::int32_t id, Faults f = {}) {
     auto& d = usb.Add(id, f);
-    device.SetUsbID(id);
+    device.Choose(id);
     return d;
   }
   std::size_t EepromWrites(std::size_t from) const {

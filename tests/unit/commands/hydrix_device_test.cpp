@@ -21,7 +21,8 @@ class RecordingSleeper : public Sleeper {
 
 class CountingMessages : public MessageSource {
  public:
-  std::string LitMessage(const std::string& language, const std::string& code, const std::string& def) override {
+  std::string LitMessage(const std::string& language, const std::string& code,
+                         const std::string& def) override {
     lookups.push_back(language + "/" + code);
     return "text of " + code + (def.empty() ? "" : "/" + def);
   }
@@ -39,7 +40,7 @@ class DeviceTest : public ::testing::Test {
 
   sim::SimDevice& Controller(Faults f = {}) {
     auto& d = usb.Add(5, f);
-    device.SetUsbID(5);
+    device.Choose(5);
     return d;
   }
   static Bytes Frame12(Bytes b) {
@@ -91,7 +92,8 @@ TEST_F(DeviceTest, ImageIsReadTwiceByteByByteWithALookupPerExchange) {
 }
 
 TEST_F(DeviceTest, FailedReadInsideTheImageLeavesZerosShowsOneBoxAndBlocksTheWriteBack) {
-  auto& c = Controller({Faults::Mode::After, 101});  // answers addresses 0..49 twice, then the first read of 50
+  auto& c =
+      Controller({Faults::Mode::After, 101});  // answers addresses 0..49 twice, then the first read of 50
   EXPECT_FALSE(device.LitImage());
   EXPECT_EQ(usb.writes.size(), 258u);  // requests are still written
   EXPECT_EQ(dialogs.messages.size(), 1u);
@@ -121,6 +123,35 @@ TEST_F(DeviceTest, ShortAnswersDoNotMakeAWholeImage) {
   EXPECT_FALSE(device.LitImage());
   EXPECT_FALSE(device.TimeOut());
   EXPECT_FALSE(device.EcritImage());
+}
+
+// Whole answers that cannot be the controller's own settings: every byte 0,
+// or a controller whose identity probe gave type 0 and version 0.00. A
+// controller after Factory Values (no validity mark) is writable.
+TEST_F(DeviceTest, AnImageThatCannotBeTheControllersOwnIsNeverWrittenBack) {
+  auto& c = Controller({Faults::Mode::Zeros});
+  ASSERT_TRUE(device.LitImage());
+  usb.writes.clear();
+  EXPECT_NE(device.ImageWriteRefusal().find("Every byte of the settings read from controller 5 is 0"),
+            std::string::npos);
+  EXPECT_FALSE(device.EcritImage());
+  EXPECT_TRUE(usb.writes.empty());
+
+  c.faults().mode = Faults::Mode::None;
+  device.state().Identities[5] = {0, 0, 0, 0, 0};  // what its probe said
+  ASSERT_TRUE(device.LitImage());
+  EXPECT_NE(device.ImageWriteRefusal().find("type 0, firmware 0.00"), std::string::npos);
+  EXPECT_FALSE(device.EcritImage());
+
+  device.state().Identities[5] = {0, 1, 11, 5, 0};
+  c.model().eeprom()[21] = 0, c.model().eeprom()[22] = 0;
+  ASSERT_TRUE(device.LitImage());
+  EXPECT_EQ(device.ImageWriteRefusal(), "");
+
+  device.SetUsbID(6);  // moved by an enumeration, not chosen
+  device.state().Chosen = false;
+  EXPECT_EQ(device.ImageWriteRefusal(), "No controller is chosen. Choose one with USB Connect.");
+  EXPECT_EQ(device.CommandRefusal(false), "No controller is chosen. Choose one with USB Connect.");
 }
 
 TEST_F(DeviceTest, ImageIsWrittenBackAddressByAddress) {

@@ -37,22 +37,31 @@ class CatalogueCommand : public ::testing::Test {
   std::filesystem::path path_ = folder_ / "config.xml";
 };
 
-TEST_F(CatalogueCommand, MessagePrintsTheTextAndCompletesTheCatalogue) {
+// A query never writes the catalogue; only --add completes it.
+TEST_F(CatalogueCommand, MessageQueriesWithoutWritingAndAddCompletesTheCatalogue) {
   Outcome found = Do({"message", "deutsch", "LIRE"});
   EXPECT_EQ(found.status, 0);
   EXPECT_EQ(found.out, "Parameter lesen\n");
   EXPECT_EQ(found.err, "");
+
+  Outcome typo = Do({"message", "English", "Sortirr"});
+  EXPECT_EQ(typo.status, 1);
+  EXPECT_EQ(typo.out, "");
+  EXPECT_NE(typo.err.find("English has no text for 'Sortirr' (hydrixctl message --add"), std::string::npos);
+  Outcome language = Do({"message", "Klingon", "Lire"});
+  EXPECT_EQ(language.status, 2);
+  EXPECT_NE(language.err.find("no language 'Klingon'; its languages are: English, Deutsch, english"),
+            std::string::npos);
   EXPECT_EQ(ReadBytes(path_), kFile);
 
-  Outcome added = Do({"message", "English", "Sortir", "Exit"});
+  Outcome added = Do({"message", "--add", "English", "Sortir", "Exit"});
   EXPECT_EQ(added.status, 0);
   EXPECT_EQ(added.out, "Exit\n");
   EXPECT_NE(ReadBytes(path_).find(
                 "<M><C>Lire</C><T>Read Parameters</T></M>\n      <M><C>Sortir</C><T>Exit</T></M>"),
             std::string::npos);
-
-  EXPECT_EQ(Do({"message", "English", "Missing Hydrix"}).out, "Missing Hydrix\n");
-  EXPECT_EQ(Do({"message", "Klingon", "Lire", "Read"}).out, "Lire\n");
+  EXPECT_EQ(Do({"message", "English", "Sortir"}).out, "Exit\n");
+  EXPECT_EQ(Do({"message", "--add", "English", "Missing Hydrix"}).out, "Missing Hydrix\n");
 }
 
 TEST_F(CatalogueCommand, LanguagesMarksTheOneSelectedForEnglish) {
@@ -65,7 +74,8 @@ TEST_F(CatalogueCommand, BadArgumentsGiveUsage) {
   for (const auto& args : std::vector<std::vector<std::string>>{{},
                                                                 {"message"},
                                                                 {"message", "English"},
-                                                                {"message", "a", "b", "c", "d"},
+                                                                {"message", "a", "b", "c"},
+                                                                {"message", "--add", "a", "b", "c", "d"},
                                                                 {"languages", "x"},
                                                                 {"lire"}}) {
     Outcome run = Do(args);
@@ -78,9 +88,9 @@ TEST_F(CatalogueCommand, BadArgumentsGiveUsage) {
 
 TEST_F(CatalogueCommand, AFileProblemGoesToStandardErrorWithTheBuiltInText) {
   WriteBytes(path_, "<Configuration>");
-  Outcome run = Do({"message", "English", "Lire", "Read"});
+  Outcome run = Do({"message", "--add", "English", "Lire", "Read"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "Read\n");
+  EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("not well-formed"), std::string::npos);
   EXPECT_EQ(ReadBytes(path_), "<Configuration>");
 

@@ -90,6 +90,32 @@ TEST_F(DeviceSelectionTest, CancelGivesUpTheLinkUntilTheNextEnumeration) {
   EXPECT_FALSE(state.TimeOut);
 }
 
+// A controller is chosen by a click, or by the close box when it alone
+// answered; Cancel unchooses whatever was chosen.
+TEST_F(DeviceSelectionTest, OnlyAClickOrALoneAnsweringControllerIsChosen) {
+  usb.Add(5);
+  usb.Add(6);
+  usb.Add(7, {Faults::Mode::Silent});
+  DeviceList list = selection.Load();
+  EXPECT_EQ(list.silent, std::vector<std::int32_t>{7});
+  EXPECT_EQ(state.UsbID, 7);  // the last enumerated
+  selection.CloseBox(list);
+  EXPECT_FALSE(state.Chosen);
+  ASSERT_TRUE(selection.ListClick(list, 0));
+  EXPECT_TRUE(state.Chosen);
+  EXPECT_EQ(state.UsbID, 5);
+  EXPECT_EQ(state.Identities.at(5)[2], 11);
+  selection.Cancel();
+  EXPECT_FALSE(state.Chosen);
+
+  usb.Find(5)->faults().mode = Faults::Mode::Silent;
+  list = selection.Load();
+  selection.CloseBox(list);
+  EXPECT_TRUE(state.Chosen);
+  EXPECT_EQ(state.UsbID, 6);
+  EXPECT_FALSE(state.TimeOut);
+}
+
 TEST_F(DeviceSelectionTest, AMissingLibraryIsReportedOnceAndTheBusLooksEmpty) {
   usb.problem = "The USB interface library libhxusbif.so cannot be loaded.";
   EXPECT_TRUE(selection.Load().ids.empty());

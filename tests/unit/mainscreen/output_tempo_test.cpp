@@ -28,10 +28,7 @@ class SetTempoTest : public ::testing::Test {
   NoSleep sleeper;
   HydrixDevice device{usb, messages, dialogs, sleeper};
 
-  void Select(std::int32_t id) {
-    device.SetUsbID(id);
-    device.SetTimeOut(false);
-  }
+  void Select(std::int32_t id) { device.Choose(id); }
   std::vector<std::pair<int, int>> Writes() const {
     std::vector<std::pair<int, int>> w;
     for (const auto& f : usb.writes) {
@@ -61,21 +58,28 @@ TEST_F(SetTempoTest, WritesTheDelayInTheFirstTwoBytesAndTheRestAsRead) {
   EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Parameters Writed"});
 }
 
-TEST_F(SetTempoTest, RefusesWhatTwoBytesCannotHoldAndIgnoresNonNumbers) {
+// The controller's word is signed: 40000 s would read back as -25536.
+TEST_F(SetTempoTest, RefusesWhatTheSignedWordCannotHoldAndAnUnchosenController) {
   usb.Add(5);
+  device.SetUsbID(5);  // left there by an enumeration, not chosen
+  EXPECT_EQ(SetTempo(device, "100"), TempoOutcome::Refused);
+  EXPECT_TRUE(usb.writes.empty());
+  ASSERT_EQ(dialogs.Texts(),
+            std::vector<std::string>{"No controller is chosen. Choose one with USB Connect."});
+  dialogs.messages.clear();
   Select(5);
   EXPECT_EQ(SetTempo(device, "abc"), TempoOutcome::NotNumeric);
   EXPECT_TRUE(usb.writes.empty());
   EXPECT_TRUE(dialogs.messages.empty());
-  for (const char* text : {"65536", "-1", "1e9"}) {
+  for (const char* text : {"40000", "32768", "-1", "1e9"}) {
     EXPECT_EQ(SetTempo(device, text), TempoOutcome::OutOfRange) << text;
   }
   EXPECT_TRUE(usb.writes.empty());
-  ASSERT_EQ(dialogs.messages.size(), 3u);
-  EXPECT_NE(dialogs.messages[0].text.find("from 0 to 65535"), std::string::npos);
+  ASSERT_EQ(dialogs.messages.size(), 4u);
+  EXPECT_NE(dialogs.messages[0].text.find("from 0 to 32767 seconds"), std::string::npos);
   EXPECT_EQ(dialogs.messages[0].icon, MsgIcon::Critical);
-  EXPECT_EQ(SetTempo(device, "65535"), TempoOutcome::Written);
-  EXPECT_EQ(Writes()[1], (std::pair{1, 255}));
+  EXPECT_EQ(SetTempo(device, "32767"), TempoOutcome::Written);
+  EXPECT_EQ(Writes()[1], (std::pair{1, 127}));
 }
 
 TEST_F(SetTempoTest, AReadThatStopsPartWayWritesNothingAndSaysSo) {

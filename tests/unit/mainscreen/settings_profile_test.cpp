@@ -63,6 +63,18 @@ TEST(Profile, EveryFaultIsReportedWithItsLineAndNothingIsKept) {
   EXPECT_EQ(ParseProfile("# only comments\n").errors.size(), 1u);
 }
 
+// One reading of a value for the window and hydrixctl: "2.0" is the third
+// capacity, never the first.
+TEST(Profile, ValuesComeOutAsTheScreenShowsThem) {
+  const auto p = ParseProfile("battery_capacity_index = 2.0\nalarm_level_V = 11,5\n");
+  ASSERT_TRUE(p.errors.empty()) << p.errors.front();
+  EXPECT_EQ(p.values.at("battery_capacity_index"), "2");
+  EXPECT_EQ(p.values.at("alarm_level_V"), "11,5");
+  const auto big = ParseProfile("alarm_level_V = 40\n");
+  ASSERT_EQ(big.errors.size(), 1u);
+  EXPECT_NE(big.errors[0].find("largest value that fits is 32.767"), std::string::npos) << big.errors[0];
+}
+
 TEST(Profile, ComparesValuesAsTheControllerStoresThem) {
   const ParameterTexts file = {
       {"start_level_low_battery_V", "12.5"}, {"solenoid_pulse_ms", "321"}, {"forced_charge_1_h", "7"}};
