@@ -1,6 +1,6 @@
-// A full disk for the duration of a scope: the process may not grow a file
-// past `bytes` (a soft RLIMIT_FSIZE, so it can be lifted again), and a write
-// past it fails with EFBIG instead of raising SIGXFSZ.
+// A full disk for the life of a scope: files may not grow past `bytes` (a
+// soft RLIMIT_FSIZE, lifted again at the end), and a write past it fails
+// with EFBIG instead of raising SIGXFSZ.
 #pragma once
 
 #include <sys/resource.h>
@@ -12,9 +12,8 @@ namespace hx::test {
 
 class FileSizeLimit {
  public:
-  explicit FileSizeLimit(std::size_t bytes) {
+  explicit FileSizeLimit(std::size_t bytes) : previous_(std::signal(SIGXFSZ, SIG_IGN)) {
     ::getrlimit(RLIMIT_FSIZE, &saved_);
-    previous_ = std::signal(SIGXFSZ, SIG_IGN);
     rlimit limit = saved_;
     limit.rlim_cur = static_cast<rlim_t>(bytes);
     ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -23,12 +22,10 @@ class FileSizeLimit {
     ::setrlimit(RLIMIT_FSIZE, &saved_);
     std::signal(SIGXFSZ, previous_);
   }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
  private:
+  void (*previous_)(int);
   rlimit saved_{};
-  void (*previous_)(int) = SIG_DFL;
 };
 
 }  // namespace hx::test

@@ -67,16 +67,8 @@ TEST(UsbConfig, BadLinesAreNamedWithWhatIsAccepted) {
   };
   EXPECT_EQ(c.problems, expected);
 
-  UsbConfig outside;
-  ParseUsbConfig("type=usb\n[serial]\nbaud=9600\n", "hxusb.conf", outside);
-  EXPECT_EQ(
-      outside.problems,
-      (std::vector<std::string>{
-          "hxusb.conf:1: \"type=usb\" stands before any section (accepted: [backend], [bootloader], "
-          "[application])",
-          "hxusb.conf:2: unknown section [serial] (accepted: [backend], [bootloader], [application])"}));
-  EXPECT_EQ(ProblemText(outside), outside.problems[0] + "\n" + outside.problems[1] +
-                                      "\nNo controller is reached until the USB configuration is corrected.");
+  EXPECT_EQ(ProblemText(c).substr(ProblemText(c).rfind('\n') + 1),
+            "No controller is reached until the USB configuration is corrected.");
   EXPECT_EQ(ProblemText(UsbConfig{}), "");
 
   // An editor's byte-order mark is no part of the first line.
@@ -114,8 +106,7 @@ TEST(UsbConfig, LookupOrderAndEnvironmentOverride) {
   EXPECT_EQ(c.problems[0], "HYDRIX_USB_BACKEND=bluetooth: unknown backend (accepted: sim, usb)");
   ::unsetenv("HYDRIX_USB_BACKEND");
 
-  // A FIFO, a link to a device or a huge file is named, not read (nor
-  // skipped for the next file): nothing waits, nothing is exhausted.
+  // A FIFO is named, not read (nor skipped for the next file): nothing waits.
   const auto conf = root / "lib" / "hxusb.conf";
   std::filesystem::remove(conf);
   ASSERT_EQ(::mkfifo(conf.c_str(), 0600), 0);
@@ -123,19 +114,6 @@ TEST(UsbConfig, LookupOrderAndEnvironmentOverride) {
   EXPECT_EQ(c.problems,
             std::vector<std::string>{conf.string() + ": cannot be read: it is a FIFO, not a regular file"});
   EXPECT_TRUE(std::filesystem::is_fifo(conf));
-  std::filesystem::remove(conf);
-  std::filesystem::create_symlink("/dev/zero", conf);
-  c = LoadUsbConfig((root / "lib").string());
-  EXPECT_EQ(c.problems,
-            std::vector<std::string>{conf.string() +
-                                     ": cannot be read: it is a character device, not a regular file"});
-  std::filesystem::remove(conf);
-  std::ofstream(conf) << std::string((1 << 20) + 1, '#');
-  c = LoadUsbConfig((root / "lib").string());
-  EXPECT_EQ(c.problems,
-            std::vector<std::string>{
-                conf.string() + ": cannot be read: it is larger than 1 MiB, the most such a file may hold"});
-
   ::unsetenv("XDG_CONFIG_HOME");
   std::filesystem::remove_all(root);
 }
