@@ -7,9 +7,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <thread>
 
+#include "common/safe_file.h"
 #include "flashtool/products.h"
 
 namespace hx::flash {
@@ -51,6 +52,17 @@ class ListFolderLock {
  private:
   int fd_;
 };
+
+// A list file is read whole when it is opened, so that it stays this run's
+// own; only a regular file is read. 16 MiB holds the rows of the whole
+// program memory a PIC18 can address (2 MiB).
+constexpr std::size_t kListFileLimit = std::size_t{16} << 20;
+
+std::unique_ptr<std::istream> ReadList(const std::filesystem::path& path) {
+  std::string text;
+  if (!ReadRegularFile(path, kListFileLimit, text).ok()) return nullptr;
+  return std::make_unique<std::istringstream>(std::move(text));
+}
 
 bool WritableFolder(const std::filesystem::path& folder) {
   std::error_code ec;
@@ -139,8 +151,13 @@ bool FlashTool::Form_Load(const std::string& commandTail) {
   if (Trim(tail).empty()) {
     for (const auto& line : UsageLines()) ui_.PrintLine(line);
   }
-  if (IniMissing(env_.programFolder, env_.title) || !ini_.Load(env_.programFolder / (env_.title + ".INI"))) {
-    Error("Parameter file " + env_.title + ".INI missing");
+  const auto iniPath = env_.programFolder / (env_.title + ".INI");
+  if (std::string why; !ini_.Load(iniPath, &why)) {
+    // A file that is there but refused says why under the usual message.
+    std::error_code ec;
+    const bool there = std::filesystem::exists(iniPath, ec);
+    Error("Parameter file " + env_.title + ".INI missing" +
+          (there ? "\n" + iniPath.string() + ": " + why : ""));
     return false;
   }
 
@@ -507,7 +524,7 @@ bool FlashTool::PrepareHexFile(const HexLimits* limits, bool convert) {
         path, {env_.listFolder, settings_.progmem, settings_.eedata, settings_.userid, settings_.config},
         &warning, limits, &problem);
     if (rows >= 1 && !settings_.progmem.empty()) {
-      progmemList_ = std::make_unique<std::ifstream>(env_.listFolder / settings_.progmem);
+      progmemList_ = ReadList(env_.listFolder / settings_.progmem);
     }
   }
   if (!warning.empty()) Error(warning, MsgIcon::Exclamation);
@@ -731,11 +748,10 @@ int FlashTool::ProgramFlash(std::uint8_t writeblock, std::uint8_t bytesperaddr, 
   constexpr int kFailure = -1;  // bit 15 set
   if (bytesperaddr == 0 || listname.empty()) return kFailure;
   // The list this run converted (opened under the folder lock), else the file by name.
-  std::unique_ptr<std::ifstream> own = std::move(progmemList_);
-  if (!own || listname != settings_.progmem)
-    own = std::make_unique<std::ifstream>(env_.listFolder / listname);
-  std::ifstream& list = *own;
-  if (!list) return kFailure;
+  std::unique_ptr<std::istream> own = std::move(progmemList_);
+  if (!own || listname != settings_.progmem) own = ReadList(env_.listFolder / listname);
+  if (!own) return kFailure;
+  std::istream& list = *own;
   ui_.SetProgressRange(0, rowcount);
   expected_.clear();
   std::string line;

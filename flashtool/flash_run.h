@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
+#include <istream>
 #include <map>
 #include <memory>
 #include <string>
@@ -217,7 +217,7 @@ class FlashTool {
   std::map<std::uint32_t, std::array<std::uint8_t, 16>> expected_;
   // The program-memory list this run converted, opened while the list
   // folder was locked.
-  std::unique_ptr<std::ifstream> progmemList_;
+  std::unique_ptr<std::istream> progmemList_;
 };
 
 }  // namespace hx::flash

@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/safe_file.h"
+
 namespace hx::flash {
 
 namespace {
@@ -499,22 +501,19 @@ namespace {
 // Opens a regular file for reading without ever blocking on a FIFO or a
 // device; nothing (and the reason) otherwise.
 File OpenRegular(const std::filesystem::path& path, HexProblem* problem) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  auto fail = [&](const std::string& why) {
-    if (problem) *problem = HexProblem{0, why};
+  int fd = -1;
+  if (const FileStatus status = OpenRegularForRead(path, fd); !status.ok()) {
+    if (problem) *problem = HexProblem{0, status.reason};
+    errno = status.error ? status.error : EINVAL;
     return File();
-  };
-  if (fd < 0) return fail(std::strerror(errno));
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return fail("not a regular file");
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   std::FILE* f = ::fdopen(fd, "rb");
   if (!f) {
+    const int error = errno;
     ::close(fd);
-    return fail(std::strerror(errno));
+    if (problem) *problem = HexProblem{0, std::strerror(error)};
+    errno = error;
+    return File();
   }
   return File(f);
 }

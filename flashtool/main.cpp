@@ -2,6 +2,7 @@
 // (see batch.h); otherwise it opens its window, which runs once and closes.
 #include <QApplication>
 #include <QLibraryInfo>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -13,6 +14,9 @@
 #include "frmMain.h"
 
 int main(int argc, char** argv) {
+  // A reader that goes away (a closed pipe, a FIFO's reader) makes a write
+  // fail with EPIPE, which is reported, instead of ending the program unseen.
+  std::signal(SIGPIPE, SIG_IGN);
   const auto args = hx::flash::ParseProgramArguments(argc, argv);
   if (args.help) {
     std::cout << hx::flash::HelpText();

@@ -1,12 +1,13 @@
 #include "flashtool/parameter_file.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
 #include "common/numbers.h"
+#include "common/safe_file.h"
 
 namespace hx::flash {
 
@@ -27,13 +28,14 @@ std::string ToUpper(std::string_view text) {
   return out;
 }
 
-bool ParameterFile::Load(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return false;
-  Parse(text.str());
+bool ParameterFile::Load(const std::filesystem::path& path, std::string* why) {
+  std::string text;
+  const FileStatus status = ReadRegularFile(path, kSmallFileLimit, text);
+  if (!status.ok()) {
+    if (why) *why = status.reason;
+    return false;
+  }
+  Parse(text);
   return true;
 }
 
@@ -89,8 +91,10 @@ std::vector<std::pair<std::string, std::string>> ParameterFile::Section(std::str
 }
 
 bool IniMissing(const std::filesystem::path& folder, const std::string& name) {
-  std::ifstream in(folder / (name + ".INI"));
-  return !in.is_open();
+  int fd = -1;
+  if (!OpenRegularForRead(folder / (name + ".INI"), fd).ok()) return true;
+  ::close(fd);
+  return false;
 }
 
 bool ParseInteger(std::string_view text, long min, long max, long& out) {

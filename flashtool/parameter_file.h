@@ -16,8 +16,10 @@ inline constexpr std::size_t kIniValueMax = 49;
 class ParameterFile {
  public:
   ParameterFile() = default;
-  // Reads the whole file; false when it cannot be opened or read.
-  bool Load(const std::filesystem::path& path);
+  // Reads the whole file; false when it cannot be opened or read, is not a
+  // regular file (never waiting on a FIFO) or is larger than 1 MiB, with the
+  // reason in `why` when given.
+  bool Load(const std::filesystem::path& path, std::string* why = nullptr);
   // Parses INI text (for tests and for Load).
   void Parse(std::string_view text);
 
@@ -39,7 +41,8 @@ class ParameterFile {
   std::vector<Entry> entries_;
 };
 
-// True when the file `folder`/`name`.INI cannot be opened for reading.
+// True when the file `folder`/`name`.INI cannot be opened for reading (or
+// is not a regular file).
 bool IniMissing(const std::filesystem::path& folder, const std::string& name);
 
 // Number texts of the parameter file and command line.

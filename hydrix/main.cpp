@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <csignal>
 
 #include "MainScreen.h"
 #include "common/qt_dialog_service.h"
@@ -8,6 +9,9 @@
 #include "hydrix/link/usb_library.h"
 
 int main(int argc, char* argv[]) {
+  // A reader that goes away (a closed pipe, a FIFO's reader) makes a write
+  // fail with EPIPE, which is reported, instead of ending the program unseen.
+  std::signal(SIGPIPE, SIG_IGN);
   QApplication app(argc, argv);
   hx::UsbLibrary usb;
   hx::ConfigFile config(hx::DefaultConfigPath());

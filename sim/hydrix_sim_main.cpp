@@ -45,6 +45,9 @@ int Usage(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader that goes away (a closed pipe, a FIFO's reader) makes a write
+  // fail with EPIPE, which is reported, instead of ending the program unseen.
+  ::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty() || args[0] == "--help" || args[0] == "-h") return Usage("");
   const std::string command = args[0];
@@ -86,7 +89,8 @@ int main(int argc, char** argv) {
       auto spec = hx::sim::ParseControllerSpec(v, error);
       if (!spec) return Usage("--controller " + v + ": " + error);
       for (const auto& c : controllers) {
-        if (c.identity.id == spec->identity.id) return Usage("two controllers with id " + std::to_string(c.identity.id));
+        if (c.identity.id == spec->identity.id)
+          return Usage("two controllers with id " + std::to_string(c.identity.id));
       }
       controllers.push_back(*spec);
     } else if (a == "--id") {
@@ -116,7 +120,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     g_server = &server;
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);

@@ -7,17 +7,21 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+
+#include "common/safe_file.h"
 
 namespace hx::sim {
 
+namespace {
+constexpr std::size_t kStateFileLimit = std::size_t{16} << 20;
+}  // namespace
+
 std::optional<std::vector<std::uint8_t>> LoadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return bytes;
+  // State files are small images: anything but a regular file of at most
+  // 16 MiB counts as damaged, and nothing waits on a FIFO.
+  std::string text;
+  if (!ReadRegularFile(path, kStateFileLimit, text).ok()) return std::nullopt;
+  return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
 bool SaveFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes,

@@ -6,11 +6,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+
+#include "common/safe_file.h"
 
 namespace hx {
 
 namespace {
+
+constexpr std::chrono::milliseconds kLogLockWait{5000};
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
@@ -58,31 +63,35 @@ std::string ProposedLogName(const std::string& order) {
 std::string AppendReport(const std::filesystem::path& file, const std::vector<std::string>& lines) {
   std::string text;
   for (const auto& l : lines) text += l + "\n";
-  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0)
-    return "The production log " + file.string() + " cannot be opened: " + std::strerror(errno) + ".";
+  int fd = -1;
+  if (const FileStatus status = OpenForAppend(file, fd); !status.ok())
+    return "The production log " + file.string() + " cannot be opened: " + status.reason + ".";
+  // Several stations may append to one log: the lock is held from the size
+  // taken before the append to the cut back after a failure, so that a cut
+  // never removes a report another station appended meanwhile.
+  std::string why;
+  if (!LockExclusive(fd, kLogLockWait, why)) {
+    ::close(fd);
+    return "The production log " + file.string() + " cannot be locked: " + why + ". Nothing was written.";
+  }
   struct stat st {};
   const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
-  std::size_t done = 0;
-  int error = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : ENOSPC;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
+  int error = WriteAll(fd, text.data(), text.size());
   if (error == 0 && ::fsync(fd) != 0) error = errno;
   // A report that did not go in whole is cut back to the old end.
-  if (error != 0 && before >= 0 && ::ftruncate(fd, before) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) {
-    return "The report could not be written to " + file.string() + ": " + std::strerror(error) +
-           ". The log is as it was before.";
+  int cutError = 0;
+  if (error != 0) cutError = before < 0 ? EIO : (::ftruncate(fd, before) == 0 ? 0 : errno);
+  const bool closed = ::close(fd) == 0;  // releases the lock
+  if (error == 0 && !closed) {
+    error = errno;
+    cutError = EIO;  // the descriptor is gone: nothing can be cut back any more
   }
-  return {};
+  if (error == 0) return {};
+  std::string message =
+      "The report could not be written to " + file.string() + ": " + std::strerror(error) + ".";
+  if (cutError == 0) return message + " The log is as it was before.";
+  return message + " The log could not be cut back to its former length (" + std::strerror(cutError) +
+         "): it may end with part of this report.";
 }
 
 }  // namespace hx

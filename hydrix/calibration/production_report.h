@@ -40,8 +40,12 @@ std::string ProposedLogName(const std::string& order);
 
 // Appends the lines, each followed by a line end, in one write: either the
 // whole report is added or the file is left as it was (a failed or short
-// write is cut back to the old length). A missing file is created. Returns
-// the reason of a failure, empty when the report was appended.
+// write is cut back to the old length, under an exclusive lock on the log
+// that every station takes, so another station's report is never cut). A
+// missing file is created; a device, a FIFO, a folder or a read-only file is
+// refused untouched. Returns the reason of a failure (the message says "as
+// it was before" only when the cut back succeeded), empty when the report
+// was appended.
 std::string AppendReport(const std::filesystem::path& file, const std::vector<std::string>& lines);
 
 inline constexpr const char* kOrderMissing = "Vous devez saisir un N° de commande";

@@ -102,6 +102,11 @@ int RunMeasuresWatch(const std::vector<std::string>& options, HydrixDevice& devi
     }
     const auto when = std::chrono::system_clock::now();
     out << MeasureLogLine(when, device.ImageMesures()) << std::endl;
+    if (!out) {
+      // Whoever read the lines went away (a closed pipe): stop, and say so.
+      err << "hydrixctl: the measures cannot be written to the standard output; the watch stops\n";
+      return 1;
+    }
     if (log.IsOpen()) {
       if (std::string why = log.Append(when, device.ImageMesures()); !why.empty()) {
         err << "hydrixctl: " << why << "\n";

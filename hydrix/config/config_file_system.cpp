@@ -12,6 +12,8 @@
 #include <system_error>
 #include <thread>
 
+#include "common/safe_file.h"
+
 namespace hx {
 namespace {
 
@@ -111,48 +113,24 @@ bool PosixConfigFileSystem::Stat(const std::filesystem::path& path, FileStamp& s
 
 bool PosixConfigFileSystem::ReadAll(const std::filesystem::path& path, std::string& bytes,
                                     std::string& error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = ErrnoText(errno);
-    return false;
-  }
-  // Read in one go into a buffer of the file's size (plus one byte, to see
-  // growth since the size was taken); grow while there is more.
-  struct stat st {};
-  std::size_t capacity =
-      ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 65536;
-  bytes.resize(capacity);
-  std::size_t used = 0;
-  for (;;) {
-    if (used == bytes.size()) bytes.resize(bytes.size() * 2);
-    ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = ErrnoText(errno);
-      ::close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
-  }
-  bytes.resize(used);
-  ::close(fd);
-  return true;
+  const FileStatus status = ReadRegularFile(path, kCatalogueFileLimit, bytes);
+  if (!status.ok()) error = status.reason;
+  return status.ok();
 }
 
 bool PosixConfigFileSystem::ReplaceFile(const std::filesystem::path& path, std::string_view bytes,
                                         std::string& error) {
   std::filesystem::path target;
   if (!Target(path, target, error)) return false;
+  // Only an existing regular file with write permission is replaced: a
+  // device or a FIFO renamed away would be lost to the whole system.
+  if (const FileStatus status = CheckWriteTarget(target); !status.ok() || status.missing) {
+    error = status.missing ? ErrnoText(ENOENT) : status.reason;
+    return false;
+  }
   struct stat old {};
   if (::stat(target.c_str(), &old) != 0) {
     error = ErrnoText(errno);
-    return false;
-  }
-  // Permission bits are checked by hand as well: the superuser may write
-  // anything, but a file marked read-only was meant to stay as it is.
-  if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(target.c_str(), W_OK) != 0) {
-    error = "the file is read-only";
     return false;
   }
 

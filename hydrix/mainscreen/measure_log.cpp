@@ -1,11 +1,16 @@
 #include "hydrix/mainscreen/measure_log.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <system_error>
 
 #include "common/numbers.h"
+#include "common/safe_file.h"
 
 namespace hx {
 
@@ -34,18 +39,39 @@ std::string MeasureLogLine(std::chrono::system_clock::time_point when, const Mea
          StateText(MeasureWord(block, 20)) + "," + w(18) + "," + w(12) + "," + w(14) + "," + w(16);
 }
 
+namespace {
+
+constexpr std::chrono::milliseconds kLineLockWait{1000};
+
+// Whether a non-empty regular file ends with a line end.
+bool EndsWithLineEnd(const std::filesystem::path& path, off_t size) {
+  int fd = -1;
+  if (!OpenRegularForRead(path, fd).ok()) return true;
+  char last = '\n';
+  const bool read = ::pread(fd, &last, 1, size - 1) == 1;
+  ::close(fd);
+  return !read || last == '\n';
+}
+
+}  // namespace
+
 std::string MeasureLog::Open(const std::filesystem::path& path) {
   Close();
-  std::error_code ec;
-  const bool fresh = !std::filesystem::exists(path, ec) || std::filesystem::file_size(path, ec) == 0;
-  out_.open(path, std::ios::binary | std::ios::app);
-  if (!out_) {
+  int fd = -1;
+  if (const FileStatus status = OpenForAppend(path, fd); !status.ok())
+    return "The measure log " + path.string() + " cannot be written: " + status.reason + ".";
+  fd_ = fd;
+  path_ = path;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) {
     const std::string why = std::strerror(errno);
-    out_ = {};
+    Close();
     return "The measure log " + path.string() + " cannot be written: " + why + ".";
   }
-  path_ = path;
-  return fresh ? WriteLine(MeasureLogHeader()) : std::string();
+  if (st.st_size == 0) return WriteLine(MeasureLogHeader());
+  // The next row starts on a line of its own.
+  if (!EndsWithLineEnd(path, st.st_size)) return WriteLine({});
+  return {};
 }
 
 std::string MeasureLog::Append(std::chrono::system_clock::time_point when, const MeasureBlock& block) {
@@ -53,18 +79,29 @@ std::string MeasureLog::Append(std::chrono::system_clock::time_point when, const
   return WriteLine(MeasureLogLine(when, block));
 }
 
+// Writes `line` and a line end (only the line end for an empty line) under
+// the file's lock; what went in of a line that did not go in whole is cut
+// off again, so that the file keeps ending with whole lines.
 std::string MeasureLog::WriteLine(const std::string& line) {
-  out_ << line << '\n';
-  out_.flush();
-  if (out_) return {};
-  const std::string why = errno ? std::strerror(errno) : "write failed";
+  const std::string text = line + "\n";
+  std::string why;
+  int error = 0;
+  if (LockExclusive(fd_, kLineLockWait, why)) {
+    struct stat st {};
+    const off_t before = ::fstat(fd_, &st) == 0 ? st.st_size : -1;
+    error = WriteAll(fd_, text.data(), text.size());
+    if (error != 0 && before >= 0) (void)::ftruncate(fd_, before);
+    ::flock(fd_, LOCK_UN);
+    if (error == 0) return {};
+    why = std::strerror(error);
+  }
   Close();
   return "The measure log " + path_.string() + " could not be written (" + why + "); logging stopped.";
 }
 
 void MeasureLog::Close() {
-  if (out_.is_open()) out_.close();
-  out_.clear();
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
 
 }  // namespace hx

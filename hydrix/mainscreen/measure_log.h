@@ -1,12 +1,12 @@
 // The measure log: one CSV line per reading of the measure block, appended
-// to a file the technician chooses and flushed line by line, so a crash
+// to a file the technician chooses and written line by line, so a crash
 // loses at most the line being written. The window's continuous reading and
-// `hydrixctl measures --watch` both write it.
+// `hydrixctl measures --watch` both write it, each line under an exclusive
+// lock on the file; the file only ever ends with whole lines.
 #pragma once
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "hydrix/mainscreen/measures_codec.h"
@@ -23,21 +23,28 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point when);
 
 class MeasureLog {
  public:
+  MeasureLog() = default;
+  ~MeasureLog() { Close(); }
+  MeasureLog(const MeasureLog&) = delete;
+  MeasureLog& operator=(const MeasureLog&) = delete;
+
   // Opens `path` for appending, writing the header first when the file is
-  // new or empty. Empty on success, otherwise why the file cannot be written
-  // (the log stays closed).
+  // new or empty, and a line end when it ends with part of a line (left by
+  // a full disk or a crash). Only a regular file with write permission is
+  // opened, without waiting on a FIFO. Empty on success, otherwise why the
+  // file cannot be written (the log stays closed).
   std::string Open(const std::filesystem::path& path);
-  bool IsOpen() const { return out_.is_open(); }
+  bool IsOpen() const { return fd_ >= 0; }
   const std::filesystem::path& path() const { return path_; }
-  // Appends and flushes one line. Empty on success; otherwise why, and the
-  // log is closed (a half-written file is not written on).
+  // Appends one line. Empty on success; otherwise why, and the log is closed
+  // after cutting off what went in of that line.
   std::string Append(std::chrono::system_clock::time_point when, const MeasureBlock& block);
   void Close();
 
  private:
   std::string WriteLine(const std::string& line);
   std::filesystem::path path_;
-  std::ofstream out_;
+  int fd_ = -1;
 };
 
 }  // namespace hx

@@ -1,21 +1,22 @@
 #include "hydrix/mainscreen/settings_profile.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
-#include <fstream>
+#include <cstring>
 #include <set>
 #include <sstream>
 
 #include "common/numbers.h"
+#include "common/safe_file.h"
 #include "hydrix/config/byte_packing.h"
 #include "hydrix/config/config_file_system.h"
 
 namespace hx {
 
 namespace {
-
-constexpr std::uintmax_t kLargestProfile = 64 * 1024;
 
 std::string Trim(const std::string& s) {
   const auto b = s.find_first_not_of(" \t\r");
@@ -179,27 +180,26 @@ ProfileParse ParseProfile(const std::string& text) {
 }
 
 ProfileParse ReadProfile(const std::filesystem::path& file) {
-  struct stat st {};
-  if (::stat(file.c_str(), &st) != 0) return {{}, {file.string() + ": cannot be read"}};
-  if (!S_ISREG(st.st_mode)) return {{}, {file.string() + ": is not a regular file"}};
-  if (static_cast<std::uintmax_t>(st.st_size) > kLargestProfile) {
-    return {{}, {file.string() + ": is too large to be a settings profile"}};
+  std::string text;
+  if (const FileStatus status = ReadRegularFile(file, kSmallFileLimit, text); !status.ok()) {
+    return {{}, {"cannot be read: " + status.reason}};
   }
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  if (!in && !in.eof()) return {{}, {file.string() + ": cannot be read"}};
-  return ParseProfile(s.str());
+  return ParseProfile(text);
 }
 
 std::string SaveProfile(const std::filesystem::path& file, const std::string& text) {
+  // A device, a FIFO, a folder or a read-only file is refused before
+  // anything is written.
+  const FileStatus target = CheckWriteTarget(file);
+  if (!target.ok()) return "cannot save " + file.string() + ": " + target.reason;
   PosixConfigFileSystem fs;
   std::error_code ec;
   // The atomic replace needs a file to replace: a new profile starts empty.
-  const bool created = !std::filesystem::exists(file, ec);
+  const bool created = target.missing;
   if (created) {
-    std::ofstream touch(file, std::ios::binary);
-    if (!touch) return "cannot create " + file.string();
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return "cannot create " + file.string() + ": " + std::strerror(errno);
+    ::close(fd);
   }
   std::string error;
   if (!fs.ReplaceFile(file, text, error)) {

@@ -13,13 +13,39 @@ namespace {
 
 constexpr std::int16_t kWriteFailed = static_cast<std::int16_t>(0x8000 | 0x7F);
 
+// Stands in for the backend while the configuration has problems: nothing
+// opens, and the problems are the reason.
+class UnconfiguredBackend final : public Backend {
+ public:
+  explicit UnconfiguredBackend(std::string problem) : problem_(std::move(problem)) {}
+  std::int32_t Open(std::int32_t, std::int32_t) override { return -1; }
+  void Close(std::int32_t) override {}
+  std::int32_t SendRaw(std::int32_t, const std::uint8_t*, std::int32_t) override { return -1; }
+  std::int32_t ReadRaw(std::int32_t, std::uint8_t*, std::int32_t) override { return -1; }
+  std::int16_t SendGetPacket(std::int32_t, std::uint8_t*, std::int32_t, std::int32_t, std::int32_t) override {
+    return -1;
+  }
+  std::int16_t ReadPIC(std::int32_t, const std::uint8_t*, std::uint8_t*) override { return -1; }
+  std::int16_t WritePIC(std::int32_t, const std::uint8_t*, const std::uint8_t*) override {
+    return kWriteFailed;
+  }
+  std::string Problem() override { return problem_; }
+
+ private:
+  std::string problem_;
+};
+
 Backend& Active() {
   static std::once_flag once;
   static std::unique_ptr<Backend> backend;
   std::call_once(once, [] {
     const auto config =
         usbconf::LoadUsbConfig(usbconf::LibraryDirOf(reinterpret_cast<const void*>(&OpenPIC)));
-    backend = config.backend == usbconf::Backend::Sim ? MakeSimBackend() : MakeUsbBackend(config);
+    if (!config.problems.empty()) {
+      backend = std::make_unique<UnconfiguredBackend>(usbconf::ProblemText(config));
+    } else {
+      backend = config.backend == usbconf::Backend::Sim ? MakeSimBackend() : MakeUsbBackend(config);
+    }
   });
   return *backend;
 }

@@ -43,7 +43,13 @@ class UsbBackend final : public Backend {
     }
     usb::OpenStatus status{};
     auto link = bus_.Open(connection, identity, bootLoader, status, problem_);
-    if (!link) return status == usb::OpenStatus::Busy ? kOpenBusy : -1;
+    if (!link) {
+      // A refused port memory may be why a boot loader was not found by its identifier.
+      if (const std::string memory = bus_.Problem(); !memory.empty()) {
+        problem_ += (problem_.empty() ? "" : "\n") + memory;
+      }
+      return status == usb::OpenStatus::Busy ? kOpenBusy : -1;
+    }
     problem_.clear();
     Opened o;
     if (bootLoader) o.session = std::make_unique<BootLoaderSession>(*link);

@@ -7,12 +7,14 @@
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "common/safe_file.h"
 
 namespace hx::usbconf {
 
 namespace {
+
+constexpr const char* kSections = "[backend], [bootloader], [application]";
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -39,29 +41,35 @@ std::optional<std::uint32_t> ParseNumber(std::string_view s, std::uint32_t max) 
   return v;
 }
 
-// Sets one key of an identity section; false when the key or value is bad.
-bool SetIdentityKey(UsbIdentity& id, const std::string& key, std::string_view value, bool& vendorSet,
-                    bool& productSet) {
-  const bool endpoint = key == "out" || key == "in";
-  const auto n = ParseNumber(value, key == "vendor" || key == "product" ? 0xFFFF : 0xFF);
-  if (!n) return false;
-  if (key == "vendor") {
-    id.vendor = static_cast<std::uint16_t>(*n);
-    vendorSet = true;
-  } else if (key == "product") {
-    id.product = static_cast<std::uint16_t>(*n);
-    productSet = true;
+constexpr const char* kIdentityKeys = "vendor, product, interface, out, in";
+
+// Sets one key of an identity section; empty when done, else what is wrong
+// with the line and the values it accepts.
+std::string SetIdentityKey(UsbIdentity& id, const std::string& key, std::string_view value, bool& vendorSet,
+                           bool& productSet) {
+  const std::string line = key + "=" + std::string(value);
+  if (key == "vendor" || key == "product") {
+    const auto n = ParseNumber(value, 0xFFFF);
+    if (!n) return line + " is not a 16-bit number (accepted: 0 to 0xFFFF, decimal or 0x hexadecimal)";
+    (key == "vendor" ? id.vendor : id.product) = static_cast<std::uint16_t>(*n);
+    (key == "vendor" ? vendorSet : productSet) = true;
   } else if (key == "interface") {
+    const auto n = ParseNumber(value, 0xFF);
+    if (!n) return line + " is not an interface number (accepted: 0 to 255)";
     id.interfaceNumber = static_cast<std::uint8_t>(*n);
-  } else if (endpoint) {
+  } else if (key == "out" || key == "in") {
     // Bulk endpoints: bit 7 tells the direction, so an "in" without it is a typing error.
-    const bool in = (*n & 0x80) != 0;
-    if (in != (key == "in") || (*n & 0x0F) == 0) return false;
-    (key == "in" ? id.endpointIn : id.endpointOut) = static_cast<std::uint8_t>(*n);
+    const bool in = key == "in";
+    const auto n = ParseNumber(value, 0xFF);
+    if (!n || ((*n & 0x80) != 0) != in || (*n & 0x70) != 0 || (*n & 0x0F) == 0) {
+      return line + " is not an " +
+             (in ? "IN endpoint (accepted: 0x81 to 0x8F)" : "OUT endpoint (accepted: 0x01 to 0x0F)");
+    }
+    (in ? id.endpointIn : id.endpointOut) = static_cast<std::uint8_t>(*n);
   } else {
-    return false;
+    return "unknown key \"" + key + "\" (accepted: " + kIdentityKeys + ")";
   }
-  return true;
+  return {};
 }
 
 }  // namespace
@@ -74,6 +82,8 @@ std::optional<Backend> ParseBackend(std::string_view text) {
 }
 
 void ParseUsbConfig(std::string_view text, std::string_view name, UsbConfig& config) {
+  // A byte-order mark left by an editor is no part of the first line.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   std::string section;
   bool bootVendor = false, bootProduct = false, appVendor = false, appProduct = false;
   int lineNumber = 0;
@@ -91,35 +101,43 @@ void ParseUsbConfig(std::string_view text, std::string_view name, UsbConfig& con
     if (line.empty()) continue;
     if (line.front() == '[') {
       if (line.back() != ']') {
-        problem("unclosed section name");
-        section.clear();
+        problem("unclosed section name \"" + std::string(line) + "\"");
+        section = "?";
         continue;
       }
       section = Lower(Trim(line.substr(1, line.size() - 2)));
       if (section != "backend" && section != "bootloader" && section != "application") {
-        problem("unknown section [" + section + "]");
+        problem("unknown section [" + section + "] (accepted: " + kSections + ")");
+        section = "?";
       }
       continue;
     }
     const auto eq = line.find('=');
     if (eq == std::string_view::npos) {
-      problem("not a key=value line");
+      problem("\"" + std::string(line) + "\" is not a key=value line");
       continue;
     }
     const auto key = Lower(Trim(line.substr(0, eq)));
     const auto value = Trim(line.substr(eq + 1));
-    bool ok = false;
-    if (section == "backend" && key == "type") {
-      if (auto b = ParseBackend(value)) {
+    std::string wrong;
+    if (section.empty()) {
+      wrong = "\"" + std::string(line) + "\" stands before any section (accepted: " + kSections + ")";
+    } else if (section == "?") {
+      continue;  // the section itself was reported
+    } else if (section == "backend") {
+      if (key != "type") {
+        wrong = "unknown key \"" + key + "\" (accepted: type)";
+      } else if (auto b = ParseBackend(value)) {
         config.backend = *b;
-        ok = true;
+      } else {
+        wrong = "unknown backend type \"" + std::string(value) + "\" (accepted: sim, usb)";
       }
     } else if (section == "bootloader") {
-      ok = SetIdentityKey(config.bootLoader, key, value, bootVendor, bootProduct);
-    } else if (section == "application") {
-      ok = SetIdentityKey(config.application, key, value, appVendor, appProduct);
+      wrong = SetIdentityKey(config.bootLoader, key, value, bootVendor, bootProduct);
+    } else {
+      wrong = SetIdentityKey(config.application, key, value, appVendor, appProduct);
     }
-    if (!ok) problem("unusable line \"" + std::string(line) + "\"");
+    if (!wrong.empty()) problem(wrong);
   }
   if (appVendor && appProduct) config.application.known = true;
   if (bootVendor != bootProduct) {
@@ -141,22 +159,35 @@ std::vector<std::string> ConfigSearchPath(const std::string& libraryDir) {
 UsbConfig LoadUsbConfig(const std::string& libraryDir) {
   UsbConfig config;
   for (const auto& candidate : ConfigSearchPath(libraryDir)) {
-    std::ifstream in(candidate, std::ios::binary);
-    if (!in) continue;
-    std::ostringstream text;
-    text << in.rdbuf();
+    std::string text;
+    const FileStatus status = ReadRegularFile(candidate, kSmallFileLimit, text);
+    if (status.missing) continue;
     config.file = candidate;
-    ParseUsbConfig(text.str(), candidate, config);
+    // A file that is there but cannot be read is not skipped for the next
+    // one: its settings were meant to apply.
+    if (!status.ok()) {
+      config.problems.push_back(candidate + ": cannot be read: " + status.reason);
+      break;
+    }
+    ParseUsbConfig(text, candidate, config);
     break;
   }
   if (const char* env = std::getenv("HYDRIX_USB_BACKEND"); env && *env) {
     if (auto b = ParseBackend(env)) {
       config.backend = *b;
     } else {
-      config.problems.push_back("HYDRIX_USB_BACKEND=" + std::string(env) + ": not sim or usb");
+      config.problems.push_back("HYDRIX_USB_BACKEND=" + std::string(env) +
+                                ": unknown backend (accepted: sim, usb)");
     }
   }
   return config;
+}
+
+std::string ProblemText(const UsbConfig& config) {
+  if (config.problems.empty()) return {};
+  std::string text;
+  for (const auto& p : config.problems) text += p + "\n";
+  return text + "No controller is reached until the USB configuration is corrected.";
 }
 
 std::uint32_t CopyProblemText(const std::string& text, char* buffer, std::uint32_t size) {

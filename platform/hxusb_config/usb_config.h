@@ -39,7 +39,7 @@ struct UsbConfig {
   UsbIdentity bootLoader{0x04D8, 0x000B, 0, 0x01, 0x81, true};
   UsbIdentity application;
   std::string file;                   // the file read, empty when none was found
-  std::vector<std::string> problems;  // "file:line: what is wrong", one each
+  std::vector<std::string> problems;  // "file:line: what is wrong (accepted: ...)", one each
 };
 
 // Reads the text of a configuration file into `config`; lines it cannot use
@@ -54,9 +54,18 @@ std::optional<Backend> ParseBackend(std::string_view text);
 std::vector<std::string> ConfigSearchPath(const std::string& libraryDir);
 
 // The configuration in force: the first file of ConfigSearchPath that
-// exists, then $HYDRIX_USB_BACKEND. An unknown $HYDRIX_USB_BACKEND is listed
-// in problems and leaves the file's choice.
+// exists, then $HYDRIX_USB_BACKEND. A file that is not a regular file or is
+// larger than 1 MiB is not read, and an unknown $HYDRIX_USB_BACKEND is not
+// used; both are listed in problems. A leading UTF-8 byte-order mark is
+// skipped.
 UsbConfig LoadUsbConfig(const std::string& libraryDir);
+
+// What the libraries tell through their problem entry points when the
+// configuration has problems: one line each, then a last line saying that
+// no controller is reached until it is corrected. Empty without problems.
+// A configuration with problems is never used, not even in part: it might
+// name another backend or device than the one meant.
+std::string ProblemText(const UsbConfig& config);
 
 // Copies `text` into a caller's buffer as the libraries' problem entry points
 // do: at most size-1 bytes and a NUL (nothing when `buffer` is null or size

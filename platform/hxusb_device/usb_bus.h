@@ -71,7 +71,8 @@ class UsbBus {
   // the message for the operator.
   std::unique_ptr<DeviceLink> Open(std::int32_t id, const usbconf::UsbIdentity& identity, bool bootLoader,
                                    OpenStatus& status, std::string& problem);
-  const std::string& Problem() const { return initProblem_; }
+  // Why libusb cannot start, else why the port memory was refused, or empty.
+  std::string Problem() const { return initProblem_.empty() ? memory_.Problem() : initProblem_; }
 
  private:
   libusb_context* context_ = nullptr;

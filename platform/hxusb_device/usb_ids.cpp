@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/safe_file.h"
+
 namespace hx::usb {
 
 std::uint32_t Fnv1a32(std::string_view text) {
@@ -28,7 +30,10 @@ PortMemory::PortMemory(std::string file) : file_(std::move(file)) { Load(); }
 void PortMemory::Load() {
   ports_.clear();
   if (file_.empty()) return;
-  std::ifstream in(file_);
+  std::string text;
+  const FileStatus status = ReadRegularFile(file_, kSmallFileLimit, text);
+  problem_ = status.ok() || status.missing ? std::string() : PortMemoryProblem(status.reason);
+  std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) {
     std::istringstream fields(line);
@@ -38,9 +43,14 @@ void PortMemory::Load() {
   }
 }
 
-void PortMemory::Save() const {
+void PortMemory::Save() {
   if (file_.empty()) return;
   namespace fs = std::filesystem;
+  // What is not a regular file with write permission is never replaced.
+  if (const FileStatus status = CheckWriteTarget(file_); !status.ok()) {
+    problem_ = PortMemoryProblem(status.reason);
+    return;
+  }
   std::error_code ec;
   fs::create_directories(fs::path(file_).parent_path(), ec);
   // Written aside and renamed, so that another process never reads half a file.
@@ -55,6 +65,11 @@ void PortMemory::Save() const {
   }
   fs::rename(temp, file_, ec);
   if (ec) fs::remove(temp, ec);
+}
+
+std::string PortMemory::PortMemoryProblem(const std::string& reason) const {
+  return "The USB port memory " + file_ + " cannot be used: " + reason +
+         ". A controller in its boot loader is named by its port.";
 }
 
 std::optional<std::int32_t> PortMemory::Lookup(const std::string& port) {

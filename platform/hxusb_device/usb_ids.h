@@ -24,7 +24,8 @@ std::int32_t IdentifierOf(std::string_view text);
 // Port path -> identifier, kept in a small text file ("PORT ID" lines) so
 // that a later run (a programming run started on a controller left in its
 // boot loader) finds it too. A file that cannot be read or written only
-// makes the memory forget.
+// makes the memory forget; one that is not a regular file, is read-only or
+// is larger than 1 MiB is neither read nor replaced, and Problem() says so.
 class PortMemory {
  public:
   // `file` empty: memory only for this process.
@@ -32,11 +33,15 @@ class PortMemory {
   std::optional<std::int32_t> Lookup(const std::string& port);
   // Records `id` for `port`, or forgets the port when `id` is empty.
   void Remember(const std::string& port, std::optional<std::int32_t> id);
+  // Why the file was refused at the last read or save, or empty.
+  const std::string& Problem() const { return problem_; }
 
  private:
   void Load();
-  void Save() const;
+  void Save();
+  std::string PortMemoryProblem(const std::string& reason) const;
   std::string file_;
+  std::string problem_;
   std::map<std::string, std::int32_t> ports_;
 };
 

@@ -11,9 +11,29 @@ namespace hx::usbif {
 
 namespace {
 
+// Stands in for the backend while the configuration has problems: no
+// controller, and the problems as the reason.
+class UnconfiguredTransport final : public Transport {
+ public:
+  explicit UnconfiguredTransport(std::string problem) : problem_(std::move(problem)) {}
+  std::vector<std::int32_t> Enumerate() override { return {}; }
+  std::int32_t Open(std::int32_t) override { return -1; }
+  bool Write(std::int32_t, std::span<const std::uint8_t>) override { return false; }
+  std::optional<std::size_t> Read(std::int32_t, std::span<std::uint8_t>, std::chrono::milliseconds) override {
+    return std::nullopt;
+  }
+  bool Cancel(std::int32_t) override { return false; }
+  bool Close(std::int32_t) override { return false; }
+  std::string Problem() override { return problem_; }
+
+ private:
+  std::string problem_;
+};
+
 std::unique_ptr<Transport> MakeConfiguredTransport() {
   const auto config =
       usbconf::LoadUsbConfig(usbconf::LibraryDirOf(reinterpret_cast<const void*>(&USB_GetDeviceCount)));
+  if (!config.problems.empty()) return std::make_unique<UnconfiguredTransport>(usbconf::ProblemText(config));
   if (config.backend == usbconf::Backend::Sim) return MakeSimTransport();
   return MakeUsbTransport(config);
 }

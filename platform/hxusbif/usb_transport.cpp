@@ -24,8 +24,8 @@ class UsbTransport final : public Transport {
   std::vector<std::int32_t> Enumerate() override {
     std::vector<std::int32_t> ids;
     if (!Configured()) return ids;
-    problem_ = bus_.Problem();
     for (const auto& f : bus_.Find(config_.application, false)) ids.push_back(f.id);
+    problem_ = bus_.Problem();
     return ids;
   }
 

@@ -1,9 +1,10 @@
 #include "sim/boot/boot_loader_model.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
 
+#include "common/safe_file.h"
 #include "sim/state_store.h"
 
 namespace hx::sim {
@@ -34,12 +35,14 @@ bool ReadExact(const std::filesystem::path& path, std::size_t size,
                std::optional<std::vector<std::uint8_t>>& out, std::string& error) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return true;
-  std::ifstream in(path, std::ios::binary);
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.eof() && !in) {
-    error = "cannot read " + path.string();
+  // One byte more than expected is enough to tell a file of the wrong size.
+  std::string text;
+  if (const FileStatus status = ReadRegularFile(path, size + 1, text);
+      !status.ok() && status.error != EFBIG) {
+    error = "cannot read " + path.string() + ": " + status.reason;
     return false;
   }
+  std::vector<std::uint8_t> bytes(text.begin(), text.end());
   if (bytes.size() != size) {
     error = path.string() + " holds " + std::to_string(bytes.size()) + " bytes, not " + std::to_string(size);
     return false;

@@ -11,6 +11,7 @@
 #include "TrendChart.h"
 #include "hydrix/mainscreen/measure_log.h"
 #include "live_view_fixture.h"
+#include "support/file_size_limit.h"
 
 namespace hx::test {
 namespace {
@@ -208,16 +209,20 @@ TEST_F(LiveViewTest, TheMeasureLogAppendsEachAnsweredTickAndAFailureStopsOnlyThe
   EXPECT_FALSE(menu->isChecked());
   EXPECT_TRUE(dialogs.messages.empty()) << dialogs.Texts().front();
 
-  // A file that cannot be written: one clear message, reading goes on.
+  // A full disk: one clear message, reading goes on, the file keeps whole lines.
   window_->device().SetTimeOut(false);
   Get<QCheckBox>("LectureContinu")->setChecked(true);
-  dialogs.files.push_back("/dev/full");
+  dialogs.files.push_back(file.string());
   menu->trigger();
   EXPECT_TRUE(menu->isChecked());
-  Tick();
+  {
+    FileSizeLimit full(std::filesystem::file_size(file) + 20);
+    Tick();
+  }
   EXPECT_FALSE(menu->isChecked());
   ASSERT_EQ(dialogs.messages.size(), 1u);
-  EXPECT_NE(dialogs.messages[0].text.find("/dev/full"), std::string::npos);
+  EXPECT_NE(dialogs.messages[0].text.find(file.string()), std::string::npos);
+  EXPECT_EQ(FileLines(file).size(), 3u);
   EXPECT_TRUE(Get<QCheckBox>("LectureContinu")->isChecked());
   const auto before = window_->Chart()->data().Count(0);
   Tick();

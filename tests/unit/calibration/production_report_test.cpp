@@ -1,11 +1,16 @@
 // The production report's lines and its log file.
 #include "hydrix/calibration/production_report.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
+
+#include "support/file_size_limit.h"
 
 namespace hx {
 namespace {
@@ -92,9 +97,65 @@ TEST(ProductionReport, AppendsWholeReportsAndReportsWhatCannotBeWritten) {
 
   EXPECT_NE(AppendReport(folder / "missing" / "a.log", ReportLines(in)), "");
   EXPECT_NE(AppendReport(folder, ReportLines(in)), "");  // a folder
-  const std::string full = AppendReport("/dev/full", ReportLines(in));
-  EXPECT_NE(full.find("could not be written"), std::string::npos) << full;
+  // A read-only log is refused untouched, also to root.
+  fs::permissions(log, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_EQ(AppendReport(log, ReportLines(in)),
+            "The production log " + log.string() + " cannot be opened: the file is read-only.");
   EXPECT_EQ(Read(log), text);
+  fs::remove_all(folder);
+}
+
+// Station A's append fails on a full disk (a file-size limit) while station B
+// appended its report just before, holding the log's lock: A cuts the log back
+// to B's end, not to the end it found, and says why it failed.
+TEST(ProductionReport, AFailedAppendKeepsAnotherStationsReport) {
+  const fs::path folder = fs::temp_directory_path() / ("hydrix-report-lock-" + std::to_string(::getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const fs::path log = folder / "shared.log";
+  ASSERT_EQ(AppendReport(log, ReportLines(English())), "");
+  const std::string first = Read(log);
+
+  // Station B holds the lock while it appends.
+  const int b = ::open(log.c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(b, 0);
+  ASSERT_EQ(::flock(b, LOCK_EX), 0);
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const pid_t a = ::fork();
+  ASSERT_GE(a, 0);
+  if (a == 0) {
+    // Station A: room for B's report and half of its own. B's descriptor is
+    // no part of it (a copy would keep B's lock alive).
+    ::close(b);
+    ::close(pipeFds[0]);
+    test::FileSizeLimit full(first.size() * 2 + first.size() / 2);
+    auto in = English();
+    in.order = "A";
+    const std::string message = AppendReport(log, ReportLines(in));
+    (void)!::write(pipeFds[1], message.data(), message.size());
+    ::_exit(0);
+  }
+  ::close(pipeFds[1]);
+  // Give A time to reach the lock; the outcome is the same if it comes later.
+  ::usleep(100000);
+  auto in = English();
+  in.order = "B";
+  std::string report;
+  for (const auto& l : ReportLines(in)) report += l + "\n";
+  ASSERT_EQ(::write(b, report.data(), report.size()), static_cast<ssize_t>(report.size()));
+  ::close(b);  // releases the lock
+
+  std::string message;
+  char buf[512];
+  for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;)
+    message.append(buf, static_cast<std::size_t>(n));
+  ::close(pipeFds[0]);
+  int status = 0;
+  ::waitpid(a, &status, 0);
+  EXPECT_EQ(message, "The report could not be written to " + log.string() +
+                         ": File too large. The log is as it was before.");
+  EXPECT_EQ(Read(log), first + report);
   fs::remove_all(folder);
 }
 

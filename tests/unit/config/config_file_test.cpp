@@ -520,6 +520,19 @@ TEST_F(ConfigFileTest, UnreadableFileGivesBuiltIns) {
   EXPECT_TRUE(std::filesystem::is_directory(path_));
 }
 
+// A catalogue larger than 16 MiB is not read at all (a sparse file: no time
+// nor memory is spent on it) and the program runs on its built-in texts.
+TEST_F(ConfigFileTest, AFileLargerThanTheLimitIsNotRead) {
+  Write(Catalogue(Language("English", Entry("Lire", "Read"))));
+  std::filesystem::resize_file(path_, (std::uintmax_t{16} << 20) + 1);
+  ConfigFile file(path_);
+  EXPECT_EQ(file.LitMessage("English", "Lire", "Read Parameters"), "Read Parameters");
+  const auto problem = file.TakeProblem();
+  ASSERT_TRUE(problem.has_value());
+  EXPECT_NE(problem->find("it is larger than 16 MiB"), std::string::npos) << *problem;
+  EXPECT_EQ(std::filesystem::file_size(path_), (std::uintmax_t{16} << 20) + 1);
+}
+
 TEST_F(ConfigFileTest, ReadOnlyFileIsLeftAsItIsAndReportedOnce) {
   std::string before = Catalogue(Language("English", Entry("Lire", "Read")));
   Write(before);

@@ -1,5 +1,6 @@
 // The parameter file reader, GetToken and the command line (Form_Load).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "flash_test_support.h"
 #include "support/recording_dialog_service.h"
@@ -145,9 +146,18 @@ TEST_F(FormLoad, MissingOrNonNumericBootCommandIsNotFound) {
 }
 
 TEST_F(FormLoad, MissingParameterFileEndsTheProgram) {
-  std::filesystem::remove(folder.path() / "flashtool.INI");
+  const auto ini = folder.path() / "flashtool.INI";
+  std::filesystem::remove(ini);
   EXPECT_FALSE(Load("device=arvel;usbid=1"));
   EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Parameter file flashtool.INI missing"});
+
+  // One that is there but refused (never waited on) says why.
+  ASSERT_EQ(::mkfifo(ini.c_str(), 0600), 0);
+  dialogs.messages.clear();
+  EXPECT_FALSE(Load("device=arvel;usbid=1"));
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Parameter file flashtool.INI missing\n" +
+                                                      ini.string() + ": it is a FIFO, not a regular file"});
+  EXPECT_TRUE(std::filesystem::is_fifo(ini));
 }
 
 TEST_F(FormLoad, PathsKeepSpacesAndAreCutAtSemicolons) {

@@ -326,7 +326,7 @@ TEST_F(HexFiles, OnlyRegularFilesAreRead) {
   const auto fifo = folder.path() / "fifo.hex";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(CheckHexFile(fifo, nullptr, &problem), kHexUnreadable);  // does not wait for a writer
-  EXPECT_EQ(problem.reason, "not a regular file");
+  EXPECT_EQ(problem.reason, "it is a FIFO, not a regular file");
   EXPECT_EQ(LoadHexFile(fifo, Lists()), kHexUnreadable);
   EXPECT_EQ(CheckHexFile("/dev/zero", nullptr, &problem), kHexUnreadable);
   EXPECT_EQ(CheckHexFile(folder.path(), nullptr, &problem), kHexUnreadable);

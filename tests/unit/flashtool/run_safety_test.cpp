@@ -144,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
                   ::mkfifo((f.path() / "fifo.hex").c_str(), 0600);
                   return std::string("fifo.hex");
                 },
-                "not a regular file", ""},
+                "it is a FIFO, not a regular file", ""},
         Refusal{"BootBlock", [](TempFolder& f) { return WriteHex(f, MakeHex(0x1F0, Firmware())); },
                 "Line 2: address 0001F0 is outside the memory to program", ""},
         Refusal{"PastTheChip", [](TempFolder& f) { return WriteHex(f, MakeHex(0x7FF8, Bytes(16, 0))); },

@@ -1,11 +1,14 @@
 #include "hydrix/mainscreen/measure_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
 #include <regex>
 #include <sstream>
+
+#include "support/file_size_limit.h"
 
 namespace hx {
 namespace {
@@ -62,11 +65,52 @@ TEST(MeasureLog, AFileThatCannotBeWrittenIsToldAndClosesTheLog) {
   EXPECT_NE(why.find("/nonexistent-folder/measures.csv"), std::string::npos);
   EXPECT_FALSE(log.IsOpen());
 
-  // A full disk: the open succeeds, the first flushed line fails.
-  ASSERT_EQ(log.Open("/dev/full"), "");
-  const std::string full = log.Append(std::chrono::system_clock::now(), Block());
-  EXPECT_NE(full.find("logging stopped"), std::string::npos) << full;
+  // Devices and FIFOs are refused at once, without waiting for a reader.
+  EXPECT_EQ(log.Open("/dev/full"),
+            "The measure log /dev/full cannot be written: it is a character device, not a regular file.");
+  const fs::path fifo = fs::temp_directory_path() / ("hydrix-log-fifo-" + std::to_string(::getpid()));
+  fs::remove(fifo);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(log.Open(fifo),
+            "The measure log " + fifo.string() + " cannot be written: it is a FIFO, not a regular file.");
+  EXPECT_TRUE(fs::is_fifo(fifo));
   EXPECT_FALSE(log.IsOpen());
+  fs::remove(fifo);
+}
+
+// A full disk stops the log with its reason and leaves whole lines only; a
+// log that ends with part of a line (a crash) gets a line end before the next
+// row instead of having it glued on.
+TEST(MeasureLog, TheFileEndsWithWholeLinesAfterAFullDisk) {
+  const fs::path file =
+      fs::temp_directory_path() / ("hydrix-log-full-" + std::to_string(::getpid()) + ".csv");
+  fs::remove(file);
+  const auto when = std::chrono::system_clock::now();
+  MeasureLog log;
+  ASSERT_EQ(log.Open(file), "");
+  ASSERT_EQ(log.Append(when, Block()), "");
+  {
+    test::FileSizeLimit full(fs::file_size(file) + 40);  // room for part of one more line
+    const std::string why = log.Append(when, Block());
+    EXPECT_EQ(
+        why, "The measure log " + file.string() + " could not be written (File too large); logging stopped.");
+  }
+  EXPECT_FALSE(log.IsOpen());
+  auto lines = Lines(file);
+  ASSERT_EQ(lines.size(), 2u);
+  std::ifstream in(file, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text.back(), '\n');
+
+  // A half line left behind by a crash.
+  std::ofstream(file, std::ios::app | std::ios::binary) << "2026-12-08T09:41:42+00:00,12.3";
+  ASSERT_EQ(log.Open(file), "");
+  ASSERT_EQ(log.Append(when, Block()), "");
+  lines = Lines(file);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[2], "2026-12-08T09:41:42+00:00,12.3");
+  EXPECT_EQ(lines[3].substr(lines[3].find(',')), lines[1].substr(lines[1].find(',')));
+  fs::remove(file);
 }
 
 }  // namespace

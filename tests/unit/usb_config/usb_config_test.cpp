@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -42,7 +43,8 @@ TEST(UsbConfig, ReadsBackendAndIdentities) {
   EXPECT_EQ(c.bootLoader.product, 0x003C);
 }
 
-TEST(UsbConfig, BadLinesAreNamedAndChangeNothing) {
+// Each bad line is named with its file, its line and the values it accepts.
+TEST(UsbConfig, BadLinesAreNamedWithWhatIsAccepted) {
   UsbConfig c;
   ParseUsbConfig(
       "[backend]\ntype=serial\n[application]\nvendor=0x10000\nproduct=0x1\nin=0x02\nout=0x81\n"
@@ -52,11 +54,28 @@ TEST(UsbConfig, BadLinesAreNamedAndChangeNothing) {
   EXPECT_FALSE(c.application.known);  // the vendor was out of range
   EXPECT_EQ(c.application.endpointIn, 0x81);
   EXPECT_EQ(c.application.endpointOut, 0x01);
-  ASSERT_EQ(c.problems.size(), 8u);
-  EXPECT_EQ(c.problems[0], "/etc/x/hxusb.conf:2: unusable line \"type=serial\"");
-  EXPECT_EQ(c.problems[5], "/etc/x/hxusb.conf:9: not a key=value line");
-  EXPECT_EQ(c.problems[6], "/etc/x/hxusb.conf:10: unclosed section name");
-  EXPECT_EQ(c.problems[7], "/etc/x/hxusb.conf: [bootloader] sets only one of vendor and product");
+  const std::vector<std::string> expected = {
+      "/etc/x/hxusb.conf:2: unknown backend type \"serial\" (accepted: sim, usb)",
+      "/etc/x/hxusb.conf:4: vendor=0x10000 is not a 16-bit number (accepted: 0 to 0xFFFF, decimal or 0x "
+      "hexadecimal)",
+      "/etc/x/hxusb.conf:6: in=0x02 is not an IN endpoint (accepted: 0x81 to 0x8F)",
+      "/etc/x/hxusb.conf:7: out=0x81 is not an OUT endpoint (accepted: 0x01 to 0x0F)",
+      "/etc/x/hxusb.conf:8: unknown key \"colour\" (accepted: vendor, product, interface, out, in)",
+      "/etc/x/hxusb.conf:9: \"junk\" is not a key=value line",
+      "/etc/x/hxusb.conf:10: unclosed section name \"[boot\"",
+      "/etc/x/hxusb.conf: [bootloader] sets only one of vendor and product",
+  };
+  EXPECT_EQ(c.problems, expected);
+
+  EXPECT_EQ(ProblemText(c).substr(ProblemText(c).rfind('\n') + 1),
+            "No controller is reached until the USB configuration is corrected.");
+  EXPECT_EQ(ProblemText(UsbConfig{}), "");
+
+  // An editor's byte-order mark is no part of the first line.
+  UsbConfig bom;
+  ParseUsbConfig("\xEF\xBB\xBF[backend]\ntype=usb\n", "hxusb.conf", bom);
+  EXPECT_TRUE(bom.problems.empty()) << bom.problems.front();
+  EXPECT_EQ(bom.backend, Backend::Usb);
 }
 
 // The file next to the library wins over the user's; the environment wins over both.
@@ -84,9 +103,17 @@ TEST(UsbConfig, LookupOrderAndEnvironmentOverride) {
   c = LoadUsbConfig((root / "lib").string());
   EXPECT_EQ(c.backend, Backend::Sim);
   ASSERT_EQ(c.problems.size(), 1u);
-  EXPECT_EQ(c.problems[0], "HYDRIX_USB_BACKEND=bluetooth: not sim or usb");
-
+  EXPECT_EQ(c.problems[0], "HYDRIX_USB_BACKEND=bluetooth: unknown backend (accepted: sim, usb)");
   ::unsetenv("HYDRIX_USB_BACKEND");
+
+  // A FIFO is named, not read (nor skipped for the next file): nothing waits.
+  const auto conf = root / "lib" / "hxusb.conf";
+  std::filesystem::remove(conf);
+  ASSERT_EQ(::mkfifo(conf.c_str(), 0600), 0);
+  c = LoadUsbConfig((root / "lib").string());
+  EXPECT_EQ(c.problems,
+            std::vector<std::string>{conf.string() + ": cannot be read: it is a FIFO, not a regular file"});
+  EXPECT_TRUE(std::filesystem::is_fifo(conf));
   ::unsetenv("XDG_CONFIG_HOME");
   std::filesystem::remove_all(root);
 }

@@ -1,6 +1,7 @@
 #include "platform/hxusb_device/usb_ids.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -66,6 +67,21 @@ TEST_F(PortMemoryTest, ABadOrUnwritableFileOnlyMakesTheMemoryForget) {
   std::ofstream((dir_ / "file-not-folder").string()) << "a file where a folder should be";
   nowhere.Remember("1-4", 7);  // cannot be saved: no crash, no file
   EXPECT_FALSE(fs::exists((dir_ / "file-not-folder" / "x").string()));
+}
+
+// A FIFO in the memory's place is named and left as it is: nothing waits
+// for a writer, nothing is renamed over it.
+TEST_F(PortMemoryTest, AFifoIsNamedAndLeftAlone) {
+  fs::create_directories(fs::path(file_).parent_path());
+  ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
+  PortMemory memory(file_);
+  EXPECT_EQ(memory.Lookup("1-4"), std::nullopt);
+  EXPECT_EQ(memory.Problem(),
+            "The USB port memory " + file_ +
+                " cannot be used: it is a FIFO, not a regular file. A controller in its boot "
+                "loader is named by its port.");
+  memory.Remember("1-4", 7);
+  EXPECT_TRUE(fs::is_fifo(file_));
 }
 
 }  // namespace
