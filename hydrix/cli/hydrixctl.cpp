@@ -183,6 +183,10 @@ int RunDeviceCommand(const std::vector<std::string>& words, bool set, const std:
     return 0;
   }
 
+  // Nothing on the bus and a backend that says why (a bad hxusb.conf, the
+  // simulator out of reach): that reason comes first, before any exchange.
+  if (list.ids.empty() && list.silent.empty() && !device.usb().BackendProblem().empty())
+    return NoController(err, device.usb());
   if (!id) {
     if (list.ids.empty()) return NoController(err, device.usb());
     id = list.ids.front();
