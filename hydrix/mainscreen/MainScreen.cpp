@@ -171,6 +171,7 @@ bool MainScreen::Connect() {
   const auto& list = dialog.List();
   controllerText_.clear();
   partAnswers_ = false;
+  implausible_ = false;
   for (std::size_t i = 0; i < list.ids.size(); ++i) {
     if (device_.Chosen() && list.ids[i] == device_.UsbID()) controllerText_ = list.texts[i];
   }
@@ -211,6 +212,7 @@ void MainScreen::LitTout() {
   const bool whole = device_.ImageComplete();
   device_.LitMesuresEtDate();
   partAnswers_ = !device_.TimeOut() && !(whole && device_.MeasuresWhole());
+  implausible_ = whole && !device_.ImageImplausible().empty();
   LitMesures();
   ShowClock();
   ShowCorrection();
@@ -489,6 +491,8 @@ void MainScreen::UpdateStatus() {
       text += tr(" (not answering: choose it again with USB Connect)");
     } else if (partAnswers_) {
       text += tr(" (not answering: its answers come incomplete)");
+    } else if (implausible_) {
+      text += tr(" (not answering properly: its settings read as zeros)");
     } else {
       text += tr(" (answering)");
     }

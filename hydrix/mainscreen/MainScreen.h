@@ -157,6 +157,7 @@ class MainScreen : public QMainWindow {
   TrendChart* chart_;
   bool measuresShown_ = false;  // a measure read has been decoded onto the screen
   bool partAnswers_ = false;    // the last read got answers, but not whole ones
+  bool implausible_ = false;    // the last read's settings cannot be the controller's own
   QPointer<frm_etat> etat_;
   QAction* mnuJournal_;
   QLabel* logLabel_;

@@ -354,6 +354,14 @@ TEST_F(MainScreenTest, WriteParametersRefusesWhatCannotBeWrittenSafely) {
       {"typed hour", [](MainScreenTest& t) { t.Get<QComboBox>("Heure1")->setCurrentText("24"); }, "0 to 23"},
       {"another controller", [](MainScreenTest& t) { t.window_->device().SetUsbID(6); }, "controller 5"},
       {"link given up", [](MainScreenTest& t) { t.window_->device().SetTimeOut(true); }, "is not answering"},
+      {"answering zeros",
+       [](MainScreenTest& t) {
+         t.usb.Find(5)->faults().mode = Faults::Mode::Zeros;
+         t.Click("Lire");
+         EXPECT_TRUE(t.window_->statusBar()->findChild<QLabel*>()->text().endsWith(
+             "(not answering properly: its settings read as zeros)"));
+       },
+       "Every byte of the settings read from controller 5 is 0"},
   };
   usb.Add(5);
   usb.Add(6);
