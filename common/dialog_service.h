@@ -27,6 +27,9 @@ struct FileDialogRequest {
   std::string filter;
   std::string initialFolder;
   std::string fileName;
+  // A save dialog for a file that is appended to: it does not ask to
+  // replace an existing file, and its button says "Append".
+  bool append = false;
 };
 
 class DialogService {

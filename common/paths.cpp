@@ -1,5 +1,6 @@
 #include "common/paths.h"
 
+#include <cstdlib>
 #include <system_error>
 
 namespace hx {
@@ -24,5 +25,12 @@ std::filesystem::path ProgramFolder() {
 }
 
 std::string ProgramTitle() { return ExePath().stem().string(); }
+
+std::filesystem::path UserConfigFolder() {
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+    return std::filesystem::path(xdg) / "hydrix";
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home && *home ? home : ".") / ".config" / "hydrix";
+}
 
 }  // namespace hx

@@ -14,4 +14,8 @@ std::filesystem::path ProgramFolder();
 // The running executable's name without folder or extension ("hydrix").
 std::string ProgramTitle();
 
+// The user's configuration folder of the tool set: $XDG_CONFIG_HOME/hydrix,
+// else ~/.config/hydrix (not created here).
+std::filesystem::path UserConfigFolder();
+
 }  // namespace hx

@@ -1,6 +1,8 @@
 #include "common/qt_dialog_service.h"
 
+#include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -46,6 +48,11 @@ MsgAnswer QtDialogService::Message(const MessageBoxRequest& request) {
       break;
   }
   box.setStandardButtons(buttons);
+  // A short text makes a narrow box whose title bar would cut the title.
+  if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
+    const QString title = box.windowTitle().isEmpty() ? QApplication::applicationName() : box.windowTitle();
+    label->setMinimumWidth(box.fontMetrics().horizontalAdvance(title) + 120);
+  }
   if (request.defaultNo && (buttons & QMessageBox::No)) {
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
@@ -95,6 +102,15 @@ std::optional<std::string> QtDialogService::OpenFile(const FileDialogRequest& re
 std::optional<std::string> QtDialogService::SaveFile(const FileDialogRequest& request) {
   QString dir = QString::fromStdString(request.initialFolder);
   if (!request.fileName.empty()) dir += (dir.isEmpty() ? "" : "/") + QString::fromStdString(request.fileName);
+  if (request.append) {
+    QFileDialog dialog(parent_, QString::fromStdString(request.title), dir, QtFilter(request.filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setLabelText(QFileDialog::Accept, "Append");
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().front().toStdString();
+  }
   const QString file = QFileDialog::getSaveFileName(parent_, QString::fromStdString(request.title), dir,
                                                     QtFilter(request.filter));
   if (file.isEmpty()) return std::nullopt;

@@ -1,5 +1,11 @@
 #include "frmProduction.h"
 
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
 #include "common/paths.h"
 #include "ui_frmProduction.h"
 
@@ -11,6 +17,7 @@ frmProduction::frmProduction(hx::DialogService& dialogs, std::function<hx::Repor
       screen_(std::move(screen)) {
   ui_->setupUi(this);
   connect(ui_->PrintReport, &QPushButton::clicked, this, &frmProduction::PrintReport_Click);
+  connect(ui_->Annuler, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 frmProduction::~frmProduction() = default;
@@ -18,9 +25,17 @@ frmProduction::~frmProduction() = default;
 void frmProduction::PrintReport_Click() {
   const std::string order = ui_->Commande->text().toStdString();
   hx::FileDialogRequest request;
+  // The program's folder when it can take the log, else the documents.
   request.initialFolder = hx::ProgramFolder().string();
+  if (::access(request.initialFolder.c_str(), W_OK) != 0) {
+    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (documents.isEmpty() || !QFileInfo(documents).isDir()) documents = QDir::homePath();
+    request.initialFolder = documents.toStdString();
+  }
+  request.title = "Append the production report to a log file";
   request.filter = "Log Files (*.LOG)|*.LOG";
   request.fileName = hx::ProposedLogName(order);
+  request.append = true;
   const auto file = dialogs_.SaveFile(request);
   if (!file || file->empty()) return;
   if (order.empty()) {

@@ -4,12 +4,14 @@
 #include <cctype>
 
 #include "hydrix/commands/frames.h"
+#include "hydrix/config/byte_packing.h"
 
 namespace hx {
 
 namespace {
 constexpr int kHydrixType = 11;
-}
+constexpr int kSerialAddress = 36;
+}  // namespace
 
 DeviceSelection::DeviceSelection(UsbInterface& usb, MULTIUSB& link, LinkState& state, DialogService& dialogs)
     : usb_(usb), link_(link), state_(state), dialogs_(dialogs) {}
@@ -23,6 +25,22 @@ std::string DeviceSelection::LitVersion(std::int32_t UsbID, bool& ELocal) {
   if (!state_.TimeOut) std::copy_n(a.begin(), 5, state_.Identities[UsbID].begin());
   ELocal = a[2] == kHydrixType;
   return IdentityText(a);
+}
+
+std::optional<std::int32_t> DeviceSelection::LitNumeroSerie(std::int32_t UsbID) {
+  std::uint8_t b[4] = {};
+  for (std::uint8_t i = 0; i < 4; ++i) {
+    const Frame f = FrameReadEeprom(static_cast<std::uint8_t>(kSerialAddress + i), 0);
+    link_.UsbOpen(UsbID);
+    link_.UsbWrite(f, static_cast<std::int16_t>(f.size()));
+    const auto a = link_.UsbRead(answer::kReadEeprom, "", false, "");
+    link_.UsbClose();
+    if (state_.TimeOut || link_.LastReadCount() < static_cast<std::uint32_t>(answer::kReadEeprom)) {
+      return std::nullopt;
+    }
+    b[i] = a[1];
+  }
+  return OctetsVersLong(b);
 }
 
 DeviceList DeviceSelection::RemplitListe(bool /*VoirTout*/) {
@@ -46,10 +64,17 @@ DeviceList DeviceSelection::RemplitListe(bool /*VoirTout*/) {
       list.silent.push_back(state_.UsbID);
       continue;
     }
+    // The serial number tells controllers of one type apart; a controller
+    // that answered its probe stays listed (and live) when it cannot be read.
+    const auto serial = LitNumeroSerie(state_.UsbID);
+    state_.TimeOut = false;
     const std::int32_t id = usb_.GetDeviceUniqueID(i);
     list.texts.push_back(text);
     list.ids.push_back(id);
-    if (id == previous) list.selected = static_cast<int>(list.ids.size()) - 1;
+    list.details.push_back((serial ? " \u00B7 serial " + std::to_string(*serial) : std::string()) +
+                           " \u00B7 id " + std::to_string(id));
+    if (id == previous || (previous == 0 && id == preferred_ && list.selected < 0))
+      list.selected = static_cast<int>(list.ids.size()) - 1;
   }
   if (previous != 0) state_.UsbID = previous;
   return list;
@@ -91,10 +116,10 @@ std::string DeviceSelection::NothingFoundText() {
     backend[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(backend[0])));
     return backend +
            ". Start the simulator (hydrix-sim serve, or scripts/demo) or plug in a controller, "
-           "then tick or untick \"View All\" to look again.";
+           "then press Rescan to look again.";
   }
   return "No controller answered. Check that the controller is powered and that its USB cable is plugged in, "
-         "then tick or untick \"View All\" to look again.";
+         "then press Rescan to look again.";
 }
 
 void DeviceSelection::Cancel() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,11 @@
 namespace hx {
 
 struct DeviceList {
-  std::vector<std::string> texts;    // "Hydrix (11) 1.05", in enumeration order
-  std::vector<std::int32_t> ids;     // the unique identifier of each item
+  std::vector<std::string> texts;  // "Hydrix (11) 1.05", in enumeration order
+  std::vector<std::int32_t> ids;   // the unique identifier of each item
+  // What tells controllers of one type apart, shown after each text:
+  // " · serial 24001001 · id 1001" (no serial when it could not be read).
+  std::vector<std::string> details;
   int selected = -1;                 // the item of the controller chosen before, or -1
   std::vector<std::int32_t> silent;  // attached controllers that did not answer the probe
 };
@@ -30,10 +34,15 @@ class DeviceSelection {
   std::string LitVersion(std::int32_t UsbID, bool& ELocal);
 
   // Rebuilds the list: every controller that answers the probe, whatever its
-  // type (VoirTout only asks for a fresh enumeration). Keeps the current
-  // choice when there was one; otherwise UsbID is left on the last
-  // controller enumerated. A library that cannot be loaded is reported once.
+  // type (VoirTout only asks for a fresh enumeration), with its serial number
+  // read after the probe. Keeps the current choice when there was one;
+  // otherwise UsbID is left on the last controller enumerated. The item of
+  // the current controller, else of the preferred one, is selected. A
+  // library that cannot be loaded is reported once.
   DeviceList RemplitListe(bool VoirTout);
+  // The controller to select when none is chosen yet (the last one chosen in
+  // an earlier run); selecting it does not choose it.
+  void SetPreferred(std::int32_t id) { preferred_ = id; }
 
   // The window's events. EnCours is true while the list is rebuilt, so the
   // click that the program's own selection raises is ignored.
@@ -63,6 +72,10 @@ class DeviceSelection {
   bool enCours_ = false;
   bool problemShown_ = false;
   int nbAppareils_ = 0;
+  std::int32_t preferred_ = 0;
+
+  // The serial number (EEPROM 36..39), or nothing when a read fails.
+  std::optional<std::int32_t> LitNumeroSerie(std::int32_t UsbID);
 };
 
 }  // namespace hx

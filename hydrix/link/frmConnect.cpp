@@ -16,6 +16,7 @@ frmConnect::frmConnect(hx::DeviceSelection& selection, QWidget* parent)
   connect(ui_->Listeeline, &QListWidget::itemActivated, this,
           [this](QListWidgetItem* item) { Listeeline_Click(ui_->Listeeline->row(item)); });
   connect(ui_->ExitEtalonnage, &QPushButton::clicked, this, &frmConnect::ExitEtalonnage_Click);
+  connect(ui_->Rescan, &QPushButton::clicked, this, &frmConnect::ViewAll_Click);
   Form_Load();
 }
 
@@ -36,14 +37,18 @@ void frmConnect::Show(const hx::DeviceList& list) {
   list_ = list;
   ui_->Listeeline->clear();
   for (std::size_t i = 0; i < list.texts.size(); ++i) {
-    auto* item = new QListWidgetItem(QString::fromStdString(list.texts[i]), ui_->Listeeline);
+    const std::string detail = i < list.details.size() ? list.details[i] : std::string();
+    auto* item = new QListWidgetItem(QString::fromStdString(list.texts[i] + detail), ui_->Listeeline);
     item->setData(Qt::UserRole, list.ids[i]);
   }
+  // Selecting the current (or last chosen) controller is not choosing it:
+  // the operator still clicks it or presses Enter.
   if (list.selected >= 0) ui_->Listeeline->setCurrentRow(list.selected);
+  ui_->Listeeline->setFocus();
   if (list.texts.empty()) {
     ui_->hint->setText(QString::fromStdString(selection_.NothingFoundText()));
   } else {
-    ui_->hint->setText(tr("Click the controller to work with:"));
+    ui_->hint->setText(tr("%n controller(s) answered.", nullptr, static_cast<int>(list.texts.size())));
   }
 }
 

@@ -6,8 +6,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include "TrendChart.h"
@@ -65,8 +68,10 @@ MainScreen::MainScreen(Services services, QWidget* parent)
     : QMainWindow(parent),
       ui(std::make_unique<Ui::MainScreen>()),
       services_(services),
-      device_(services.usb, services.config, services.dialogs, services.sleeper, services.now),
-      selection_(services.usb, device_.link(), device_.state(), services.dialogs),
+      dialogs_(services.dialogs),
+      remembered_(services.rememberedState),
+      device_(services.usb, services.config, dialogs_, services.sleeper, services.now),
+      selection_(services.usb, device_.link(), device_.state(), dialogs_),
       parameters_(device_, [now = services.now] { return hx::DateVersSecondes(now()); }) {
   ui->setupUi(this);
   parameters_.SetNames([this](const std::string& key) { return CaptionOf(key); });
@@ -83,6 +88,29 @@ MainScreen::MainScreen(Services services, QWidget* parent)
     const auto m = element.match(w->objectName());
     if (m.hasMatch() && w->property("index").isValid()) w->setObjectName(m.captured(1));
   }
+
+  selection_.SetPreferred(remembered_.LastController());
+  // The captions as designed, before any language pass or reading changes
+  // a label: what the catalogue's new entries are given.
+  for (QObject* o : findChildren<QObject*>()) {
+    QString caption;
+    if (Caption(o, caption)) designCaptions_.insert(o, caption);
+  }
+  // Controls that would cut their values at the window's minimum width.
+  for (int i = 0; i < 2; ++i) {
+    QLineEdit* box = Control<QLineEdit>("ValeurHorloge", i);
+    box->setMinimumWidth(box->fontMetrics().horizontalAdvance("-16.00000") + 12);
+  }
+  ui->ComboChargeTempo->view()->setMinimumWidth(
+      ui->ComboChargeTempo->fontMetrics().horizontalAdvance("7 to 25 Ah        : 3 Hrs") + 40);
+  Control<QLineEdit>("Text1", 6)
+      ->setStatusTip(tr("Solenoid pulse in ms, 10 to 1000: the controller stores it in steps of 3.2 ms (350 "
+                        "is stored as 349)."));
+  ui->Madate->setStatusTip(tr("The time at which the controller's clock was last set from this PC."));
+  connect(ui->SolenoidValue, &QComboBox::activated, this,
+          [this](int i) { outputChosen_[0] = i != outputReported_[0]; });
+  connect(ui->RelayValue, &QComboBox::activated, this,
+          [this](int i) { outputChosen_[1] = i != outputReported_[1]; });
 
   Timer = new QTimer(this);
   Timer->setObjectName("Timer");
@@ -153,8 +181,7 @@ void MainScreen::Form_Load() {
   ui->FrameMaintenance->setVisible(
       hx::ConfigurationBoolean(services_.config.LitConfiguration("Maintenance")));
   if (auto problem = services_.config.TakeProblem()) {
-    services_.dialogs.Message(
-        {*problem, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+    dialogs_.Message({*problem, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
   }
   const bool read = Connect();
   if (read) LitTout();
@@ -163,6 +190,7 @@ void MainScreen::Form_Load() {
   // it keeps what the controller holds, so that a later write does not
   // change the battery setting behind the operator's back.
   if (!read) ui->ComboChargeTempo->setCurrentIndex(2);
+  if (!read) LitMesures();
 }
 
 bool MainScreen::Connect() {
@@ -173,8 +201,10 @@ bool MainScreen::Connect() {
   partAnswers_ = false;
   implausible_ = false;
   for (std::size_t i = 0; i < list.ids.size(); ++i) {
-    if (device_.Chosen() && list.ids[i] == device_.UsbID()) controllerText_ = list.texts[i];
+    if (device_.Chosen() && list.ids[i] == device_.UsbID())
+      controllerText_ = list.texts[i] + (i < list.details.size() ? list.details[i] : std::string());
   }
+  if (device_.Chosen()) remembered_.SetLastController(device_.UsbID());
   UpdateStatus();
   return device_.Chosen() && !device_.TimeOut();
 }
@@ -185,8 +215,7 @@ bool MainScreen::MayCommand(bool needsAnswer) {
   if (refusal.empty()) return true;
   UpdateStatus();
   statusBar()->showMessage(Q(refusal), 15000);
-  services_.dialogs.Message(
-      {refusal, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+  dialogs_.Message({refusal, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
   return false;
 }
 
@@ -278,29 +307,52 @@ hx::ParameterTexts MainScreen::ScreenParameters() const {
   return texts;
 }
 
-void MainScreen::ShowClock() { ui->txtCurrentTime->setText(Q(device_.txtCurrentTime())); }
+void MainScreen::ShowClock() { ui->txtCurrentTime->setText(Reading() ? Q(device_.txtCurrentTime()) : "--"); }
+
+bool MainScreen::PauseReading() {
+  const bool was = ui->LectureContinu->isChecked();
+  ui->LectureContinu->setChecked(false);
+  return was;
+}
+
+void MainScreen::ResumeReading(bool wasReading) {
+  if (wasReading && Reading()) {
+    // Ticked again without its click handler: no full read, no new run.
+    const QSignalBlocker quiet(ui->LectureContinu);
+    ui->LectureContinu->setChecked(true);
+    Timer->start();
+  }
+  UpdateStatus();
+}
 
 void MainScreen::Ecrire_Click() {
   if (!MayCommand()) return;
-  ui->LectureContinu->setChecked(false);
+  const bool reading = PauseReading();
   const hx::ParameterTexts screen = ScreenParameters();
-  if (!parameters_.ConfirmOutOfBounds(screen)) return;
-  {
+  bool written = false;
+  if (parameters_.ConfirmOutOfBounds(screen)) {
     BusyCursor busy;
-    parameters_.Ecrire(screen);
+    written = parameters_.Ecrire(screen);
   }
-  UpdateStatus();
+  if (written) {
+    // The boxes show what the controller now holds: the date of this write,
+    // and values as stored (a solenoid pulse of 350 ms is stored as 349).
+    std::array<std::int32_t, 256> image{};
+    std::copy(device_.ImageEcriture().begin(), device_.ImageEcriture().end(), image.begin());
+    ShowParameters(hx::DecodeParametres(image));
+  }
+  ResumeReading(reading);
 }
 
 void MainScreen::Raz_Click() {
   if (!MayCommand()) return;
   const std::string question = "Restore the factory values of controller " + std::to_string(device_.UsbID()) +
                                "? Every setting it holds is replaced by its factory value.";
-  if (services_.dialogs.Message({question, hx::HydrixDevice::kTitle, hx::MsgButtons::YesNo,
-                                 hx::MsgIcon::Question, true}) != hx::MsgAnswer::Yes) {
+  if (dialogs_.Message({question, hx::HydrixDevice::kTitle, hx::MsgButtons::YesNo, hx::MsgIcon::Question,
+                        true}) != hx::MsgAnswer::Yes) {
     return;
   }
-  ui->LectureContinu->setChecked(false);
+  PauseReading();
   {
     BusyCursor busy;
     if (const std::string why = parameters_.Raz(); !why.empty()) return ShowFailure(why);
@@ -314,10 +366,21 @@ void MainScreen::Raz_Click() {
 
 void MainScreen::SetTime_Click() {
   if (!MayCommand()) return;
-  ui->LectureContinu->setChecked(false);
+  const bool reading = PauseReading();
   const hx::DateHeure t = device_.MiseAHeure();
   ui->Madate->setDateTime(QDateTime(QDate(t.annee, t.mois, t.jour), QTime(t.heure, t.minute, t.seconde)));
-  UpdateStatus();
+  if (!device_.TimeOut()) {
+    // The controller's date on screen is the one just set.
+    const std::uint8_t clock[7] = {0,
+                                   static_cast<std::uint8_t>(t.jour),
+                                   static_cast<std::uint8_t>(t.mois),
+                                   static_cast<std::uint8_t>(t.annee % 100),
+                                   static_cast<std::uint8_t>(t.heure),
+                                   static_cast<std::uint8_t>(t.minute),
+                                   static_cast<std::uint8_t>(t.seconde)};
+    ui->txtCurrentTime->setText(Q(hx::ClockText(clock)));
+  }
+  ResumeReading(reading);
 }
 
 void MainScreen::LectureContinu_Click() {
@@ -329,6 +392,7 @@ void MainScreen::LectureContinu_Click() {
   } else {
     Timer->stop();
   }
+  UpdateStatus();
 }
 
 void MainScreen::Timer_Timer() {
@@ -359,22 +423,32 @@ void MainScreen::Timer_Timer() {
 }
 
 void MainScreen::LitMesures() {
-  const hx::MeasureView v = hx::DecodeMesures(device_.ImageMesures());
-  ui->LabelPower->setText(Q(v.labelPower));
+  const bool reading = Reading();
+  const hx::MeasureView v = reading ? hx::DecodeMesures(device_.ImageMesures()) : hx::NoReading();
+  auto label = [](QLabel* l, const std::string& text) {
+    if (!text.empty()) l->setText(Q(text));
+  };
+  label(ui->LabelPower, v.labelPower);
   ui->Power->setText(Q(v.power));
   if (v.powerColour) {
     ui->Power->setStyleSheet("background-color: black; color: " + Css(*v.powerColour) + "; font-size: 24pt;");
   }
   for (int i = 0; i < 4; ++i)
     Control<QLineEdit>("Text1", i)->setText(Q(v.text1[static_cast<std::size_t>(i)]));
-  ui->RelayValue->setCurrentIndex(v.relayIndex);
-  ui->SolenoidValue->setCurrentIndex(v.solenoidIndex);
-  Control<QLabel>("Label1", 7)->setText(Q(v.label7));
+  // An output the operator chose stays chosen until Activate sends it.
+  const std::pair<QComboBox*, int> outputs[] = {{ui->SolenoidValue, v.solenoidIndex},
+                                                {ui->RelayValue, v.relayIndex}};
+  for (std::size_t k = 0; k < 2; ++k) {
+    if (outputs[k].second < 0) continue;
+    outputReported_[k] = outputs[k].second;
+    if (!outputChosen_[k]) outputs[k].first->setCurrentIndex(outputs[k].second);
+  }
+  label(Control<QLabel>("Label1", 7), v.label7);
   ui->LowCharge->setStyleSheet("background-color: " + Css(v.lowCharge) + ";");
-  Control<QLabel>("Label1", 5)->setText(Q(v.label5));
+  label(Control<QLabel>("Label1", 5), v.label5);
   ui->BatterieDefault->setStyleSheet("background-color: " + Css(v.batterieDefault) + ";");
-  Control<QLabel>("Label1", 8)->setText(Q(v.label8));
-  measuresShown_ = true;
+  label(Control<QLabel>("Label1", 8), v.label8);
+  measuresShown_ = measuresShown_ || reading;
 }
 
 std::array<std::string, 4> MainScreen::ChartTexts() const {
@@ -386,24 +460,26 @@ void MainScreen::Command1_Click() { chart_->Clear(); }
 
 void MainScreen::ActivateSolenoid_Click() {
   if (!MayCommand()) return;
+  outputChosen_[0] = false;
   device_.CommandeSortie(0, static_cast<std::int16_t>(ui->SolenoidValue->currentIndex()));
   UpdateStatus();
 }
 
 void MainScreen::ActivateRelay_Click() {
   if (!MayCommand()) return;
+  outputChosen_[1] = false;
   device_.CommandeSortie(1, static_cast<std::int16_t>(ui->RelayValue->currentIndex()));
   UpdateStatus();
 }
 
 void MainScreen::SetEndOFChargeTempo_Click() {
   if (!MayCommand()) return;
+  const bool reading = PauseReading();
   {
     BusyCursor busy;
-    ui->LectureContinu->setChecked(false);
     hx::SetTempo(device_, S(ui->EndOfChargeTempo->text()));
   }
-  UpdateStatus();
+  ResumeReading(reading);
 }
 
 bool MainScreen::ControleValeur(QLineEdit* Valeur, double Min, double Max) {
@@ -431,8 +507,9 @@ void MainScreen::RemplitListeLangues(const QString& language) {
   for (const auto& name : list.names) ui->ListeLangues->addItem(Q(name));
   ui->ListeLangues->setCurrentIndex(-1);
   fillingLanguages_ = false;
-  // Selecting the item is a language change of its own.
-  ui->ListeLangues->setCurrentIndex(list.selected);
+  // Selecting the item is a language change of its own; with none to
+  // select there is no change (and no empty language is recorded).
+  if (list.selected >= 0) ui->ListeLangues->setCurrentIndex(list.selected);
 }
 
 void MainScreen::TraduitEcran(const QString& language, bool fill) {
@@ -444,7 +521,9 @@ void MainScreen::TraduitEcran(const QString& language, bool fill) {
         kValueLabels.contains(o->objectName()) || !Caption(o, caption)) {
       return;
     }
-    SetCaption(o, Q(services_.config.LitMessage(lang, S(o->objectName()), S(caption))));
+    // A missing entry gets the form's caption, never a text a reading put there.
+    SetCaption(
+        o, Q(services_.config.LitMessage(lang, S(o->objectName()), S(designCaptions_.value(o, caption)))));
   };
   // The order of the visit: the menu bar's menus and items from left to
   // right, each menu followed by its items; then every widget of the window
@@ -469,8 +548,7 @@ void MainScreen::TraduitEcran(const QString& language, bool fill) {
   if (measuresShown_) LitMesures();
   ui->Message->clear();
   if (auto problem = services_.config.TakeProblem()) {
-    services_.dialogs.Message(
-        {*problem, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+    dialogs_.Message({*problem, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
   }
 }
 
@@ -488,7 +566,7 @@ void MainScreen::UpdateStatus() {
     text = tr("Controller %1").arg(device_.UsbID());
     if (!controllerText_.empty()) text += ": " + Q(controllerText_);
     if (device_.TimeOut()) {
-      text += tr(" (not answering: choose it again with USB Connect)");
+      text += tr(" stopped answering: check its USB cable and power, then choose it again with USB Connect.");
     } else if (partAnswers_) {
       text += tr(" (not answering: its answers come incomplete)");
     } else if (implausible_) {
@@ -498,11 +576,19 @@ void MainScreen::UpdateStatus() {
     }
   }
   statusLabel_->setText(text);
+  // The log's line tells whether rows are being added.
+  if (measureLog_.IsOpen()) {
+    const QString file = Q(measureLog_.path().string());
+    logLabel_->setText(Timer->isActive() ? tr("Logging measures to %1").arg(file)
+                                         : tr("Measure log %1 paused: Continuous Reading is off").arg(file));
+  } else {
+    logLabel_->clear();
+  }
 }
 
 void MainScreen::ShowFailure(const std::string& why) {
   if (!why.empty()) {
-    services_.dialogs.Message({why, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Critical});
+    dialogs_.Message({why, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Critical});
   }
   UpdateStatus();
 }
@@ -524,25 +610,28 @@ void MainScreen::Command_tension_Click() {
   }
   if (!outcome.done) return ShowFailure(outcome.why);
   ui->correctionV->setText(Q(hx::VoltageCorrectionText(device_)));
-  services_.dialogs.Message({services_.config.LitMessage(kEnglish, "V Calibrated Set", ""),
-                             hx::ProgramTitle(), hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+  dialogs_.Message({services_.config.LitMessage(kEnglish, "V Calibrated Set", ""), hx::ProgramTitle(),
+                    hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
   UpdateStatus();
 }
 
 void MainScreen::CommandCalibrationCLK_Click() {
   if (!MayCommand()) return;
+  const bool reading = PauseReading();
   hx::StepOutcome outcome;
   {
     BusyCursor busy;
-    ui->LectureContinu->setChecked(false);
     const std::int32_t N = hx::ClockCorrectionNumber(S(Control<QLineEdit>("ValeurHorloge", 1)->text()));
     outcome = hx::CalibrateClock(device_, N);
     if (device_.ImageComplete()) ShowCorrection();
   }
-  if (!outcome.done) return ShowFailure(outcome.why);
-  services_.dialogs.Message({services_.config.LitMessage(kEnglish, "Parameters Writed", ""),
-                             hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Information});
-  UpdateStatus();
+  if (outcome.done) {
+    dialogs_.Message({services_.config.LitMessage(kEnglish, "Parameters Writed", ""),
+                      hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Information});
+  } else {
+    ShowFailure(outcome.why);
+  }
+  ResumeReading(reading);
 }
 
 void MainScreen::CheckClockSpeed_Click() {
@@ -554,7 +643,7 @@ void MainScreen::CheckClockSpeed_Click() {
 void MainScreen::Programmer_Click() {
   const hx::SerialCheck check = hx::CheckSerial(S(ui->ValeurNumeroSerie->text()));
   if (!check.value) {
-    services_.dialogs.Message({check.message, hx::ProgramTitle(), hx::MsgButtons::Ok, hx::MsgIcon::None});
+    dialogs_.Message({check.message, hx::ProgramTitle(), hx::MsgButtons::Ok, hx::MsgIcon::None});
     return;
   }
   if (!MayCommand()) return;
@@ -606,7 +695,7 @@ void MainScreen::Rapport_Click() {
   std::string why = device_.ImageWriteRefusal();
   if (!why.empty()) return ShowFailure(why + " No report was written.");
   frmProduction dialog(
-      services_.dialogs, [this] { return ReportFromScreen(); }, this);
+      dialogs_, [this] { return ReportFromScreen(); }, this);
   dialog.exec();
 }
 
@@ -614,11 +703,15 @@ void MainScreen::nmuBootLoad_Click() {
   // A controller left in its boot loader does not answer, yet must be
   // reachable for an update: only the choice is needed.
   if (!MayCommand(false)) return;
-  hx::LanceMiseAJour(services_.dialogs, services_.config, *starter_, hx::ProgramFolder(), device_.UsbID());
+  // The controller is about to leave its application: no reading meanwhile.
+  const bool reading = PauseReading();
+  if (!hx::LanceMiseAJour(dialogs_, services_.config, *starter_, hx::ProgramFolder(), device_.UsbID()))
+    ResumeReading(reading);
+  UpdateStatus();
 }
 
 void MainScreen::mnuApropos_Click() {
-  frmAbout about(services_.dialogs, *starter_, this);
+  frmAbout about(dialogs_, *starter_, this);
   about.exec();
 }
 
@@ -629,7 +722,7 @@ std::string Caption(const QAction* a) { return a->text().toStdString(); }
 
 void MainScreen::mnuSaveSettings_Click() {
   auto say = [this](const std::string& text) {
-    services_.dialogs.Message({text, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+    dialogs_.Message({text, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
   };
   if (!device_.ImageComplete() || device_.ImageUsbID() != device_.UsbID() || device_.UsbID() == 0) {
     return say(
@@ -652,7 +745,7 @@ void MainScreen::mnuSaveSettings_Click() {
   request.title = Caption(ui->mnuSaveSettings);
   request.filter = kProfileFilter;
   request.fileName = "hydrix-" + origin.serial + ".txt";
-  const auto file = services_.dialogs.SaveFile(request);
+  const auto file = dialogs_.SaveFile(request);
   if (!file || file->empty()) return;
   if (const std::string problem = hx::SaveProfile(*file, text); !problem.empty()) return say(problem);
   statusBar()->showMessage(tr("Settings saved to %1").arg(Q(*file)), 10000);
@@ -662,13 +755,13 @@ bool MainScreen::AskProfile(const QString& title, hx::ParameterTexts& values) {
   hx::FileDialogRequest request;
   request.title = S(title);
   request.filter = kProfileFilter;
-  const auto file = services_.dialogs.OpenFile(request);
+  const auto file = dialogs_.OpenFile(request);
   if (!file || file->empty()) return false;
   const hx::ProfileParse parsed = hx::ReadProfile(*file);
   if (!parsed.errors.empty()) {
     std::string text = *file + " cannot be used; nothing was changed:";
     for (const auto& e : parsed.errors) text += "\n" + e;
-    services_.dialogs.Message({text, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Critical});
+    dialogs_.Message({text, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Critical});
     return false;
   }
   values = parsed.values;
@@ -695,22 +788,21 @@ void MainScreen::mnuCompareSettings_Click() {
     text = "Settings that differ (screen -> file):";
     for (const auto& d : differences) text += "\n" + CaptionOf(d.key) + ": " + d.current + " -> " + d.file;
   }
-  services_.dialogs.Message({text, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Information});
+  dialogs_.Message({text, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Information});
 }
 
 void MainScreen::mnuJournal_Click(bool checked) {
   measureLog_.Close();
-  logLabel_->clear();
+  UpdateStatus();
   if (!checked) return;
-  const auto file = services_.dialogs.SaveFile(
-      {"Measure Log", "CSV Files (*.csv)|*.csv|All Files (*.*)|*.*", "", "measures.csv"});
+  const auto file =
+      dialogs_.SaveFile({"Measure Log", "CSV Files (*.csv)|*.csv|All Files (*.*)|*.*", "", "measures.csv"});
   std::string why = file ? measureLog_.Open(*file) : std::string();
   if (!why.empty()) {
-    services_.dialogs.Message({why, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+    dialogs_.Message({why, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
   }
   mnuJournal_->setChecked(measureLog_.IsOpen());
-  if (measureLog_.IsOpen())
-    logLabel_->setText(tr("Logging measures to %1").arg(Q(measureLog_.path().string())));
+  UpdateStatus();
 }
 
 void MainScreen::AppendMeasureLog() {
@@ -721,13 +813,23 @@ void MainScreen::AppendMeasureLog() {
   if (why.empty()) return;
   mnuJournal_->setChecked(false);
   logLabel_->clear();
-  services_.dialogs.Message({why, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+  dialogs_.Message({why, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
 }
 
 frm_etat* MainScreen::Etat() const { return etat_.data(); }
 
 void MainScreen::State_Click() {
-  if (!etat_) etat_ = new frm_etat([this] { return device_.ImageMesures(); }, this);
+  if (!etat_) {
+    etat_ = new frm_etat([this] { return device_.ImageMesures(); }, this);
+    // Beside the main window, not over its buttons: right of it when the
+    // screen has room, else left of it.
+    const QRect frame = frameGeometry();
+    const QRect screen = this->screen() ? this->screen()->availableGeometry() : frame;
+    const QSize size = etat_->sizeHint();
+    int x = frame.right() + 8;
+    if (x + size.width() > screen.right()) x = std::max(screen.left(), frame.left() - size.width() - 8);
+    etat_->move(x, frame.top());
+  }
   etat_->show();
   etat_->raise();
   etat_->activateWindow();

@@ -8,11 +8,13 @@
 // property (Text1 index 4, Label1 index 15...).
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
 #include <memory>
 
+#include "common/busy_cursor.h"
 #include "common/dialog_service.h"
 #include "common/sleeper.h"
 #include "hydrix/calibration/production_report.h"
@@ -24,6 +26,7 @@
 #include "hydrix/mainscreen/firmware_launch.h"
 #include "hydrix/mainscreen/measure_log.h"
 #include "hydrix/mainscreen/parameter_set.h"
+#include "hydrix/mainscreen/remembered_state.h"
 
 class QAction;
 class QLabel;
@@ -50,6 +53,9 @@ class MainScreen : public QMainWindow {
     std::function<hx::DateHeure()> now = hx::DateHeure::Maintenant;
     // Starts flashtool and the system information tool (Qt's when null).
     hx::ProcessStarter* starter = nullptr;
+    // The file of what is remembered between runs (hydrix.conf); empty:
+    // nothing is remembered.
+    std::filesystem::path rememberedState;
   };
   explicit MainScreen(Services services, QWidget* parent = nullptr);
   ~MainScreen() override;
@@ -138,6 +144,14 @@ class MainScreen : public QMainWindow {
   std::string CaptionOf(const std::string& key) const;
 
   void ShowParameters(const hx::ParameterTexts& texts);
+  // Stops continuous reading for an action; true when it was on.
+  bool PauseReading();
+  // After the action, whatever its outcome: reading that was on runs again
+  // (no full read, the chart's counter going on, the log in the same file)
+  // while the chosen controller answers.
+  void ResumeReading(bool wasReading);
+  // Whether the screen may show measures: a chosen controller that answers.
+  bool Reading() const { return device_.Chosen() && !device_.TimeOut(); }
   hx::ParameterTexts ScreenParameters() const;
   void ShowClock();
   void UpdateStatus();
@@ -145,6 +159,8 @@ class MainScreen : public QMainWindow {
 
   std::unique_ptr<Ui::MainScreen> ui;
   Services services_;
+  hx::IdleCursorDialogs dialogs_;  // every box and file dialog, with the normal pointer
+  hx::RememberedState remembered_;
   hx::HydrixDevice device_;
   hx::DeviceSelection selection_;
   hx::ParameterSet parameters_;
@@ -158,6 +174,13 @@ class MainScreen : public QMainWindow {
   bool measuresShown_ = false;  // a measure read has been decoded onto the screen
   bool partAnswers_ = false;    // the last read got answers, but not whole ones
   bool implausible_ = false;    // the last read's settings cannot be the controller's own
+  // An output choice the operator made that the ticks must not overwrite
+  // (solenoid, relay), and the states the controller last reported.
+  std::array<bool, 2> outputChosen_{};
+  std::array<int, 2> outputReported_{};
+  // The captions of the form, before any language or reading changed them:
+  // the default texts of the catalogue's entries.
+  QHash<QObject*, QString> designCaptions_;
   QPointer<frm_etat> etat_;
   QAction* mnuJournal_;
   QLabel* logLabel_;

@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QShortcut>
 #include <QTimer>
 
 #include "ui_frm_etat.h"
@@ -28,6 +29,9 @@ frm_etat::frm_etat(std::function<hx::MeasureBlock()> block, QWidget* parent)
     if (m.hasMatch() && w->property("index").isValid()) w->setObjectName(m.captured(1));
   }
   connect(ui->Sortir, &QPushButton::clicked, this, &QWidget::close);
+  // Escape closes it, as it would a dialog.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &QWidget::close);
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
   Timer1->setInterval(1000);

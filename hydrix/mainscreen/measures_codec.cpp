@@ -79,4 +79,14 @@ StateView DecodeEtat(const MeasureBlock& block) {
   return v;
 }
 
+MeasureView NoReading() {
+  MeasureView v;
+  v.text1 = {"--", "--", "--", "--"};
+  v.relayIndex = -1;
+  v.solenoidIndex = -1;
+  v.lowCharge = colour::kGrey;
+  v.batterieDefault = colour::kGrey;
+  return v;
+}
+
 }  // namespace hx

@@ -44,6 +44,12 @@ struct MeasureView {
 };
 MeasureView DecodeMesures(const MeasureBlock& block);
 
+// What the main window shows while no controller is chosen or the link is
+// given up: "--" in the measure boxes, grey lamps, a blank power box. The
+// zeros of failed reads are no measures. Empty labels and negative list
+// indexes mean "leave as shown".
+MeasureView NoReading();
+
 // What the state window shows.
 struct StateView {
   std::string tension;  // Tension_Batterie, "0.00" V

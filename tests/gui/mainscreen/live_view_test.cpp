@@ -1,5 +1,6 @@
 // The live view driven as an operator would: measures on the screen, the
 // one-second tick and the chart, the output buttons and Set Tempo.
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -77,7 +78,7 @@ TEST_F(LiveViewTest, EachTickPlotsFourPointsAtConsecutiveXAndASilentControllerSt
   Tick();
   EXPECT_TRUE(window_->TimeOut());
   EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Missing Hydrix"});
-  EXPECT_EQ(Text("Text1", 0), "0.00");
+  EXPECT_EQ(Text("Text1", 0), "--");
   const int reads = usb.readCalls;
   Tick();
   EXPECT_FALSE(Get<QCheckBox>("LectureContinu")->isChecked());
@@ -147,7 +148,7 @@ TEST_F(LiveViewTest, SetTempoStopsTheReadingWritesTheDelayAndRefusesWhatDoesNotF
   Get<QCheckBox>("LectureContinu")->setChecked(true);
   Get<QLineEdit>("EndOfChargeTempo")->setText("40000");
   Click("SetEndOFChargeTempo");
-  EXPECT_FALSE(Get<QCheckBox>("LectureContinu")->isChecked());
+  EXPECT_TRUE(Get<QCheckBox>("LectureContinu")->isChecked());  // paused, then on again
   EXPECT_TRUE(Sent(cmd::kWriteEeprom).empty());
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_NE(dialogs.messages[0].text.find("from 0 to 32767 seconds"), std::string::npos);
@@ -228,6 +229,79 @@ TEST_F(LiveViewTest, TheMeasureLogAppendsEachAnsweredTickAndAFailureStopsOnlyThe
   Tick();
   EXPECT_EQ(window_->Chart()->data().Count(0), before + 1);
   EXPECT_EQ(dialogs.messages.size(), 1u);
+}
+
+// Set Time pauses reading as designed; afterwards reading and the measure log
+// go on by themselves: no full read, the chart's counter going on, the same
+// file growing.
+TEST_F(LiveViewTest, ReadingAndTheLogGoOnAfterSetTime) {
+  usb.Add(5);
+  Start();
+  const auto file = folder_ / "measures.csv";
+  dialogs.files.push_back(file.string());
+  window_->findChild<QAction*>("mnuJournal")->trigger();
+  Get<QCheckBox>("LectureContinu")->setChecked(true);
+  Tick();
+  const std::size_t reads = Sent(cmd::kReadEeprom).size();
+  Click("SetTime");
+  EXPECT_TRUE(Get<QCheckBox>("LectureContinu")->isChecked());
+  EXPECT_EQ(Sent(cmd::kReadEeprom).size(), reads);            // no LitTout
+  EXPECT_EQ(Label("txtCurrentTime"), "07/03/24 - 14:05:09");  // the time just set
+  Tick();
+  EXPECT_EQ(window_->Chart()->data().Points(0).back().x, 4);  // the counter went on
+  EXPECT_EQ(FileLines(file).size(), 3u);
+  auto* log = window_->statusBar()->findChildren<QLabel*>().back();
+  EXPECT_TRUE(log->text().startsWith("Logging measures to")) << log->text().toStdString();
+  Get<QCheckBox>("LectureContinu")->setChecked(false);
+  EXPECT_TRUE(log->text().contains("paused")) << log->text().toStdString();
+}
+
+// A choice the operator made in an output list survives the ticks and is
+// what Activate sends.
+TEST_F(LiveViewTest, AnOutputChoiceIsKeptUntilActivateSendsIt) {
+  usb.Add(5);
+  Word(5, 26, 1);  // the relay reported on
+  Start();
+  Get<QCheckBox>("LectureContinu")->setChecked(true);
+  auto* relay = Get<QComboBox>("RelayValue");
+  ASSERT_EQ(relay->currentIndex(), 1);
+  relay->setCurrentIndex(0);
+  emit relay->activated(0);  // as the operator's pick does
+  Tick();
+  Tick();
+  EXPECT_EQ(relay->currentIndex(), 0);
+  const std::size_t from = usb.writes.size();
+  Click("ActivateRelay");
+  const auto sent = Sent(cmd::kOutput, from);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0][1], 1);  // the relay
+  EXPECT_EQ(sent[0][2], 0);  // the operator's choice
+}
+
+// While nothing is chosen, or the link is given up, the zeros of failed
+// reads are not shown as measures.
+TEST_F(LiveViewTest, NoReadingShowsDashesAndGreyLampsNeverZeros) {
+  usb.Add(5);
+  auto shownAsNoReading = [this] {
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(Text("Text1", i), "--") << i;
+    EXPECT_EQ(Text("Power"), "");
+    EXPECT_TRUE(Get<QWidget>("LowCharge")->styleSheet().contains("192, 192, 192"));
+    EXPECT_TRUE(Get<QWidget>("BatterieDefault")->styleSheet().contains("192, 192, 192"));
+    EXPECT_EQ(Label("txtCurrentTime"), "--");
+  };
+  Start(false);
+  shownAsNoReading();
+
+  Start();
+  Get<QCheckBox>("LectureContinu")->setChecked(true);
+  Tick();
+  const auto points = window_->Chart()->data().Count(0);
+  usb.Find(5)->faults().mode = sim::Faults::Mode::Silent;
+  Tick();
+  shownAsNoReading();
+  EXPECT_EQ(window_->Chart()->data().Count(0), points);
+  const QString status = window_->statusBar()->findChild<QLabel*>()->text();
+  EXPECT_TRUE(status.contains("stopped answering: check its USB cable and power")) << status.toStdString();
 }
 
 }  // namespace

@@ -63,6 +63,16 @@ std::string ReadFile(const fs::path& p) {
   return s.str();
 }
 
+// Records, with each box, whether the busy pointer was showing.
+class CursorDialogs : public hx::test::RecordingDialogService {
+ public:
+  hx::MsgAnswer Message(const hx::MessageBoxRequest& request) override {
+    busy.push_back(QApplication::overrideCursor() != nullptr);
+    return RecordingDialogService::Message(request);
+  }
+  std::vector<bool> busy;
+};
+
 // What the operator does in the device selection when it opens.
 enum class Choice { First, Cancel, CloseBox };
 
@@ -87,7 +97,7 @@ class MainScreenTest : public ::testing::Test {
   // Opens the window and runs its start-up, answering the device selection.
   MainScreen& Start(Choice choice = Choice::First) {
     window_ = std::make_unique<MainScreen>(
-        MainScreen::Services{usb, *config_, dialogs, sleeper, [] { return now; }, &starter});
+        MainScreen::Services{usb, *config_, dialogs, sleeper, [] { return now; }, &starter, remembered});
     window_->show();
     Answer(choice);
     window_->Form_Load();
@@ -101,6 +111,7 @@ class MainScreenTest : public ::testing::Test {
       ASSERT_NE(dialog, nullptr);
       listed = {};
       auto* list = dialog->findChild<QListWidget*>("Listeeline");
+      selectedRow = list->currentRow();
       for (int i = 0; i < list->count(); ++i) listed.push_back(list->item(i)->text().toStdString());
       if (choice == Choice::First && list->count() > 0) {
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
@@ -140,10 +151,12 @@ class MainScreenTest : public ::testing::Test {
 
   static inline hx::DateHeure now{2024, 3, 7, 14, 5, 9};
   hx::sim::InProcessUsb usb;
-  hx::test::RecordingDialogService dialogs;
+  CursorDialogs dialogs;
   NoSleep sleeper;
   RecordingStarter starter;
   std::vector<std::string> listed;
+  int selectedRow = -1;  // the row selected when the device selection opened
+  fs::path remembered;
   fs::path folder_;
   std::unique_ptr<hx::ConfigFile> config_;
   std::unique_ptr<MainScreen> window_;
@@ -162,7 +175,7 @@ TEST_F(MainScreenTest, StartWithOneControllerReadsEveryBoxAndRecordsTheLanguage)
   e[125] = 1, e[126] = 3, e[127] = 10;                     // version 1.3A
   Start();
 
-  EXPECT_EQ(listed, std::vector<std::string>{"Hydrix (11) 1.05"});
+  EXPECT_EQ(listed, std::vector<std::string>{"Hydrix (11) 1.05 \u00B7 serial 123456789 \u00B7 id 5"});
   EXPECT_EQ(window_->UsbID(), 5);
   EXPECT_FALSE(window_->TimeOut());
   EXPECT_EQ(Text("EndOfChargeTempo"), "10800");
@@ -188,7 +201,7 @@ TEST_F(MainScreenTest, StartWithOneControllerReadsEveryBoxAndRecordsTheLanguage)
   EXPECT_TRUE(Get<QLineEdit>("Text1", 4)->styleSheet().contains("250, 100, 100"));
   EXPECT_EQ(Label("Message"), "");
   EXPECT_TRUE(window_->statusBar()->findChild<QLabel*>()->text().contains(
-      "Controller 5: Hydrix (11) 1.05 (answering)"));
+      "Controller 5: Hydrix (11) 1.05 \u00B7 serial 123456789 \u00B7 id 5 (answering)"));
   EXPECT_EQ(config_->LitConfiguration("Langue"), "English");
   EXPECT_TRUE(dialogs.messages.empty()) << dialogs.Texts().front();
 }
@@ -721,6 +734,51 @@ TEST_F(MainScreenTest, SettingsProfilesSaveLoadAndCompareWithoutTouchingTheContr
   EXPECT_EQ(Text("Text1", 4), "13");
   EXPECT_NE(dialogs.Texts().back().find("line 1: start_level_low_battery_V"), std::string::npos);
   EXPECT_EQ(usb.writes.size(), from);
+}
+
+// Controllers of one type are told apart by serial number and identifier;
+// the one chosen last is selected at the next start, but not chosen.
+TEST_F(MainScreenTest, TheSelectionTellsControllersApartAndRemembersTheLastChosen) {
+  usb.Add(5);
+  usb.Add(6);
+  remembered = folder_ / "state" / "hydrix.conf";
+  hx::RememberedState(remembered).SetLastController(6);
+  Start(Choice::Cancel);
+  EXPECT_EQ(listed, (std::vector<std::string>{"Hydrix (11) 1.05 \u00B7 serial 24000005 \u00B7 id 5",
+                                              "Hydrix (11) 1.05 \u00B7 serial 24000006 \u00B7 id 6"}));
+  EXPECT_EQ(selectedRow, 1);  // selected, not chosen
+  EXPECT_FALSE(window_->device().Chosen());
+  Answer(Choice::First);
+  window_->findChild<QAction*>("MnuConnect")->trigger();
+  EXPECT_EQ(hx::RememberedState(remembered).LastController(), 5);
+}
+
+// A catalogue without a language named exactly "English" makes no language
+// change at start-up: Langue is kept.
+TEST_F(MainScreenTest, AStartWithACatalogueNamedEnglishInLowerCaseKeepsLangue) {
+  std::string xml = ReadFile(folder_ / "config.xml");
+  for (auto at = xml.find("NOM=\"English\""); at != std::string::npos; at = xml.find("NOM=\"English\"", at))
+    xml.replace(at, 13, "NOM=\"english\"");
+  const auto at = xml.find("<Langue>English</Langue>");
+  ASSERT_NE(at, std::string::npos);
+  xml.replace(at, 24, "<Langue>Deutsch</Langue>");
+  std::ofstream(folder_ / "config.xml", std::ios::binary) << xml;
+  Start(Choice::Cancel);
+  EXPECT_EQ(config_->LitConfiguration("Langue"), "Deutsch");
+}
+
+// Every box comes with the normal pointer; after a write the boxes show what
+// was stored: the date of the write, the pulse in 3.2 ms steps.
+TEST_F(MainScreenTest, AfterAWriteTheScreenShowsWhatWasStoredAndNoBoxIsBusy) {
+  usb.Add(5);
+  Start();
+  Type("Text1", 6, "350");
+  Click("Ecrire");
+  ASSERT_EQ(dialogs.Texts(), std::vector<std::string>{"Parameters Writed"});
+  EXPECT_EQ(dialogs.busy, std::vector<bool>{false});
+  EXPECT_EQ(Text("Text1", 6), "349");
+  EXPECT_EQ(Label("DateProgrammation"),
+            QString::fromStdString(hx::SecondesVersTexte(hx::DateVersSecondes(now))));
 }
 
 }  // namespace
