@@ -48,7 +48,8 @@ void frmConnect::Show(const hx::DeviceList& list) {
   if (list.texts.empty()) {
     ui_->hint->setText(QString::fromStdString(selection_.NothingFoundText()));
   } else {
-    ui_->hint->setText(tr("%n controller(s) answered.", nullptr, static_cast<int>(list.texts.size())));
+    ui_->hint->setText(list.texts.size() == 1 ? tr("1 controller answered.")
+                                              : tr("%1 controllers answered.").arg(list.texts.size()));
   }
 }
 

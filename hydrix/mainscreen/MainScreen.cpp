@@ -822,13 +822,16 @@ void MainScreen::State_Click() {
   if (!etat_) {
     etat_ = new frm_etat([this] { return device_.ImageMesures(); }, this);
     // Beside the main window, not over its buttons: right of it when the
-    // screen has room, else left of it.
+    // screen has room, else left of it, else over the top of the chart.
     const QRect frame = frameGeometry();
     const QRect screen = this->screen() ? this->screen()->availableGeometry() : frame;
     const QSize size = etat_->sizeHint();
-    int x = frame.right() + 8;
-    if (x + size.width() > screen.right()) x = std::max(screen.left(), frame.left() - size.width() - 8);
-    etat_->move(x, frame.top());
+    QPoint at(frame.right() + 8, frame.top());
+    if (at.x() + size.width() > screen.right()) {
+      at.setX(frame.left() - size.width() - 8);
+      if (at.x() < screen.left()) at = QPoint(frame.right() - size.width() - 16, frame.top() + 60);
+    }
+    etat_->move(at);
   }
   etat_->show();
   etat_->raise();
