@@ -1,6 +1,7 @@
 #include "common/dynlib.h"
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <filesystem>
 #include <utility>
@@ -60,6 +61,12 @@ void DynamicLibrary::Close() {
     dlclose(handle_);
     handle_ = nullptr;
   }
+}
+
+std::string DynamicLibrary::Path() const {
+  link_map* map = nullptr;
+  if (!handle_ || dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) return {};
+  return map->l_name;
 }
 
 }  // namespace hx

@@ -23,6 +23,8 @@ class DynamicLibrary {
   bool IsOpen() const { return handle_ != nullptr; }
   // The address of an exported symbol, or nullptr with `error` filled.
   void* Symbol(const std::string& name, std::string& error) const;
+  // The file the loaded library came from, or empty.
+  std::string Path() const;
   void Close();
 
  private:

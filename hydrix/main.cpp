@@ -1,14 +1,39 @@
 #include <QApplication>
 #include <csignal>
+#include <cstdio>
+#include <string>
 
 #include "MainScreen.h"
+#include "common/paths.h"
 #include "common/qt_dialog_service.h"
 #include "common/sleeper.h"
+#include "hydrix/config/about.h"
 #include "hydrix/config/catalogue_cli.h"
 #include "hydrix/config/config_file.h"
 #include "hydrix/link/usb_library.h"
 
+namespace {
+const char* const kUsage =
+    "usage: hydrix [--help | --version]\n"
+    "The management program of the Hydrix IP charge controller: opens its main window,\n"
+    "then the device selection. Its catalogue and settings are config.xml next to the\n"
+    "program; what it remembers between runs is $XDG_CONFIG_HOME/hydrix/hydrix.conf.\n"
+    "Scripts use hydrixctl (hydrixctl --help).\n";
+}  // namespace
+
 int main(int argc, char* argv[]) {
+  // Answered before Qt opens a display, so that they work without one.
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("hydrix %s\n", hx::VersionLine().substr(8).c_str());
+      return 0;
+    }
+  }
   // A reader that goes away (a closed pipe, a FIFO's reader) makes a write
   // fail with EPIPE, which is reported, instead of ending the program unseen.
   std::signal(SIGPIPE, SIG_IGN);
@@ -17,7 +42,9 @@ int main(int argc, char* argv[]) {
   hx::ConfigFile config(hx::DefaultConfigPath());
   hx::QtDialogService dialogs;
   hx::RealSleeper sleeper;
-  MainScreen window({usb, config, dialogs, sleeper});
+  MainScreen::Services services{usb, config, dialogs, sleeper};
+  services.rememberedState = hx::UserConfigFolder() / "hydrix.conf";
+  MainScreen window(services);
   dialogs.SetParent(&window);
   window.show();
   window.Form_Load();

@@ -25,4 +25,13 @@ std::optional<std::filesystem::path> FindSysInfoTool(const std::string& pathList
   return std::nullopt;
 }
 
+std::string SystemInfoText(const SystemInfo& i) {
+  auto line = [](const char* name, const std::string& value) {
+    return std::string(name) + ": " + (value.empty() ? "(none)" : value) + "\n";
+  };
+  return line("hydrix", i.version) + line("Qt", i.qtVersion) + line("System", i.system) +
+         line("USB backend", i.backend) + line("USB interface library", i.usbLibrary) +
+         line("Message catalogue", i.configXml) + line("Remembered state", i.rememberedState);
+}
+
 }  // namespace hx

@@ -15,6 +15,18 @@ std::string VersionLine();
 // (a $PATH value), from a short list of the usual Linux desktop ones.
 std::optional<std::filesystem::path> FindSysInfoTool(const std::string& pathList);
 
+// What a technician needs to report a problem, one "name: value" line each.
+struct SystemInfo {
+  std::string version;          // the build's version
+  std::string qtVersion;        // Qt at run time
+  std::string system;           // the operating system
+  std::string backend;          // the backend of the USB libraries and its configuration file
+  std::string usbLibrary;       // the file of libhxusbif in use
+  std::string configXml;        // config.xml
+  std::string rememberedState;  // hydrix.conf
+};
+std::string SystemInfoText(const SystemInfo& info);
+
 inline constexpr const char* kSysInfoUnavailable = "System Information Is Unavailable At This Time";
 
 }  // namespace hx

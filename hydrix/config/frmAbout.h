@@ -1,5 +1,5 @@
 // The about box: the product, the build's version, and the system
-// information tool of this machine.
+// information a technician copies into a problem report.
 #pragma once
 
 #include <QDialog>
@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "common/dialog_service.h"
-#include "hydrix/mainscreen/firmware_launch.h"
 
 namespace Ui {
 class frmAbout;
@@ -17,14 +16,16 @@ class frmAbout : public QDialog {
   Q_OBJECT
 
  public:
-  frmAbout(hx::DialogService& dialogs, hx::ProcessStarter& starter, QWidget* parent = nullptr);
+  // `systemInfo` gives the text of "System Info…".
+  frmAbout(hx::DialogService& dialogs, std::function<std::string()> systemInfo, QWidget* parent = nullptr);
   ~frmAbout() override;
 
-  // Starts the system information tool, or says it is unavailable.
+  // Shows what a technician needs to report a problem (version, Qt, system,
+  // USB backend and library, configuration files), with a Copy button.
   void StartSysInfo();
 
  private:
   std::unique_ptr<Ui::frmAbout> ui_;
   hx::DialogService& dialogs_;
-  hx::ProcessStarter& starter_;
+  std::function<std::string()> systemInfo_;
 };

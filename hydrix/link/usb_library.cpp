@@ -49,11 +49,15 @@ std::string UsbLibrary::BackendProblem() {
   return text;
 }
 
+std::string UsbLibrary::LibraryPath() { return Bind() ? lib_.Path() : std::string(); }
+
 std::int32_t UsbLibrary::GetDeviceCount() { return Bind() ? count_() : 0; }
 
 std::int32_t UsbLibrary::GetDeviceUniqueID(std::int32_t index) { return Bind() ? uniqueId_(index) : -1; }
 
-std::int32_t UsbLibrary::OpenDevice(std::int32_t uniqueId) { return Bind() ? open_(uniqueId) : kInvalidHandle; }
+std::int32_t UsbLibrary::OpenDevice(std::int32_t uniqueId) {
+  return Bind() ? open_(uniqueId) : kInvalidHandle;
+}
 
 bool UsbLibrary::WriteFile(std::int32_t handle, const std::uint8_t* data, std::uint32_t length,
                            std::uint32_t& written) {

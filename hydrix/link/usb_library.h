@@ -27,6 +27,7 @@ class UsbLibrary : public UsbInterface {
   bool CloseHandle(std::int32_t handle) override;
   std::string Problem() override;
   std::string BackendProblem() override;
+  std::string LibraryPath() override;
 
  private:
   bool Bind();

@@ -4,12 +4,14 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QTimer>
 
@@ -22,11 +24,13 @@
 #include "frmProduction.h"
 #include "frm_etat.h"
 #include "hydrix/calibration/maintenance.h"
+#include "hydrix/config/about.h"
 #include "hydrix/mainscreen/captions.h"
 #include "hydrix/mainscreen/measures_codec.h"
 #include "hydrix/mainscreen/output_tempo.h"
 #include "hydrix/mainscreen/qt_process_starter.h"
 #include "hydrix/mainscreen/settings_profile.h"
+#include "platform/hxusb_config/usb_config.h"
 #include "ui_MainScreen.h"
 
 using hx::BusyCursor;
@@ -68,8 +72,9 @@ MainScreen::MainScreen(Services services, QWidget* parent)
     : QMainWindow(parent),
       ui(std::make_unique<Ui::MainScreen>()),
       services_(services),
-      dialogs_(services.dialogs),
       remembered_(services.rememberedState),
+      remembering_(services.dialogs, remembered_),
+      dialogs_(remembering_),
       device_(services.usb, services.config, dialogs_, services.sleeper, services.now),
       selection_(services.usb, device_.link(), device_.state(), dialogs_),
       parameters_(device_, [now = services.now] { return hx::DateVersSecondes(now()); }) {
@@ -111,6 +116,46 @@ MainScreen::MainScreen(Services services, QWidget* parent)
           [this](int i) { outputChosen_[0] = i != outputReported_[0]; });
   connect(ui->RelayValue, &QComboBox::activated, this,
           [this](int i) { outputChosen_[1] = i != outputReported_[1]; });
+
+  // Keyboard: reading on single keys, writing only with a modifier, the
+  // menu bar on F10 (and Alt, see eventFilter); captions stay the
+  // catalogue's texts.
+  auto shortcut = [this](QKeySequence key, auto slot) {
+    auto* s = new QShortcut(key, this);
+    connect(s, &QShortcut::activated, this, slot);
+    return s;
+  };
+  shortcut(QKeySequence(Qt::Key_F5), [this] { Lire_Click(); });
+  shortcut(QKeySequence(Qt::Key_F6), [this] { ui->LectureContinu->toggle(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_W), [this] { Ecrire_Click(); });
+  shortcut(QKeySequence(Qt::Key_F10), [this] {
+    if (!ui->menubar->actions().isEmpty()) ui->menubar->setActiveAction(ui->menubar->actions().first());
+  });
+  ui->Lire->setStatusTip(tr("Reads the settings, measures and clock of the controller (F5)."));
+  ui->LectureContinu->setStatusTip(tr("Reads the measures every second (F6)."));
+  ui->Ecrire->setStatusTip(
+      tr("Writes the settings on screen to the controller, then resets it (Ctrl+Shift+W)."));
+  ui->Raz->setStatusTip(tr("Restores the controller's factory settings (asks first)."));
+  ui->SetTime->setStatusTip(tr("Sets the controller's clock from this PC's clock."));
+  // Every setting box says its unit and limits in the status bar.
+  for (const auto& f : hx::ParameterMap()) {
+    if (f.control_kind != hx::ControlKind::TextBox || !f.check) continue;
+    QLineEdit* box = Control<QLineEdit>(f.control, f.index);
+    if (!box->statusTip().isEmpty()) continue;
+    const std::string key = f.key;
+    const char* unit = key.ends_with("_V") ? "V" : key.ends_with("_ms") ? "ms" : "s";
+    box->setStatusTip(
+        tr("%1 to %2 %3.")
+            .arg(Q(hx::ShortestDecimal(f.check->min)), Q(hx::ShortestDecimal(f.check->max)), unit));
+  }
+  Control<QLineEdit>("Text1", 7)->setStatusTip(tr("Alarm level in V, up to 32.767 V."));
+  auto* help = new QAction("Help", this);
+  help->setObjectName("mnuHelp");
+  help->setShortcut(QKeySequence(Qt::Key_F1));
+  ui->MnuAide->insertAction(ui->mnuApropos, help);
+  connect(help, &QAction::triggered, this, &MainScreen::mnuHelp_Click);
+  qApp->installEventFilter(this);
+  if (const QByteArray geometry = remembered_.Geometry(); !geometry.isEmpty()) restoreGeometry(geometry);
 
   Timer = new QTimer(this);
   Timer->setObjectName("Timer");
@@ -277,9 +322,23 @@ void MainScreen::ShowSetting(const hx::ParameterField& f, const QString& text) {
   }
 }
 
+bool MainScreen::UnwrittenEdits() const {
+  if (shownParameters_.empty()) return false;
+  const hx::ParameterTexts screen = ScreenParameters();
+  for (const auto& f : hx::ParameterMap()) {
+    if (!f.written) continue;
+    const auto shown = shownParameters_.find(f.key);
+    const auto now = screen.find(f.key);
+    if (shown == shownParameters_.end() || now == screen.end()) continue;
+    if (hx::ScreenValue(f, shown->second) != hx::ScreenValue(f, now->second)) return true;
+  }
+  return false;
+}
+
 void MainScreen::ShowParameters(const hx::ParameterTexts& texts) {
   for (const auto& f : hx::ParameterMap()) ShowSetting(f, Q(texts.at(f.key)));
   ui->ValeurNumeroSerie->setText(Q(texts.at("serial_number")));
+  shownParameters_ = ScreenParameters();
 }
 
 hx::ParameterTexts MainScreen::ScreenParameters() const {
@@ -711,7 +770,8 @@ void MainScreen::nmuBootLoad_Click() {
 }
 
 void MainScreen::mnuApropos_Click() {
-  frmAbout about(dialogs_, *starter_, this);
+  frmAbout about(
+      dialogs_, [this] { return SystemInformation(); }, this);
   about.exec();
 }
 
@@ -841,8 +901,75 @@ void MainScreen::State_Click() {
 void MainScreen::Sortir_Click() { close(); }
 
 void MainScreen::closeEvent(QCloseEvent* event) {
+  // An edit not yet written, or a measure log being written, is not lost
+  // by a stray click: one question, No (or Escape) keeps the window.
+  if (!closing_ && (UnwrittenEdits() || (measureLog_.IsOpen() && Timer->isActive()))) {
+    std::string question = "Quit hydrix?";
+    if (UnwrittenEdits())
+      question += " The settings on screen have changes that were not written to the controller.";
+    if (measureLog_.IsOpen() && Timer->isActive()) question += " The measure log is still being written.";
+    if (dialogs_.Message({question, hx::HydrixDevice::kTitle, hx::MsgButtons::YesNo, hx::MsgIcon::Question,
+                          true}) != hx::MsgAnswer::Yes) {
+      event->ignore();
+      return;
+    }
+  }
+  closing_ = true;
+  remembered_.SetGeometry(saveGeometry());
   Timer->stop();
   if (etat_) etat_->close();
   device_.link().UsbClose();
   event->accept();
+}
+
+void MainScreen::mnuHelp_Click() {
+  // The installed manual first, else the README of the tool set.
+  const std::filesystem::path folder = hx::ProgramFolder();
+  for (const auto& candidate : {folder / "../share/doc/hydrix/README.md", folder / "README.md",
+                                folder / "../README.md", folder / "../../README.md"}) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(candidate, ec)) continue;
+    std::string error;
+    if (starter_->Start("xdg-open", {std::filesystem::weakly_canonical(candidate, ec).string()}, error))
+      return;
+    dialogs_.Message({"The help cannot be opened: " + error, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok,
+                      hx::MsgIcon::Exclamation});
+    return;
+  }
+  dialogs_.Message({"No help file was found beside the program.", hx::HydrixDevice::kTitle,
+                    hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+}
+
+std::string MainScreen::SystemInformation() {
+  hx::SystemInfo info;
+  info.version = hx::VersionLine();
+  info.qtVersion = qVersion();
+  info.system = S(QSysInfo::prettyProductName() + " (" + QSysInfo::currentCpuArchitecture() + ", kernel " +
+                  QSysInfo::kernelVersion() + ")");
+  const std::string library = services_.usb.LibraryPath();
+  const auto usb = hx::usbconf::LoadUsbConfig(
+      library.empty() ? std::string() : std::filesystem::path(library).parent_path().string());
+  info.backend = std::string(usb.backend == hx::usbconf::Backend::Usb ? "usb" : "sim") + ", configuration " +
+                 (usb.file.empty() ? std::string("none (defaults)") : usb.file);
+  for (const auto& p : usb.problems) info.backend += "; " + p;
+  info.usbLibrary = library;
+  info.configXml = services_.config.Path().string();
+  info.rememberedState = remembered_.File().string();
+  return hx::SystemInfoText(info);
+}
+
+bool MainScreen::eventFilter(QObject* watched, QEvent* event) {
+  // Alt pressed and released alone opens the menu bar, as F10 does.
+  if (event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    altAlone_ = key->key() == Qt::Key_Alt && !key->isAutoRepeat();
+  } else if (event->type() == QEvent::KeyRelease) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (altAlone_ && key->key() == Qt::Key_Alt && isActiveWindow() && !ui->menubar->actions().isEmpty())
+      ui->menubar->setActiveAction(ui->menubar->actions().first());
+    altAlone_ = false;
+  } else if (event->type() == QEvent::MouseButtonPress) {
+    altAlone_ = false;
+  }
+  return QMainWindow::eventFilter(watched, event);
 }

@@ -90,6 +90,7 @@ class MainScreen : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Lire_Click();
@@ -144,6 +145,12 @@ class MainScreen : public QMainWindow {
   std::string CaptionOf(const std::string& key) const;
 
   void ShowParameters(const hx::ParameterTexts& texts);
+  // The settings on screen that differ from what was last read or written.
+  bool UnwrittenEdits() const;
+  // "?" > "Help": the README (or the installed manual) in the desktop's viewer.
+  void mnuHelp_Click();
+  // What "System Info…" of the about box shows.
+  std::string SystemInformation();
   // Stops continuous reading for an action; true when it was on.
   bool PauseReading();
   // After the action, whatever its outcome: reading that was on runs again
@@ -159,8 +166,9 @@ class MainScreen : public QMainWindow {
 
   std::unique_ptr<Ui::MainScreen> ui;
   Services services_;
-  hx::IdleCursorDialogs dialogs_;  // every box and file dialog, with the normal pointer
   hx::RememberedState remembered_;
+  hx::RememberingDialogs remembering_;  // file dialogs open where the last one of their kind closed
+  hx::IdleCursorDialogs dialogs_;       // every box and file dialog, with the normal pointer
   hx::HydrixDevice device_;
   hx::DeviceSelection selection_;
   hx::ParameterSet parameters_;
@@ -181,6 +189,9 @@ class MainScreen : public QMainWindow {
   // The captions of the form, before any language or reading changed them:
   // the default texts of the catalogue's entries.
   QHash<QObject*, QString> designCaptions_;
+  hx::ParameterTexts shownParameters_;  // as last read or written
+  bool closing_ = false;                // the exit question was answered Yes
+  bool altAlone_ = false;               // Alt is down with no other key yet
   QPointer<frm_etat> etat_;
   QAction* mnuJournal_;
   QLabel* logLabel_;

@@ -5,9 +5,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDialog>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -674,21 +677,31 @@ TEST_F(MainScreenTest, FirmwareUpdateStartsFlashtoolWithTheWholeCommandTail) {
   EXPECT_EQ(dialogs.fileDialogs.back().filter, "INHEX32 Files (*.HEX)|*.HEX");
 }
 
-TEST_F(MainScreenTest, TheAboutBoxShowsTheVersionAndSaysWhenNoSystemToolIsFound) {
+// "System Info…" gives what a problem report needs, ready to copy.
+TEST_F(MainScreenTest, TheAboutBoxShowsTheVersionAndTheSystemInformation) {
+  remembered = folder_ / "hydrix.conf";
   Start(Choice::Cancel);
-  const QByteArray path = qgetenv("PATH");
-  qputenv("PATH", "/nonexistent");
-  QString version;
-  OnModal<frmAbout>([&version](frmAbout* d) {
+  QString version, info;
+  OnModal<frmAbout>([&](frmAbout* d) {
     version = d->findChild<QLabel*>("lblVersion")->text();
+    QTimer::singleShot(0, [&] {
+      auto* sys = QApplication::activeModalWidget();
+      ASSERT_EQ(sys->objectName(), "SystemInfo");
+      info = sys->findChild<QPlainTextEdit*>("SystemInfoText")->toPlainText();
+      QTest::mouseClick(sys->findChild<QPushButton*>("cmdCopy"), Qt::LeftButton);
+      qobject_cast<QDialog*>(sys)->reject();
+    });
     QTest::mouseClick(d->findChild<QPushButton*>("cmdSysInfo"), Qt::LeftButton);
     QTest::mouseClick(d->findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
   });
   window_->findChild<QAction*>("mnuApropos")->trigger();
-  qputenv("PATH", path);
-  EXPECT_TRUE(version.startsWith("Version ")) << version.toStdString();
   EXPECT_EQ(version, "Version " HYDRIX_VERSION);
-  EXPECT_EQ(dialogs.Texts().back(), "System Information Is Unavailable At This Time");
+  EXPECT_TRUE(info.startsWith("hydrix: Version " HYDRIX_VERSION "\nQt: ")) << info.toStdString();
+  EXPECT_TRUE(info.contains("USB backend: sim")) << info.toStdString();
+  EXPECT_TRUE(
+      info.contains("Message catalogue: " + QString::fromStdString((folder_ / "config.xml").string())));
+  EXPECT_TRUE(info.contains("Remembered state: " + QString::fromStdString(remembered.string())));
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), info);
   EXPECT_TRUE(starter.started.empty());
 }
 
