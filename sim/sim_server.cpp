@@ -296,6 +296,17 @@ std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, 
       for (auto& s : slots_) w.i32(s->device.id());
       return w.body();
     }
+    case Op::ListBootLoaders: {
+      std::lock_guard lock(mutex_);
+      std::vector<std::int32_t> ids;
+      for (auto& s : slots_) {
+        if (s->device.InBootLoader() && !s->device.boot().IsCut()) ids.push_back(s->device.id());
+      }
+      Writer w;
+      w.u8(0).u32(static_cast<std::uint32_t>(ids.size()));
+      for (auto id : ids) w.i32(id);
+      return w.body();
+    }
     case Op::Open: {
       std::int32_t id = 0;
       std::uint8_t which = 0;

@@ -100,15 +100,21 @@ class RecordingUi : public FlashUi {
     if (onEvents) onEvents();
   }
   void ShowRawBytes(const std::string& hex) override { raw.push_back(hex); }
-  bool StopRequested() override { return stop; }
+  bool StopRequested() override {
+    if (onStopAsked) onStopAsked();
+    return stop;
+  }
+  void ClearStop() override { stop = false; }
+  void Log(const std::string& line) override { logs.push_back(line); }
 
-  std::vector<std::string> printed, statuses, raw;
+  std::vector<std::string> printed, statuses, raw, logs;
   std::vector<std::pair<int, int>> ranges;
   bool progressVisible = false;
   int lastValue = 0;
   long events = 0;
   bool stop = false;
   std::function<void()> onEvents;
+  std::function<void()> onStopAsked;
 };
 
 // A fresh folder holding the shipped flashtool.INI (or other text).
@@ -124,6 +130,10 @@ class TempFolder {
  private:
   std::filesystem::path path_;
 };
+
+// The sentence a failure's message ends with once the controller has left
+// its application.
+inline const std::string kLeft = "\n\n" + std::string(kLeftInBootLoader);
 
 // The shipped parameter file's text.
 std::string ShippedIni();
