@@ -13,7 +13,8 @@ constexpr std::uint32_t kProbeTimeoutMs = 500;
 }  // namespace
 
 std::string ListedController::Text() const {
-  return (inBootLoader ? std::string("In its boot loader") : identity) + " - connection " + std::to_string(UsbID);
+  return (inBootLoader ? std::string("In its boot loader") : identity) + " - connection " +
+         std::to_string(UsbID);
 }
 
 bool HxUsbIfProbe::Bind() {

@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <set>
 #include <array>
 #include <cstdlib>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -208,11 +208,12 @@ void FlashTool::LogHexFile(const std::filesystem::path& path) {
       }
     }
   }
-  std::string text = "File " + path.filename().string() + " checked: " +
-                     (ec ? std::string("size unknown") : std::to_string(size) + " bytes") + ", " +
-                     std::to_string(rows_) + " program rows";
+  std::string text = "File " + path.filename().string() +
+                     " checked: " + (ec ? std::string("size unknown") : std::to_string(size) + " bytes") +
+                     ", " + std::to_string(rows_) + " program rows";
   for (std::size_t i = 0; i < ranges.size(); ++i) {
-    text += (i == 0 ? ", program memory " : ", ") + HexPad(ranges[i].first, 6) + "-" + HexPad(ranges[i].second, 6);
+    text += (i == 0 ? ", program memory " : ", ") + HexPad(ranges[i].first, 6) + "-" +
+            HexPad(ranges[i].second, 6);
   }
   Log(text);
 }
@@ -269,8 +270,9 @@ bool FlashTool::Form_Load(const std::string& commandTail) {
     return false;
   }
   // The design's text, then where the file really is and what it offers.
-  std::string notFound = "Device " + cmd_.device + " not found in PROGRAMMER.INI\nParameter file: " +
-                         IniPath().string() + "\nProducts:";
+  std::string notFound = "Device " + cmd_.device +
+                         " not found in PROGRAMMER.INI\nParameter file: " + IniPath().string() +
+                         "\nProducts:";
   for (const auto& p : Products()) notFound += " " + p;
   if (Products().empty()) notFound += " none";
   if (cmd_.target.empty() && !cmd_.device.empty()) {
@@ -415,8 +417,8 @@ RunEnd FlashTool::Form_Activate() {
     if (!EnsureLibrary()) return RunEnd::Failed;
     if (SendBootCommand()) {
       leftApplication_ = true;
-      Log("Boot command sent (" + std::to_string(cmd_.cmdLen) + " bytes, value " + std::to_string(cmd_.cmdVal) +
-          ")");
+      Log("Boot command sent (" + std::to_string(cmd_.cmdLen) + " bytes, value " +
+          std::to_string(cmd_.cmdVal) + ")");
       WaitSecondsAdvance(2);
     } else if (!FindWaitingBootLoader()) {
       return RunEnd::Failed;
@@ -430,8 +432,8 @@ RunEnd FlashTool::Form_Activate() {
   Status("Waiting on connection ...");
   if (!EnsureLibrary()) return RunEnd::Failed;
   if (!IdentifyDevice()) return RunEnd::Failed;
-  Log("Chip " + chip_ + " identified: code " + HexPad(deviceCode_, 0) + " hex, " + std::to_string(deviceCode_) +
-      " in DEVICELIST, revision " + revision_);
+  Log("Chip " + chip_ + " identified: code " + HexPad(deviceCode_, 0) + " hex, " +
+      std::to_string(deviceCode_) + " in DEVICELIST, revision " + revision_);
   if (Cancelled()) return RunEnd::Failed;
 
   // 6. Without a product, the file is checked against the chip found, still
@@ -549,8 +551,9 @@ RunEnd FlashTool::Form_Activate() {
 
   // 13. Identification message.
   if (cmd_.idonly) {
-    dialogs_.Message({"Device = " + chip_ + " (Code = " + HexPad(deviceCode_, 0) + ") REV " + revision_ + "\n" +
-                          summary + "\nCode " + std::to_string(deviceCode_) + " in decimal, as in DEVICELIST",
+    dialogs_.Message({"Device = " + chip_ + " (Code = " + HexPad(deviceCode_, 0) + ") REV " + revision_ +
+                          "\n" + summary + "\nCode " + std::to_string(deviceCode_) +
+                          " in decimal, as in DEVICELIST",
                       env_.title, MsgButtons::Ok, MsgIcon::None});
   }
 
@@ -673,7 +676,8 @@ void FlashTool::Form_Unload() {
   if (controllerLock_ >= 0) {
     // Removed while still held, and only when the name still means this
     // file: a run that opened it meanwhile sees it gone and starts over.
-    struct stat held {}, named {};
+    struct stat held {
+    }, named{};
     if (::fstat(controllerLock_, &held) == 0 && ::stat(controllerLockPath_.c_str(), &named) == 0 &&
         held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
       ::unlink(controllerLockPath_.c_str());
@@ -697,7 +701,8 @@ bool FlashTool::LockController() {
       return false;
     }
     // The run that held it may have removed it between our open and lock.
-    struct stat held {}, named {};
+    struct stat held {
+    }, named{};
     if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
         held.st_ino == named.st_ino) {
       controllerLock_ = fd;
@@ -743,7 +748,8 @@ bool FlashTool::IdentifyDevice() {
 
   if (chip_ == "UNKNOWN") {
     Error("Device code " + HexPad(deviceCode_, 0) + " Rev " + revision_ + " not defined!\nCode " +
-              std::to_string(deviceCode_) + " in decimal, as DEVICELIST in " + IniPath().string() + " lists codes",
+              std::to_string(deviceCode_) + " in decimal, as DEVICELIST in " + IniPath().string() +
+              " lists codes",
           MsgIcon::None);
     return false;
   }

@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <istream>
 #include <map>
-#include <span>
-#include <vector>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "common/dialog_service.h"
 #include "flashtool/boot_library.h"

@@ -17,7 +17,9 @@ namespace {
 const char* const kHexFilter = "INHEX32 Files (*.HEX)|*.HEX|All Files (*.*)|*.*";
 const char* const kLastFolderKey = "lastHexFolder";
 
-QSettings Remembered() { return QSettings(QSettings::IniFormat, QSettings::UserScope, "hydrix", "flashtool"); }
+QSettings Remembered() {
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, "hydrix", "flashtool");
+}
 }  // namespace
 
 // Every message box of the window also goes into the log, so that a saved
@@ -89,9 +91,9 @@ hx::flash::RunEnd frmMain::RunTail(const std::string& tail) {
   if (core_->Form_Load(tail)) end = core_->Form_Activate();
   core_->Form_Unload();
   result_ = end;
-  exitStatus_ = end != hx::flash::RunEnd::Completed                      ? 1
+  exitStatus_ = end != hx::flash::RunEnd::Completed                   ? 1
                 : core_->Programmed() && !core_->ApplicationPresent() ? 2
-                                                                       : 0;
+                                                                      : 0;
   SetRunning(false);
   emit runFinished();
   return end;
@@ -112,8 +114,9 @@ void frmMain::SetRunning(bool running) {
 void frmMain::FillForm() {
   std::string why;
   if (!core_->ReadParameterFile(why)) {
-    logged_->Message({"Parameter file " + env_.title + ".INI missing\n" + core_->IniPath().string() + ": " + why,
-                      env_.title, hx::MsgButtons::Ok, hx::MsgIcon::Critical});
+    logged_->Message(
+        {"Parameter file " + env_.title + ".INI missing\n" + core_->IniPath().string() + ": " + why,
+         env_.title, hx::MsgButtons::Ok, hx::MsgIcon::Critical});
     close();
     return;
   }
@@ -199,12 +202,13 @@ void frmMain::ProgramClick(bool identifyOnly) {
   }
   // Options are separated by ";": a path holding one cannot be passed on.
   if (!identifyOnly && hex.find(';') != std::string::npos) {
-    refuse("The path of the HEX file contains \";\", which flashtool cannot take. Rename the file or its "
-           "folder.");
+    refuse(
+        "The path of the HEX file contains \";\", which flashtool cannot take. Rename the file or its "
+        "folder.");
     return;
   }
-  std::string tail = extraOptions_ + "device=" + product + ";usbid=" +
-                     std::to_string(ui_->cboController->currentData().toInt());
+  std::string tail = extraOptions_ + "device=" + product +
+                     ";usbid=" + std::to_string(ui_->cboController->currentData().toInt());
   if (identifyOnly) {
     tail += ";idonly";
   } else {
@@ -222,8 +226,8 @@ void frmMain::SaveLogClick() {
   QString folder = Remembered().value(kLastFolderKey).toString();
   const std::string name =
       "flashtool-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss").toStdString() + ".txt";
-  const auto file = dialogs_.SaveFile({"Save Log", "Text Files (*.txt)|*.txt|All Files (*.*)|*.*",
-                                       folder.toStdString(), name});
+  const auto file = dialogs_.SaveFile(
+      {"Save Log", "Text Files (*.txt)|*.txt|All Files (*.*)|*.*", folder.toStdString(), name});
   if (!file || file->empty()) return;
   auto fail = [&](const std::string& why) {
     dialogs_.Message({"The log could not be saved to " + *file + ": " + why, env_.title, hx::MsgButtons::Ok,
@@ -275,5 +279,6 @@ void frmMain::ShowRawBytes(const std::string& hex) {
 }
 
 void frmMain::Log(const std::string& line) {
-  ui_->lstLog->appendPlainText(QTime::currentTime().toString("HH:mm:ss") + "  " + QString::fromStdString(line));
+  ui_->lstLog->appendPlainText(QTime::currentTime().toString("HH:mm:ss") + "  " +
+                               QString::fromStdString(line));
 }

@@ -6,28 +6,49 @@ std::array<std::uint8_t, 12> FrameIdentity() { return {0xF0, 1, 2, 3, 4, 5, 6, 7
 
 std::string NomAppareil(int code) {
   switch (code) {
-    case 1: return "Mervo";
-    case 2: return "Arvel L1";
-    case 3: return "Arvel L2";
-    case 4: return "Belmo";
-    case 5: return "Corvat";
-    case 6: return "Dunix";
-    case 7: return "Dunix PB";
-    case 8: return "Elvar";
-    case 9: return "Elvar PB";
-    case 10: return "Fenrik";
-    case 11: return "Hydrix";
-    case 12: return "Galto";
-    case 13: return "Hosper";
-    case 14: return "";
-    case 15: return "Arvel5-12";
-    case 16: return "Arvel12-24";
-    case 18: return "Kestu";
+    case 1:
+      return "Mervo";
+    case 2:
+      return "Arvel L1";
+    case 3:
+      return "Arvel L2";
+    case 4:
+      return "Belmo";
+    case 5:
+      return "Corvat";
+    case 6:
+      return "Dunix";
+    case 7:
+      return "Dunix PB";
+    case 8:
+      return "Elvar";
+    case 9:
+      return "Elvar PB";
+    case 10:
+      return "Fenrik";
+    case 11:
+      return "Hydrix";
+    case 12:
+      return "Galto";
+    case 13:
+      return "Hosper";
+    case 14:
+      return "";
+    case 15:
+      return "Arvel5-12";
+    case 16:
+      return "Arvel12-24";
+    case 18:
+      return "Kestu";
     case 19:
-    case 20: return "Mervo 33";
-    case 23: return "Nuvat";
-    case 24: return "Dunix-34";
-    default: return "Generic Ostrel";
+    case 20:
+      return "Mervo 33";
+    case 23:
+      return "Nuvat";
+    case 24:
+      return "Dunix-34";
+    default:
+      return "Generic Ostrel";
   }
 }
 

@@ -29,7 +29,8 @@ Frame FrameOutput(std::uint8_t output, std::uint8_t state) { return Make(cmd::kO
 Frame FrameReadClock() { return Make(cmd::kReadClock); }
 
 Frame FrameClockSpeed(bool write, bool fast) {
-  return Make(cmd::kClockSpeed, {static_cast<std::uint8_t>(write ? 1 : 0), static_cast<std::uint8_t>(write && fast ? 1 : 0)});
+  return Make(cmd::kClockSpeed,
+              {static_cast<std::uint8_t>(write ? 1 : 0), static_cast<std::uint8_t>(write && fast ? 1 : 0)});
 }
 
 Frame FrameVoltageCalibration(std::uint8_t low, std::uint8_t high) {

@@ -130,9 +130,9 @@ TEST_F(FormLoad, MervoForcesOldModeAndDunixReadsItsBootCommand) {
 TEST_F(FormLoad, ProductWithoutSectionOrTargetIsNotFound) {
   folder.Write("flashtool.INI", "[PIC18FBOOT]\nprogmem=p.lst\n[ARVEL]\nCMDLEN=9\nCMDVAL=23\n");
   EXPECT_FALSE(Load("device=arvel;usbid=1"));
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Device ARVEL not found in PROGRAMMER.INI\nParameter file: " +
-                                                      (folder.path() / "flashtool.INI").string() +
-                                                      "\nProducts: none"});
+  EXPECT_EQ(dialogs.Texts(),
+            std::vector<std::string>{"Device ARVEL not found in PROGRAMMER.INI\nParameter file: " +
+                                     (folder.path() / "flashtool.INI").string() + "\nProducts: none"});
 }
 
 TEST_F(FormLoad, MissingOrNonNumericBootCommandIsNotFound) {

@@ -38,6 +38,10 @@ class FakeBootLibrary : public BootLibrary {
   std::int16_t WritePIC(std::int32_t handle, const boot::RequestBytes& request,
                         std::span<const std::uint8_t> data) override;
   std::string Problem() override { return problem; }
+  std::vector<std::int32_t> BootLoaders() override {
+    if (inBootLoader && !model.IsCut()) return {connection};
+    return {};
+  }
 
   // Script.
   bool ready = true;

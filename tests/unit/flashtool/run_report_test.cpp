@@ -83,8 +83,8 @@ TEST_F(Report, ARunLogsEveryStepWithItsFiguresAndTheImageCrc) {
 
 TEST_F(Report, BatchLinesAreEnglishWithProgressAndEndWithTheTotals) {
   std::ostringstream out, err;
-  ASSERT_EQ(RunBatch("device=arvel;usbid=1;prg=fw.hex", {"flashtool", folder.path(), folder.path(), folder.path()},
-                     lib, clock, out, err, false),
+  ASSERT_EQ(RunBatch("device=arvel;usbid=1;prg=fw.hex",
+                     {"flashtool", folder.path(), folder.path(), folder.path()}, lib, clock, out, err, false),
             kExitCompleted);
   const std::string text = out.str();
   EXPECT_EQ(text.rfind("File fw.hex checked: ", 0), 0u) << text;
@@ -101,25 +101,27 @@ TEST_F(Report, BatchLinesAreEnglishWithProgressAndEndWithTheTotals) {
 TEST_F(Report, NoApplicationAfterProgrammingIsNeverCalledComplete) {
   folder.Write("data.hex", MakeHex(0x400, {1, 2}));
   ASSERT_EQ(Start("device=arvel;usbid=1;prg=data.hex"), RunEnd::Completed);
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{
-                                 "FLASH empty or corrupt: the controller holds no application after programming." +
-                                 kLeft});
+  EXPECT_EQ(dialogs.Texts(),
+            std::vector<std::string>{
+                "FLASH empty or corrupt: the controller holds no application after programming." + kLeft});
   EXPECT_EQ(dialogs.messages[0].icon, hx::MsgIcon::Critical);
   EXPECT_EQ(lib.eeprom[0xFF], 0xFF);
 
   std::ostringstream out, err;
-  EXPECT_EQ(RunBatch("device=arvel;usbid=1;prg=data.hex", {"flashtool", folder.path(), folder.path(), folder.path()},
-                     lib, clock, out, err, false),
+  EXPECT_EQ(RunBatch("device=arvel;usbid=1;prg=data.hex",
+                     {"flashtool", folder.path(), folder.path(), folder.path()}, lib, clock, out, err, false),
             kExitFlashEmpty);
   EXPECT_EQ(out.str().find("Programming complete."), std::string::npos) << out.str();
 }
 
 TEST_F(Report, FailureMessagesSayWhyAndWhereTheControllerWasLeft) {
   // A file with an address the chip does not have: refused before the boot command.
-  folder.Write("far.hex", HexRecord(0x04, 0, {0x00, 0x01}) + "\n" + HexRecord(0x00, 0xF000, {1, 2}) + "\n:00000001FF\n");
+  folder.Write("far.hex",
+               HexRecord(0x04, 0, {0x00, 0x01}) + "\n" + HexRecord(0x00, 0xF000, {1, 2}) + "\n:00000001FF\n");
   EXPECT_EQ(Start("device=arvel;usbid=1;prg=far.hex"), RunEnd::Failed);
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Error loading file: far.hex\nLine 2: address 01F000 is "
-                                                      "outside the memory to program"});
+  EXPECT_EQ(dialogs.Texts(),
+            std::vector<std::string>{"Error loading file: far.hex\nLine 2: address 01F000 is "
+                                     "outside the memory to program"});
   EXPECT_TRUE(lib.rawSent.empty());
 
   // The link cut during the erase: the stage, the address and the way back.
@@ -134,7 +136,8 @@ TEST_F(Report, FailureMessagesSayWhyAndWhereTheControllerWasLeft) {
   // The next run finds it there and finishes it.
   lib.model.CutAt(std::nullopt);
   EXPECT_EQ(Start("device=arvel;usbid=1;prg=fw.hex"), RunEnd::Completed);
-  EXPECT_TRUE(Has(ui.logs, "Controller found in its boot loader (an update was interrupted): this run finishes it"));
+  EXPECT_TRUE(
+      Has(ui.logs, "Controller found in its boot loader (an update was interrupted): this run finishes it"));
   EXPECT_FALSE(lib.inBootLoader);
 }
 
@@ -155,7 +158,8 @@ TEST_F(Report, ChipCodesAreShownInHexAndInTheDecimalOfTheParameterFile) {
   lib.deviceIdOverride = 144 * 32 + 0;  // listed nowhere once DEVICELIST lacks it
   folder.Write("flashtool.INI", ShippedIni().replace(ShippedIni().find("144=PIC18F4550"), 14, ""));
   EXPECT_EQ(Start("device=arvel;usbid=1;prg=fw.hex"), RunEnd::Failed);
-  EXPECT_EQ(dialogs.messages.at(0).text.rfind("Device code 90 Rev 0 not defined!\nCode 144 in decimal", 0), 0u)
+  EXPECT_EQ(dialogs.messages.at(0).text.rfind("Device code 90 Rev 0 not defined!\nCode 144 in decimal", 0),
+            0u)
       << dialogs.messages.at(0).text;
 }
 
