@@ -7,7 +7,14 @@ namespace hx::flash {
 
 void BatchUi::PrintLine(const std::string& line) { out_ << line << '\n' << std::flush; }
 
-void BatchUi::SetStatus(const std::string& text) { out_ << text << '\n' << std::flush; }
+void BatchUi::SetStatus(const std::string& text) {
+  // The window's French loading status says nothing the log line of the
+  // checked file does not say better.
+  if (text == "Chargement du fichier en cours ...") return;
+  out_ << text << '\n' << std::flush;
+}
+
+void BatchUi::Log(const std::string& line) { out_ << line << '\n' << std::flush; }
 
 void BatchUi::ShowRawBytes(const std::string& hex) { out_ << hex << '\n' << std::flush; }
 
@@ -59,6 +66,7 @@ int RunBatch(const std::string& tail, const FlashEnvironment& env, BootLibrary& 
 std::string HelpText() {
   std::string text =
       "usage: flashtool TAIL                 run in a window\n"
+      "       flashtool --choose [TAIL]       choose the controller, product and HEX file in the window\n"
       "       flashtool --batch TAIL [--yes] run without a window (questions answered No unless --yes)\n"
       "       flashtool --help | --version\n\n";
   for (const auto& line : UsageLines()) text += line + "\n";
@@ -98,6 +106,8 @@ ProgramArguments ParseProgramArguments(int argc, const char* const* argv) {
     const std::string arg = argv[i];
     if (arg == "--batch") {
       a.batch = true;
+    } else if (arg == "--choose") {
+      a.choose = true;
     } else if (arg == "--yes") {
       a.yes = true;
     } else if (arg == "--help" || arg == "-h") {

@@ -24,6 +24,8 @@ class BatchUi : public FlashUi {
   void SetProgressValue(int) override {}
   void DoEvents() override {}
   void ShowRawBytes(const std::string& hex) override;
+  // Log lines carry the figures (bytes, percentages, CRC-32).
+  void Log(const std::string& line) override;
 
  private:
   std::ostream& out_;
@@ -54,10 +56,11 @@ int RunBatch(const std::string& tail, const FlashEnvironment& env, BootLibrary& 
              std::ostream& out, std::ostream& err, bool yes);
 
 // The command tail from the program's arguments: the arguments joined with
-// blanks. `--batch`, `--yes`, `--help` and `--version` are taken out (and
-// reported) first.
+// blanks. `--batch`, `--yes`, `--choose`, `--help` and `--version` are taken
+// out (and reported) first.
 struct ProgramArguments {
   bool batch = false;
+  bool choose = false;  // the window opens as a form; the tail fills it
   bool yes = false;
   bool help = false;
   bool version = false;

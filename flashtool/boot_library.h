@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "wire/boot_protocol.h"
 
@@ -31,6 +32,9 @@ class BootLibrary {
                                 std::span<const std::uint8_t> data) = 0;
   // Why the last OpenPIC failed, when the library can tell; else empty.
   virtual std::string Problem() { return {}; }
+  // The connections whose boot loader is attached now; empty when none or
+  // when the library cannot tell.
+  virtual std::vector<std::int32_t> BootLoaders() { return {}; }
 };
 
 }  // namespace hx::flash

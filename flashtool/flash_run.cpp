@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -64,11 +66,6 @@ std::unique_ptr<std::istream> ReadList(const std::filesystem::path& path) {
   return std::make_unique<std::istringstream>(std::move(text));
 }
 
-bool WritableFolder(const std::filesystem::path& folder) {
-  std::error_code ec;
-  return std::filesystem::is_directory(folder, ec) && ::access(folder.c_str(), W_OK) == 0;
-}
-
 }  // namespace
 
 std::int64_t SteadyFlashClock::NowMs() {
@@ -79,19 +76,26 @@ std::int64_t SteadyFlashClock::NowMs() {
 
 void SteadyFlashClock::Idle(std::chrono::milliseconds step) { std::this_thread::sleep_for(step); }
 
-std::filesystem::path ListFolderFor(const std::filesystem::path& programFolder) {
-  if (WritableFolder(programFolder)) return programFolder;
-  std::filesystem::path state;
-  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/') {
-    state = std::filesystem::path(xdg) / "hydrix";
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    state = std::filesystem::path(home) / ".local" / "state" / "hydrix";
-  } else {
-    return programFolder;
+std::vector<std::string> ProductsIn(const ParameterFile& ini) {
+  std::vector<std::string> products;
+  for (const auto& section : ini.SectionNames()) {
+    long len = 0, val = 0;
+    if (!ini.ReadIni(TargetSection(section), "TARGET").empty() &&
+        ParseInteger(ini.ReadIni(section, "CMDLEN"), 1, boot::kBootCommandBufferSize, len) &&
+        ParseInteger(ini.ReadIni(section, "CMDVAL"), -32768, 65535, val)) {
+      products.push_back(section);
+    }
   }
-  std::error_code ec;
-  std::filesystem::create_directories(state, ec);
-  return state;
+  return products;
+}
+
+std::uint32_t Crc32(std::span<const std::uint8_t> bytes, std::uint32_t crc) {
+  crc = ~crc;
+  for (const std::uint8_t b : bytes) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
 }
 
 std::string GetToken(std::string& str, std::string_view delim) {
@@ -126,6 +130,8 @@ const std::vector<std::string>& UsageLines() {
       "    <dev> arvel/paxter/mervo/dunix/hosper/arvel5-12/arvel12-24",
       "    <hex file> .HEX file to program",
       "    <cxn> USB connection to use (typically 1)",
+      "",
+      "    flashtool --choose   choose the controller, product and file in the window",
   };
   return lines;
 }
@@ -142,7 +148,74 @@ void FlashTool::Status(const std::string& text) {
 }
 
 void FlashTool::Error(const std::string& text, MsgIcon icon) {
-  dialogs_.Message({text, env_.title, MsgButtons::Ok, icon});
+  const bool failure = icon != MsgIcon::Information;
+  dialogs_.Message({failure && leftApplication_ ? text + "\n\n" + kLeftInBootLoader : text, env_.title,
+                    MsgButtons::Ok, icon});
+}
+
+bool FlashTool::Cancelled() {
+  if (cancelled_) return true;
+  if (!ui_.StopRequested()) return false;
+  if (!leftApplication_) {
+    cancelled_ = true;
+    Status("Cancelled");
+    Log("Cancelled: nothing was sent to the controller");
+    return true;
+  }
+  if (dialogs_.Message({"Stop the update now? The controller will stay in its boot loader until the update "
+                        "is run again.",
+                        env_.title, MsgButtons::YesNo, MsgIcon::Question, true}) != MsgAnswer::Yes) {
+    ui_.ClearStop();
+    Log("Cancel declined: the run goes on");
+    return false;
+  }
+  cancelled_ = true;
+  // A boot flag of 0xFF keeps the boot loader in charge after any reset.
+  if (handle_ >= 1) WriteBootFlag(0xFF);
+  Status("Cancelled");
+  Log("Cancelled: boot flag 0xFF, the controller stays in its boot loader");
+  dialogs_.Message({std::string("Update cancelled.\n") + kLeftInBootLoader, env_.title, MsgButtons::Ok,
+                    MsgIcon::Exclamation});
+  return true;
+}
+
+std::uint32_t FlashTool::ImageCrc() const {
+  std::uint32_t crc = 0;
+  for (const auto& [row, bytes] : expected_) crc = Crc32(bytes, crc);
+  return crc;
+}
+
+void FlashTool::LogHexFile(const std::filesystem::path& path) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  // The program-memory ranges the rows cover, from the converted list.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
+  if (progmemList_) {
+    std::set<std::uint32_t> rows;
+    std::string line;
+    while (std::getline(*progmemList_, line)) {
+      std::uint32_t address = 0;
+      std::array<std::uint8_t, 16> data{};
+      if (ParseListRow(line, address, data.data())) rows.insert(address & ~0xFu);
+    }
+    progmemList_->clear();
+    progmemList_->seekg(0);
+    for (const auto r : rows) {
+      if (!ranges.empty() && ranges.back().second + 1 == r) {
+        ranges.back().second = r + 15;
+      } else {
+        ranges.push_back({r, r + 15});
+      }
+    }
+  }
+  std::string text = "File " + path.filename().string() +
+                     " checked: " + (ec ? std::string("size unknown") : std::to_string(size) + " bytes") +
+                     ", " + std::to_string(rows_) + " program rows";
+  for (std::size_t i = 0; i < ranges.size(); ++i) {
+    text += (i == 0 ? ", program memory " : ", ") + HexPad(ranges[i].first, 6) + "-" +
+            HexPad(ranges[i].second, 6);
+  }
+  Log(text);
 }
 
 bool FlashTool::Form_Load(const std::string& commandTail) {
@@ -151,8 +224,8 @@ bool FlashTool::Form_Load(const std::string& commandTail) {
   if (Trim(tail).empty()) {
     for (const auto& line : UsageLines()) ui_.PrintLine(line);
   }
-  const auto iniPath = env_.programFolder / (env_.title + ".INI");
-  if (std::string why; !ini_.Load(iniPath, &why)) {
+  const auto iniPath = IniPath();
+  if (std::string why; !ReadParameterFile(why)) {
     // A file that is there but refused says why under the usual message.
     std::error_code ec;
     const bool there = std::filesystem::exists(iniPath, ec);
@@ -196,7 +269,12 @@ bool FlashTool::Form_Load(const std::string& commandTail) {
     Error("USB device ID not supplied");
     return false;
   }
-  const std::string notFound = "Device " + cmd_.device + " not found in PROGRAMMER.INI";
+  // The design's text, then where the file really is and what it offers.
+  std::string notFound = "Device " + cmd_.device +
+                         " not found in PROGRAMMER.INI\nParameter file: " + IniPath().string() +
+                         "\nProducts:";
+  for (const auto& p : Products()) notFound += " " + p;
+  if (Products().empty()) notFound += " none";
   if (cmd_.target.empty() && !cmd_.device.empty()) {
     Error(notFound);
     return false;
@@ -227,6 +305,8 @@ bool FlashTool::Form_Load(const std::string& commandTail) {
   settings_.editor = ini_.ReadIni("PIC18FBOOT", "editor");
   return true;
 }
+
+bool FlashTool::ReadParameterFile(std::string& why) { return ini_.Load(IniPath(), &why); }
 
 bool FlashTool::EnsureLibrary() {
   if (libraryChecked_) return true;
@@ -288,7 +368,8 @@ RunEnd FlashTool::Spy() {
 }
 
 RunEnd FlashTool::Form_Activate() {
-  programmed_ = applicationPresent_ = false;
+  programmed_ = applicationPresent_ = leftApplication_ = cancelled_ = false;
+  bytesWritten_ = bytesVerified_ = 0;
   reconnects_ = 3;
   // 1. Spy mode never leaves its loop (but for the operator closing the window).
   if (cmd_.spy) return Spy();
@@ -303,6 +384,7 @@ RunEnd FlashTool::Form_Activate() {
       cmd_.hexPath = *file;
     }
   }
+  if (Cancelled()) return RunEnd::Failed;
 
   // One run per controller: a second one started beside this program is
   // refused before it sends anything (the boot loader also takes one
@@ -326,6 +408,7 @@ RunEnd FlashTool::Form_Activate() {
   // What can be checked without the controller is checked before it leaves
   // its application.
   if (!CheckBeforeBoot()) return RunEnd::Failed;
+  if (Cancelled()) return RunEnd::Failed;
 
   // 4. Make the application jump into its boot loader; one that does not
   // answer may be in its boot loader already (an interrupted run).
@@ -333,16 +416,25 @@ RunEnd FlashTool::Form_Activate() {
     Status("Starting boot loader ...");
     if (!EnsureLibrary()) return RunEnd::Failed;
     if (SendBootCommand()) {
+      leftApplication_ = true;
+      Log("Boot command sent (" + std::to_string(cmd_.cmdLen) + " bytes, value " +
+          std::to_string(cmd_.cmdVal) + ")");
       WaitSecondsAdvance(2);
     } else if (!FindWaitingBootLoader()) {
       return RunEnd::Failed;
     }
+  } else {
+    // Without a product the controller is in its boot loader already.
+    leftApplication_ = true;
   }
 
   // 5. Identification.
   Status("Waiting on connection ...");
   if (!EnsureLibrary()) return RunEnd::Failed;
   if (!IdentifyDevice()) return RunEnd::Failed;
+  Log("Chip " + chip_ + " identified: code " + HexPad(deviceCode_, 0) + " hex, " +
+      std::to_string(deviceCode_) + " in DEVICELIST, revision " + revision_);
+  if (Cancelled()) return RunEnd::Failed;
 
   // 6. Without a product, the file is checked against the chip found, still
   // before anything is changed.
@@ -350,6 +442,7 @@ RunEnd FlashTool::Form_Activate() {
     const HexLimits limits = SharedLimits({info_});
     if (!PrepareHexFile(&limits, true)) return RunEnd::Failed;
   }
+  if (Cancelled()) return RunEnd::Failed;
 
   // 7. Configuration summary.
   const std::string summary = ConfigSummary();
@@ -375,6 +468,13 @@ RunEnd FlashTool::Form_Activate() {
       Error("Error programming CONFIG bits, code " + std::to_string(code) + "/" + std::to_string(stage));
       return RunEnd::Failed;
     }
+    std::string written;
+    if (const Product* product = FindProduct(cmd_.device)) {
+      for (const auto& c : product->config) written += " " + HexPad(c.address, 6) + "=" + HexPad(c.value, 2);
+    }
+    Log(written.empty() ? "Configuration: no configuration byte for this product"
+                        : "Configuration written:" + written);
+    if (Cancelled()) return RunEnd::Failed;
   }
 
   // 10. Erase, program and read back. The boot flag goes to 0xFF first, so
@@ -388,17 +488,23 @@ RunEnd FlashTool::Form_Activate() {
     }
     Status("Erasing FLASH ...");
     if (EraseFlash(info_.pmrangelow, info_.pmrangehigh) != 1) {
-      Error("Erreur effacement");
+      if (cancelled_) return RunEnd::Failed;
+      Error("Erreur effacement\nErase failed at address " + HexPad(failedAddress_, 6) + " (erasing " +
+            HexPad(info_.pmrangelow, 6) + "-" + HexPad(info_.pmrangehigh, 6) + ")");
       return RunEnd::Failed;
     }
+    Log("Erased " + HexPad(info_.pmrangelow, 6) + "-" + HexPad(info_.pmrangehigh, 6));
     Status("Programming ...");
     if (ProgramFlash(info_.writeblock, info_.bytesperaddr, boot::kWriteProgram, settings_.progmem, rows_) !=
         1) {
-      Error("Write error!");
+      if (cancelled_) return RunEnd::Failed;
+      Error("Write error!\nWriting failed at address " + HexPad(failedAddress_, 6) + " after " +
+            std::to_string(bytesWritten_) + " bytes");
       return RunEnd::Failed;
     }
     programmed_ = true;
     if (!cmd_.noverify) {
+      if (Cancelled()) return RunEnd::Failed;
       Status("Verifying ...");
       std::uint32_t at = 0;
       if (const int verified = VerifyFlash(at); verified != 1) {
@@ -406,6 +512,8 @@ RunEnd FlashTool::Form_Activate() {
         Error("Verify error at address " + HexPad(at, 6) + (verified < 0 ? " (no answer)" : ""));
         return RunEnd::Failed;
       }
+      bytesVerified_ = expected_.size() * 16;
+      Log("Verified " + std::to_string(bytesVerified_) + " bytes: all equal");
     }
   }
 
@@ -417,6 +525,8 @@ RunEnd FlashTool::Form_Activate() {
     Error("Communication error");
     return RunEnd::Failed;
   }
+  Log(appByte == kGotoOpcode ? "Application check: application present (EF at 000201)"
+                             : "Application check: no application (" + HexPad(appByte, 2) + " at 000201)");
   if (appByte == kGotoOpcode) {
     applicationPresent_ = true;
     Status("Leaving boot loader");
@@ -437,16 +547,28 @@ RunEnd FlashTool::Form_Activate() {
     Error(kBootFlagError);
     return RunEnd::Failed;
   }
+  Log("Boot flag " + HexPad(flag, 2) + " written at EEPROM address FF");
 
   // 13. Identification message.
   if (cmd_.idonly) {
-    dialogs_.Message(
-        {"Device = " + chip_ + " (Code = " + HexPad(deviceCode_, 0) + ") REV " + revision_ + "\n" + summary,
-         env_.title, MsgButtons::Ok, MsgIcon::None});
+    dialogs_.Message({"Device = " + chip_ + " (Code = " + HexPad(deviceCode_, 0) + ") REV " + revision_ +
+                          "\n" + summary + "\nCode " + std::to_string(deviceCode_) +
+                          " in decimal, as in DEVICELIST",
+                      env_.title, MsgButtons::Ok, MsgIcon::None});
   }
 
-  // 14. Done.
+  // 14. Done. A run that programmed and left no application has failed,
+  // whatever the design's order of messages said.
   CloseDevice();
+  if (programmed_) {
+    Log("Written " + std::to_string(bytesWritten_) + " bytes, verified " + std::to_string(bytesVerified_) +
+        " bytes, CRC-32 " + HexPad(ImageCrc(), 8) + " of the programmed image");
+  }
+  if (programmed_ && !applicationPresent_) {
+    Error("FLASH empty or corrupt: the controller holds no application after programming.");
+    return RunEnd::Completed;
+  }
+  leftApplication_ = false;
   if (!cmd_.idonly) Error("Programming complete.", MsgIcon::Information);
   return RunEnd::Completed;
 }
@@ -462,7 +584,9 @@ bool FlashTool::FindWaitingBootLoader() {
     return false;
   }
   handle_ = h;
+  leftApplication_ = true;
   Status("No answer from the application: the controller is in its boot loader already");
+  Log("Controller found in its boot loader (an update was interrupted): this run finishes it");
   return true;
 }
 
@@ -528,15 +652,21 @@ bool FlashTool::PrepareHexFile(const HexLimits* limits, bool convert) {
     }
   }
   if (!warning.empty()) Error(warning, MsgIcon::Exclamation);
-  if (rows < 0 && !problem.reason.empty()) Status(problem.Text());
-  if (rows == 0 && convert) Status("The file holds no program memory data");
+  std::string reason;
+  if (rows < 0 && !problem.reason.empty()) reason = problem.Text();
+  if (rows == 0 && convert) reason = "The file holds no program memory data";
+  if (!reason.empty()) Status(reason);
   if (rows < 1) {
-    Error("Error loading file: " + cmd_.hexPath);
+    // The design's text, then why the file was refused.
+    Error("Error loading file: " + cmd_.hexPath + (reason.empty() ? "" : "\n" + reason));
     return false;
   }
   if (convert) {
     rows_ = rows;
     converted_ = true;
+    LogHexFile(path);
+  } else {
+    Log("File " + path.filename().string() + " checked: syntax correct");
   }
   return true;
 }
@@ -544,6 +674,14 @@ bool FlashTool::PrepareHexFile(const HexLimits* limits, bool convert) {
 void FlashTool::Form_Unload() {
   CloseDevice();
   if (controllerLock_ >= 0) {
+    // Removed while still held, and only when the name still means this
+    // file: a run that opened it meanwhile sees it gone and starts over.
+    struct stat held {
+    }, named{};
+    if (::fstat(controllerLock_, &held) == 0 && ::stat(controllerLockPath_.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      ::unlink(controllerLockPath_.c_str());
+    }
     ::close(controllerLock_);
     controllerLock_ = -1;
   }
@@ -552,17 +690,28 @@ void FlashTool::Form_Unload() {
 bool FlashTool::LockController() {
   if (controllerLock_ >= 0) return true;
   const auto path = env_.listFolder / ("flashtool-" + std::to_string(cmd_.UsbID) + ".lock");
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return true;  // a folder that cannot be written is reported with the list files
-  int r;
-  while ((r = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-  }
-  if (r != 0) {
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return true;  // a folder that cannot be written is reported with the list files
+    int r;
+    while ((r = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (r != 0) {
+      ::close(fd);
+      return false;
+    }
+    // The run that held it may have removed it between our open and lock.
+    struct stat held {
+    }, named{};
+    if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      controllerLock_ = fd;
+      controllerLockPath_ = path;
+      return true;
+    }
     ::close(fd);
-    return false;
   }
-  controllerLock_ = fd;
-  return true;
+  return false;
 }
 
 std::string FlashTool::ConfigSummary() {
@@ -598,14 +747,15 @@ bool FlashTool::IdentifyDevice() {
   if (cmd_.idonly) return true;
 
   if (chip_ == "UNKNOWN") {
-    dialogs_.Message({"Device code " + HexPad(deviceCode_, 0) + " Rev " + revision_ + " not defined!",
-                      env_.title, MsgButtons::Ok, MsgIcon::None});
+    Error("Device code " + HexPad(deviceCode_, 0) + " Rev " + revision_ + " not defined!\nCode " +
+              std::to_string(deviceCode_) + " in decimal, as DEVICELIST in " + IniPath().string() +
+              " lists codes",
+          MsgIcon::None);
     return false;
   }
   if (!cmd_.target.empty()) {
     if (cmd_.target.find(chip_) == std::string::npos) {
-      dialogs_.Message({cmd_.target + ":" + chip_ + " not defined for this hardware", env_.title,
-                        MsgButtons::Ok, MsgIcon::None});
+      Error(cmd_.target + ":" + chip_ + " not defined for this hardware", MsgIcon::None);
       return false;
     }
   } else if (dialogs_.Message({"Continue with " + chip_ + "?", env_.title, MsgButtons::YesNo,
@@ -736,9 +886,13 @@ int FlashTool::EraseFlash(std::uint32_t low, std::uint32_t high) {
   for (std::uint64_t a = low; a <= high; a += step) {
     ui_.SetProgressValue(static_cast<int>(a - low));
     ui_.DoEvents();
+    if (Cancelled()) return -1;
     boot::Packet packet = boot::MakeErasePacket(static_cast<std::uint32_t>(a));
     const int r = lib_.SendGetPacket(handle_, packet, boot::kErasePacketLength, boot::kPacketCapacity, 5);
-    if (r < 0) return r;
+    if (r < 0) {
+      failedAddress_ = static_cast<std::uint32_t>(a);
+      return r;
+    }
   }
   return 1;
 }
@@ -756,18 +910,32 @@ int FlashTool::ProgramFlash(std::uint8_t writeblock, std::uint8_t bytesperaddr, 
   expected_.clear();
   std::string line;
   int row = 0;
+  int loggedTenth = 0;
+  const std::uint64_t total = static_cast<std::uint64_t>(std::max(rowcount, 1)) * 16;
   while (std::getline(list, line)) {
     if (line.empty() || line == "\r") continue;
     ++row;
     ui_.SetProgressValue(row);
     ui_.DoEvents();
+    if (Cancelled()) return kFailure;
     std::uint32_t address = 0;
     std::array<std::uint8_t, 16> data{};
     if (!ParseListRow(line, address, data.data())) return kFailure;
     const boot::BootRequest request{
         command, 16, static_cast<std::int32_t>(address / bytesperaddr), writeblock, bytesperaddr, 0};
     const int r = lib_.WritePIC(handle_, boot::EncodeBootRequest(request), data);
-    if (r & 0x8000) return r;
+    if (r & 0x8000) {
+      failedAddress_ = address;
+      return r;
+    }
+    bytesWritten_ += 16;
+    // One log line per tenth of the rows.
+    const int tenth = static_cast<int>(std::min<std::uint64_t>(10, bytesWritten_ * 10 / total));
+    if (tenth > loggedTenth) {
+      loggedTenth = tenth;
+      Log("Programming: " + std::to_string(tenth * 10) + " % (" + std::to_string(bytesWritten_) + " of " +
+          std::to_string(total) + " bytes)");
+    }
     // Programming only clears bits: rows of one address read back as their AND.
     auto [it, fresh] = expected_.try_emplace(address & ~0xFu, data);
     if (!fresh) {

@@ -11,7 +11,9 @@
 #include <istream>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "common/dialog_service.h"
 #include "flashtool/boot_library.h"
@@ -36,8 +38,13 @@ class FlashUi {
   virtual void DoEvents() = 0;
   // Bytes received in spy mode, as hex text.
   virtual void ShowRawBytes(const std::string& /*hex*/) {}
-  // True once the operator asked to stop an endless loop (spy, boot mode).
+  // True once the operator asked to stop: an endless loop (spy, boot mode)
+  // ends, a run is cancelled (see FlashTool::Form_Activate).
   virtual bool StopRequested() { return false; }
+  // Forgets a stop request the operator took back.
+  virtual void ClearStop() {}
+  // One line of the run's log: a step done, with its figures.
+  virtual void Log(const std::string& /*line*/) {}
 };
 
 // Time for the run's waits, so tests need not wait for real seconds.
@@ -64,10 +71,10 @@ struct FlashEnvironment {
   std::filesystem::path hexBaseFolder;  // a relative HEX path is taken from here
 };
 
-// The folder for the list files: `programFolder` when it is writable, else
-// the per-user state folder ($XDG_STATE_HOME/hydrix or ~/.local/state/hydrix),
-// created when needed.
-std::filesystem::path ListFolderFor(const std::filesystem::path& programFolder);
+// The sentence every failure message ends with once the controller has
+// left its application: the next run finds it in its boot loader.
+inline constexpr const char* kLeftInBootLoader =
+    "The controller was left in its boot loader: run the update again to recover it.";
 
 // Command-line state.
 struct CommandLine {
@@ -120,6 +127,13 @@ HexLimits SharedLimits(const std::vector<DeviceInfo>& chips);
 // `str` and empties it. The token is not trimmed.
 std::string GetToken(std::string& str, std::string_view delim);
 
+// The products the parameter file offers: its sections with a TARGET (the
+// product PAXTER takes ARVEL's), in file order.
+std::vector<std::string> ProductsIn(const ParameterFile& ini);
+
+// The CRC-32 (IEEE 802.3, as zip computes it) of `bytes`, continuing `crc`.
+std::uint32_t Crc32(std::span<const std::uint8_t> bytes, std::uint32_t crc = 0);
+
 // The usage text printed for an empty command line.
 const std::vector<std::string>& UsageLines();
 
@@ -132,7 +146,16 @@ class FlashTool {
   // Reads the command tail and the parameter file. False when a message was
   // shown and the window must close.
   bool Form_Load(const std::string& commandTail);
+  // Reads the parameter file alone (Form_Load does it too); false, with the
+  // reason, when it cannot be read.
+  bool ReadParameterFile(std::string& why);
+  std::filesystem::path IniPath() const { return env_.programFolder / (env_.title + ".INI"); }
+  // The products of the parameter file read last.
+  std::vector<std::string> Products() const { return ProductsIn(ini_); }
   // The whole run, once; the window closes afterwards whatever it returns.
+  // The operator's stop request (FlashUi::StopRequested) ends it before the
+  // boot command with nothing sent; after it, the operator is asked, and a
+  // cancelled run leaves the controller in its boot loader (boot flag 0xFF).
   RunEnd Form_Activate();
   // Closes the boot-loader connection.
   void Form_Unload();
@@ -166,10 +189,25 @@ class FlashTool {
   // Whether the run programmed flash (for front ends that report it).
   bool Programmed() const { return programmed_; }
   std::int32_t Handle() const { return handle_; }
+  // Whether the operator cancelled the run.
+  bool WasCancelled() const { return cancelled_; }
+  // Whether the controller has left its application during the run.
+  bool LeftApplication() const { return leftApplication_; }
+  // Bytes written to and read back from program memory, and the CRC-32 of
+  // the programmed rows in address order (16 bytes each).
+  std::uint64_t BytesWritten() const { return bytesWritten_; }
+  std::uint64_t BytesVerified() const { return bytesVerified_; }
+  std::uint32_t ImageCrc() const;
 
  private:
   void Status(const std::string& text);
+  // A message box; a failure's message says when the controller was left in
+  // its boot loader.
   void Error(const std::string& text, MsgIcon icon = MsgIcon::Critical);
+  void Log(const std::string& line) { ui_.Log(line); }
+  // True when the operator asked to stop and (after the boot command) confirmed.
+  bool Cancelled();
+  void LogHexFile(const std::filesystem::path& path);
   bool EnsureLibrary();
   bool SendBootCommand();  // open 250, send, close; false when no connection
   void WaitSecondsAdvance(int seconds);
@@ -211,6 +249,11 @@ class FlashTool {
   bool applicationPresent_ = false;
   bool programmed_ = false;
   int controllerLock_ = -1;
+  std::filesystem::path controllerLockPath_;
+  bool leftApplication_ = false;
+  bool cancelled_ = false;
+  std::uint32_t failedAddress_ = 0;
+  std::uint64_t bytesWritten_ = 0, bytesVerified_ = 0;
   int rows_ = 0;  // program-memory rows of the converted HEX file
   bool converted_ = false;
   // What the programmed rows must read back as, by row address.

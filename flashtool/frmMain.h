@@ -1,6 +1,10 @@
 // The programmer's window: caption "Programmation", the status label
-// txtOpStatus and the progress bar ProgressBar1. It runs the whole sequence
-// once, when it is first shown, and closes itself at the end of every path.
+// txtOpStatus, the progress bar ProgressBar1, a log of the run's steps with
+// Save Log, and Cancel. Started with a command line that names a controller,
+// it runs the whole sequence once, when it is first shown, and closes itself
+// at the end of every path. Opened as a form (SetChooser), it lets the
+// operator pick the controller, the product and the HEX file, and stays open
+// between runs.
 #pragma once
 
 #include <QWidget>
@@ -8,6 +12,7 @@
 #include <optional>
 
 #include "common/dialog_service.h"
+#include "flashtool/controller_list.h"
 #include "flashtool/flash_run.h"
 
 namespace Ui {
@@ -22,9 +27,16 @@ class frmMain : public QWidget, public hx::flash::FlashUi {
           hx::DialogService& dialogs, hx::flash::FlashClock& clock, QWidget* parent = nullptr);
   ~frmMain() override;
 
+  // Opens the window as a form; the command tail's device=, usbid= and prg=
+  // fill it, its other options go with every run. Call before show().
+  void SetChooser(hx::flash::IdentityProbe& probe);
+
   hx::flash::FlashTool& Core() { return *core_; }
-  // How the run ended; nothing while it has not.
+  // How the last run ended; nothing while none has.
   std::optional<hx::flash::RunEnd> Result() const { return result_; }
+  // The exit status of the program: 0 after a normal end, 2 when programming
+  // left no application, 1 otherwise.
+  int ExitStatus() const { return exitStatus_; }
 
   // FlashUi
   void PrintLine(const std::string& line) override;
@@ -35,6 +47,8 @@ class frmMain : public QWidget, public hx::flash::FlashUi {
   void DoEvents() override;
   void ShowRawBytes(const std::string& hex) override;
   bool StopRequested() override { return stopRequested_; }
+  void ClearStop() override { stopRequested_ = false; }
+  void Log(const std::string& line) override;
 
  signals:
   void runFinished();
@@ -44,12 +58,30 @@ class frmMain : public QWidget, public hx::flash::FlashUi {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  class LoggingDialogs;
   void Run();
+  // One run of the core on `tail`; the result and exit status are kept.
+  hx::flash::RunEnd RunTail(const std::string& tail);
+  void FillForm();
+  void RefreshControllers();
+  void BrowseClick();
+  void ProgramClick(bool identifyOnly);
+  void SaveLogClick();
+  void CancelClick();
+  void SetRunning(bool running);
 
   std::unique_ptr<Ui::frmMain> ui_;
   std::string tail_;
+  hx::flash::FlashEnvironment env_;
+  hx::flash::BootLibrary& library_;
+  hx::DialogService& dialogs_;
+  std::unique_ptr<LoggingDialogs> logged_;
+  hx::flash::FlashClock& clock_;
   std::unique_ptr<hx::flash::FlashTool> core_;
+  hx::flash::IdentityProbe* probe_ = nullptr;  // set in form mode
+  std::string extraOptions_;                   // options of the tail the form passes on
   std::optional<hx::flash::RunEnd> result_;
+  int exitStatus_ = 1;
   bool started_ = false;
   bool running_ = false;
   bool stopRequested_ = false;

@@ -14,9 +14,9 @@ namespace hx::flash {
 // CheckHexFile statuses.
 inline constexpr std::int16_t kHexValid = 1;
 inline constexpr std::int16_t kHexEmpty = -1;
-inline constexpr std::int16_t kHexBadRecord = -3;  // wrong checksum, or a malformed record
-inline constexpr std::int16_t kHexBadLine = -4;    // a line starts with something else than ':' or a blank
-inline constexpr std::int16_t kHexNoEnd = -5;      // no end-of-file record
+inline constexpr std::int16_t kHexBadRecord = -3;    // wrong checksum, or a malformed record
+inline constexpr std::int16_t kHexBadLine = -4;      // a line starts with something else than ':' or a blank
+inline constexpr std::int16_t kHexNoEnd = -5;        // no end-of-file record
 inline constexpr std::int16_t kHexUnreadable = -6;   // cannot be opened or read, or not a regular file
 inline constexpr std::int16_t kHexLineTooLong = -7;  // a line longer than the longest valid record
 inline constexpr std::int16_t kHexOutOfRange = -8;   // data outside the memory ranges allowed

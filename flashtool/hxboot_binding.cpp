@@ -38,6 +38,7 @@ bool HxBootBinding::Bind() {
   }
   std::string unused;
   problem_ = reinterpret_cast<decltype(problem_)>(lib_.Symbol("GetPICProblem", unused));
+  list_ = reinterpret_cast<decltype(list_)>(lib_.Symbol("GetPICList", unused));
   return true;
 }
 
@@ -95,6 +96,16 @@ std::string HxBootBinding::Problem() {
   if (text.empty()) return text;
   problem_(text.data(), static_cast<std::uint32_t>(text.size() + 1));
   return text;
+}
+
+std::vector<std::int32_t> HxBootBinding::BootLoaders() {
+  if (!Bind() || !list_) return {};
+  // The count may grow between the two calls; what fits is what is listed.
+  std::vector<std::int32_t> ids(static_cast<std::size_t>(std::clamp(list_(nullptr, 0), 0, 256)));
+  if (ids.empty()) return ids;
+  const std::int32_t n = list_(ids.data(), static_cast<std::int32_t>(ids.size()));
+  ids.resize(static_cast<std::size_t>(std::clamp<std::int32_t>(n, 0, static_cast<std::int32_t>(ids.size()))));
+  return ids;
 }
 
 }  // namespace hx::flash

@@ -28,6 +28,7 @@ class HxBootBinding : public BootLibrary {
   std::int16_t WritePIC(std::int32_t handle, const boot::RequestBytes& request,
                         std::span<const std::uint8_t> data) override;
   std::string Problem() override;
+  std::vector<std::int32_t> BootLoaders() override;
 
  private:
   bool Bind();
@@ -43,7 +44,8 @@ class HxBootBinding : public BootLibrary {
   std::int16_t (*sendGet_)(std::int32_t, std::uint8_t*, std::int32_t, std::int32_t, std::int32_t) = nullptr;
   std::int16_t (*readPic_)(std::int32_t, const std::uint8_t*, std::uint8_t*) = nullptr;
   std::int16_t (*writePic_)(std::int32_t, const std::uint8_t*, const std::uint8_t*) = nullptr;
-  std::uint32_t (*problem_)(char*, std::uint32_t) = nullptr;  // optional
+  std::uint32_t (*problem_)(char*, std::uint32_t) = nullptr;     // optional
+  std::int32_t (*list_)(std::int32_t*, std::int32_t) = nullptr;  // optional
 };
 
 }  // namespace hx::flash

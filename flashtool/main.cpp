@@ -1,5 +1,6 @@
 // flashtool: the firmware programmer. With --batch it runs without a window
-// (see batch.h); otherwise it opens its window, which runs once and closes.
+// (see batch.h); with --choose its window opens as a form to choose the
+// controller, product and file; otherwise the window runs once and closes.
 #include <QApplication>
 #include <QLibraryInfo>
 #include <csignal>
@@ -30,7 +31,10 @@ int main(int argc, char** argv) {
   env.title = hx::ProgramTitle();
   if (env.title.empty()) env.title = "flashtool";
   env.programFolder = hx::ProgramFolder();
-  env.listFolder = hx::flash::ListFolderFor(env.programFolder);
+  // List files and run locks are transient and per user.
+  std::string noFolder;
+  env.listFolder = hx::TransientFolder(&noFolder);
+  if (env.listFolder.empty()) noFolder = "No folder for flashtool's working files: " + noFolder;
   hx::flash::HxBootBinding library;
   hx::flash::SteadyFlashClock clock;
 
@@ -38,6 +42,10 @@ int main(int argc, char** argv) {
     // A relative HEX path names a file in the caller's current folder.
     std::error_code ec;
     env.hexBaseFolder = std::filesystem::current_path(ec);
+    if (!noFolder.empty()) {
+      std::cout << noFolder << "\nResult: failed (exit 1)\n";
+      return hx::flash::kExitFailed;
+    }
     return hx::flash::RunBatch(args.tail, env, library, clock, std::cout, std::cerr, args.yes);
   }
 
@@ -55,9 +63,15 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   env.hexBaseFolder = env.programFolder;
   hx::QtDialogService dialogs;
+  if (!noFolder.empty()) {
+    dialogs.Message({noFolder, env.title, hx::MsgButtons::Ok, hx::MsgIcon::Critical});
+    return 1;
+  }
   frmMain window(args.tail, env, library, dialogs, clock);
   dialogs.SetParent(&window);
+  hx::flash::HxUsbIfProbe probe;
+  if (args.choose) window.SetChooser(probe);
   window.show();
   app.exec();
-  return window.Result() == hx::flash::RunEnd::Completed ? 0 : 1;
+  return window.ExitStatus();
 }

@@ -90,6 +90,14 @@ std::vector<std::pair<std::string, std::string>> ParameterFile::Section(std::str
   return out;
 }
 
+std::vector<std::string> ParameterFile::SectionNames() const {
+  std::vector<std::string> names;
+  for (const auto& e : entries_) {
+    if (std::find(names.begin(), names.end(), e.section) == names.end()) names.push_back(e.section);
+  }
+  return names;
+}
+
 bool IniMissing(const std::filesystem::path& folder, const std::string& name) {
   int fd = -1;
   if (!OpenRegularForRead(folder / (name + ".INI"), fd).ok()) return true;

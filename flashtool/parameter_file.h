@@ -31,6 +31,8 @@ class ParameterFile {
   // The keys of `section` (upper case) with their values (cut as ReadIni
   // cuts them), in file order; a key met twice counts once, the first time.
   std::vector<std::pair<std::string, std::string>> Section(std::string_view section) const;
+  // The names of the sections that hold keys (upper case), in file order.
+  std::vector<std::string> SectionNames() const;
 
  private:
   struct Entry {

@@ -92,7 +92,7 @@ bool SimServer::Listen(const std::string& socketPath, std::string& error) {
   }
   // A socket file left by a daemon that died is replaced; one that a live
   // daemon answers on is not.
-  struct stat st{};
+  struct stat st {};
   if (::lstat(socketPath.c_str(), &st) == 0) {
     if (!S_ISSOCK(st.st_mode)) {
       error = socketPath + " exists and is not a socket";
@@ -296,6 +296,17 @@ std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, 
       for (auto& s : slots_) w.i32(s->device.id());
       return w.body();
     }
+    case Op::ListBootLoaders: {
+      std::lock_guard lock(mutex_);
+      std::vector<std::int32_t> ids;
+      for (auto& s : slots_) {
+        if (s->device.InBootLoader() && !s->device.boot().IsCut()) ids.push_back(s->device.id());
+      }
+      Writer w;
+      w.u8(0).u32(static_cast<std::uint32_t>(ids.size()));
+      for (auto id : ids) w.i32(id);
+      return w.body();
+    }
     case Op::Open: {
       std::int32_t id = 0;
       std::uint8_t which = 0;
@@ -416,9 +427,9 @@ std::string SimServer::Dump(std::int32_t id, const std::string& what, Status& st
   if (what == "clock") {
     const ClockTime t = m.Clock();
     std::ostringstream out;
-    out << std::setfill('0') << std::setw(4) << t.year << '-' << std::setw(2) << t.month << '-' << std::setw(2)
-        << t.day << ' ' << std::setw(2) << t.hour << ':' << std::setw(2) << t.minute << ':' << std::setw(2)
-        << t.second << (m.FastClock() ? " fast" : "") << '\n';
+    out << std::setfill('0') << std::setw(4) << t.year << '-' << std::setw(2) << t.month << '-'
+        << std::setw(2) << t.day << ' ' << std::setw(2) << t.hour << ':' << std::setw(2) << t.minute << ':'
+        << std::setw(2) << t.second << (m.FastClock() ? " fast" : "") << '\n';
     return out.str();
   }
   if (what == "flash") return HexRows(s->device.boot().Flash(), 0, 6);
@@ -502,10 +513,11 @@ std::string SimServer::Set(std::int32_t id, const std::string& what, const std::
     const auto eq = a.find('=');
     long long index = 0;
     long long value = 0;
-    if (eq == std::string::npos || !ParseNumber(a.substr(0, eq), index) || !ParseNumber(a.substr(eq + 1), value) ||
-        value < 0 || value > 255 || index < 0 || index > (eeprom ? 255 : var::kCount - 1)) {
-      return "'" + a + "': expected " + (eeprom ? "ADDR=VALUE with ADDR 0..255" : "INDEX=VALUE with INDEX 0..27") +
-             " and VALUE 0..255";
+    if (eq == std::string::npos || !ParseNumber(a.substr(0, eq), index) ||
+        !ParseNumber(a.substr(eq + 1), value) || value < 0 || value > 255 || index < 0 ||
+        index > (eeprom ? 255 : var::kCount - 1)) {
+      return "'" + a + "': expected " +
+             (eeprom ? "ADDR=VALUE with ADDR 0..255" : "INDEX=VALUE with INDEX 0..27") + " and VALUE 0..255";
     }
     pairs.emplace_back(static_cast<int>(index), static_cast<int>(value));
   }

@@ -34,6 +34,8 @@ enum class Op : std::uint8_t {
   BootPacket = 8,  // u32 bytes to send, packet -> result, the packet with the answer
   BootRead = 9,    // 12-byte request -> result, DataLength bytes read
   BootWrite = 10,  // 12-byte request, data -> result
+  // The controllers whose boot loader can be opened now.
+  ListBootLoaders = 11,  // -> u32 count, count x i32 identifier
 };
 
 enum class Interface : std::uint8_t { Application = 0, BootLoader = 1 };

@@ -26,12 +26,11 @@ Frame FrameSetClock(const ClockFields& c) {
 
 Frame FrameOutput(std::uint8_t output, std::uint8_t state) { return Make(cmd::kOutput, {output, state}); }
 
-Frame FrameIdentity() { return Make(cmd::kIdentity, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}); }
-
 Frame FrameReadClock() { return Make(cmd::kReadClock); }
 
 Frame FrameClockSpeed(bool write, bool fast) {
-  return Make(cmd::kClockSpeed, {static_cast<std::uint8_t>(write ? 1 : 0), static_cast<std::uint8_t>(write && fast ? 1 : 0)});
+  return Make(cmd::kClockSpeed,
+              {static_cast<std::uint8_t>(write ? 1 : 0), static_cast<std::uint8_t>(write && fast ? 1 : 0)});
 }
 
 Frame FrameVoltageCalibration(std::uint8_t low, std::uint8_t high) {
@@ -44,39 +43,6 @@ Frame FrameReadEeprom(std::uint8_t low, std::uint8_t high) { return Make(cmd::kR
 
 Frame FrameWriteEeprom(std::uint8_t address, std::uint8_t value) {
   return Make(cmd::kWriteEeprom, {address, value});
-}
-
-std::string NomAppareil(int code) {
-  switch (code) {
-    case 1: return "Mervo";
-    case 2: return "Arvel L1";
-    case 3: return "Arvel L2";
-    case 4: return "Belmo";
-    case 5: return "Corvat";
-    case 6: return "Dunix";
-    case 7: return "Dunix PB";
-    case 8: return "Elvar";
-    case 9: return "Elvar PB";
-    case 10: return "Fenrik";
-    case 11: return "Hydrix";
-    case 12: return "Galto";
-    case 13: return "Hosper";
-    case 14: return "";
-    case 15: return "Arvel5-12";
-    case 16: return "Arvel12-24";
-    case 18: return "Kestu";
-    case 19:
-    case 20: return "Mervo 33";
-    case 23: return "Nuvat";
-    case 24: return "Dunix-34";
-    default: return "Generic Ostrel";
-  }
-}
-
-std::string IdentityText(std::span<const std::uint8_t> a) {
-  const int type = At(a, 2);
-  return NomAppareil(type) + " (" + std::to_string(type) + ") " + std::to_string(At(a, 1)) + "." +
-         std::to_string(At(a, 4)) + std::to_string(At(a, 3));
 }
 
 std::string ClockText(std::span<const std::uint8_t> a) {

@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 
+#include "wire/identity.h"
+
 namespace hx {
 
 using Frame = std::array<std::uint8_t, 12>;
@@ -54,7 +56,6 @@ struct ClockFields {
 Frame FrameReset();
 Frame FrameSetClock(const ClockFields& c);
 Frame FrameOutput(std::uint8_t output, std::uint8_t state);
-Frame FrameIdentity();  // the probe: 0xF0 then 1..11
 Frame FrameReadClock();
 Frame FrameClockSpeed(bool write, bool fast);
 Frame FrameVoltageCalibration(std::uint8_t low, std::uint8_t high);
@@ -62,13 +63,7 @@ Frame FrameReadVariable(std::uint8_t index);
 Frame FrameReadEeprom(std::uint8_t low, std::uint8_t high);
 Frame FrameWriteEeprom(std::uint8_t address, std::uint8_t value);
 
-// Display name of a device type code ("Hydrix" for 11, "Generic Ostrel" for
-// codes without a name of their own).
-std::string NomAppareil(int code);
-
-// The probe's text from the 5-byte identity answer: name, " (", type code,
-// ") ", major, ".", byte 4, byte 3. 0,1,11,5,0 gives "Hydrix (11) 1.05".
-std::string IdentityText(std::span<const std::uint8_t> answer);
+// FrameIdentity, NomAppareil and IdentityText: wire/identity.h.
 
 // The controller clock from the 7-byte answer: "07/03/24 - 14:05:09".
 std::string ClockText(std::span<const std::uint8_t> answer);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/hxusb_config/usb_config.h"
 
@@ -28,6 +29,8 @@ class Backend {
   // Why the last open failed (access denied, in use, not configured), or
   // empty.
   virtual std::string Problem() { return {}; }
+  // The connections whose boot loader is attached now, in bus order.
+  virtual std::vector<std::int32_t> BootLoaders() { return {}; }
 };
 
 std::unique_ptr<Backend> MakeSimBackend();

@@ -96,4 +96,10 @@ uint32_t GetPICProblem(char* text, uint32_t size) {
   return hx::usbconf::CopyProblemText(Active().Problem(), text, size);
 }
 
+int32_t GetPICList(int32_t* ids, int32_t capacity) {
+  const auto found = Active().BootLoaders();
+  for (int32_t i = 0; ids && i < capacity && i < static_cast<int32_t>(found.size()); ++i) ids[i] = found[i];
+  return static_cast<int32_t>(found.size());
+}
+
 }  // extern "C"

@@ -53,6 +53,11 @@ HXBOOT_API int16_t WritePIC(int32_t handle, const uint8_t* request, const uint8_
  * at most size-1 bytes and a NUL into `text`; returns the whole length.
  * Optional: a program works without it. */
 HXBOOT_API uint32_t GetPICProblem(char* text, uint32_t size);
+/* The connections whose boot loader is attached now (controllers waiting in
+ * their boot loader): copies at most `capacity` identifiers into `ids` and
+ * returns how many there are (0 when none, or the backend cannot tell).
+ * Optional: a program without it lists no controller in its boot loader. */
+HXBOOT_API int32_t GetPICList(int32_t* ids, int32_t capacity);
 
 #ifdef __cplusplus
 }

@@ -50,6 +50,26 @@ bool BootReply(const std::vector<std::uint8_t>& reply, int32_t& result,
 
 class SimBackend final : public Backend {
  public:
+  std::vector<std::int32_t> BootLoaders() override {
+    Connection c;
+    std::string error;
+    if (!c.Connect(hx::sim::DefaultSocketPath(), error)) return {};
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Op::ListBootLoaders));
+    auto reply = c.Call(w.body(), kReplyMargin, error);
+    std::vector<std::int32_t> ids;
+    if (!reply || reply->empty() || (*reply)[0] != static_cast<std::uint8_t>(Status::Ok)) return ids;
+    Reader in(std::span<const std::uint8_t>(*reply).subspan(1));
+    std::uint32_t count = 0;
+    if (!in.u32(count)) return ids;
+    for (std::uint32_t i = 0; i < count && i < 256; ++i) {
+      std::int32_t id = 0;
+      if (!in.i32(id)) break;
+      ids.push_back(id);
+    }
+    return ids;
+  }
+
   std::int32_t Open(std::int32_t connection, std::int32_t interfaceSel) override {
     hx::sim::Interface iface;
     if (interfaceSel == hx::boot::kApplicationInterface) {

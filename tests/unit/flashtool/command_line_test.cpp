@@ -89,7 +89,8 @@ TEST_F(FormLoad, MissingOrNonNumericUsbIdEndsTheProgram) {
 
 TEST_F(FormLoad, EmptyTailPrintsTheUsageThenAsksForTheUsbId) {
   EXPECT_FALSE(Load(""));
-  ASSERT_EQ(ui.printed.size(), 12u);
+  ASSERT_EQ(ui.printed.size(), 14u);
+  EXPECT_EQ(ui.printed[13], "    flashtool --choose   choose the controller, product and file in the window");
   EXPECT_EQ(ui.printed[0], "Command line parameters: <opt1>;<opt2>;<opt3> ...");
   EXPECT_EQ(ui.printed[6], "    boot                 Loop trying to force bootload");
   EXPECT_EQ(ui.printed[7], "    noverify             Do not read back what was programmed");
@@ -129,7 +130,9 @@ TEST_F(FormLoad, MervoForcesOldModeAndDunixReadsItsBootCommand) {
 TEST_F(FormLoad, ProductWithoutSectionOrTargetIsNotFound) {
   folder.Write("flashtool.INI", "[PIC18FBOOT]\nprogmem=p.lst\n[ARVEL]\nCMDLEN=9\nCMDVAL=23\n");
   EXPECT_FALSE(Load("device=arvel;usbid=1"));
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Device ARVEL not found in PROGRAMMER.INI"});
+  EXPECT_EQ(dialogs.Texts(),
+            std::vector<std::string>{"Device ARVEL not found in PROGRAMMER.INI\nParameter file: " +
+                                     (folder.path() / "flashtool.INI").string() + "\nProducts: none"});
 }
 
 TEST_F(FormLoad, MissingOrNonNumericBootCommandIsNotFound) {
@@ -140,8 +143,9 @@ TEST_F(FormLoad, MissingOrNonNumericBootCommandIsNotFound) {
     dialogs.messages.clear();
     folder.Write("flashtool.INI", section);
     EXPECT_FALSE(Load("device=arvel;usbid=1")) << section;
-    EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Device ARVEL not found in PROGRAMMER.INI"})
-        << section;
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text.rfind("Device ARVEL not found in PROGRAMMER.INI\n", 0), 0u) << section;
+    EXPECT_TRUE(dialogs.messages[0].text.ends_with("\nProducts: none")) << section;
   }
 }
 

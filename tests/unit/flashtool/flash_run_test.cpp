@@ -127,7 +127,8 @@ TEST_F(Run, IdOnlyShowsTheChipAndWritesNoConfiguration) {
   EXPECT_EQ(Count(lib.calls, "SendGetPacket(7"), 0);
   EXPECT_EQ(lib.eeprom[0xFF], 0x55);
   ASSERT_EQ(dialogs.messages.size(), 1u);
-  EXPECT_EQ(dialogs.messages[0].text, "Device = PIC18F2550 (Code = 92) REV 7\nCNF 1F:1F:85");
+  EXPECT_EQ(dialogs.messages[0].text,
+            "Device = PIC18F2550 (Code = 92) REV 7\nCNF 1F:1F:85\nCode 146 in decimal, as in DEVICELIST");
   EXPECT_EQ(dialogs.messages[0].icon, hx::MsgIcon::None);
   EXPECT_EQ(tool->Info().eraseblock, 0);  // the chip section is not read
 }
@@ -159,7 +160,7 @@ TEST_F(RunOn4455, AChipOutsideTheProductsTargetIsRefused) {
   ASSERT_EQ(Start("device=arvel;usbid=1;prg=fw.hex"), RunEnd::Failed);
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0].text,
-            "PIC18F2550 PIC18F2553 PIC18F4550:PIC18F4455 not defined for this hardware");
+            "PIC18F2550 PIC18F2553 PIC18F4550:PIC18F4455 not defined for this hardware" + kLeft);
   EXPECT_EQ(dialogs.messages[0].icon, hx::MsgIcon::None);
   EXPECT_TRUE(lib.erased.empty());
   EXPECT_EQ(Count(lib.calls, "SendGetPacket(7"), 0);
@@ -169,14 +170,19 @@ TEST_F(Run, AnUnlistedDeviceCodeIsShownInHex) {
   folder.Write("flashtool.INI", Replace(ShippedIni(), "144=PIC18F4550\n", ""));
   lib.deviceIdOverride = 0x1203;  // code 144, revision 3
   ASSERT_EQ(Start("device=arvel;usbid=1;prg=fw.hex"), RunEnd::Failed);
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Device code 90 Rev 3 not defined!"});
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{
+                                 "Device code 90 Rev 3 not defined!\nCode 144 in decimal, as DEVICELIST in " +
+                                 (folder.path() / "flashtool.INI").string() + " lists codes" + kLeft});
 }
 
 TEST_F(Run, ADeviceIdOf8000OrMoreIsTakenUnsigned) {
   lib.deviceIdOverride = 0xFFE5;
   ASSERT_EQ(Start("device=arvel;usbid=1;prg=fw.hex"), RunEnd::Failed);
   EXPECT_EQ(tool->DeviceCode(), 2047u);
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Device code 7FF Rev 5 not defined!"});
+  EXPECT_EQ(
+      dialogs.Texts(),
+      std::vector<std::string>{"Device code 7FF Rev 5 not defined!\nCode 2047 in decimal, as DEVICELIST in " +
+                               (folder.path() / "flashtool.INI").string() + " lists codes" + kLeft});
 }
 
 TEST_F(Run, AConfigurationWriteThatFailsTwiceSucceedsAfterTwoReconnects) {
@@ -195,7 +201,7 @@ TEST_F(Run, ConfigurationFailuresAfterThreeReconnectsStopBeforeErasing) {
   // The first byte is tried four times; the second, with no reconnect left, once.
   EXPECT_EQ(Count(lib.calls, "SendGetPacket(7,300002"), 4);
   EXPECT_EQ(Count(lib.calls, "SendGetPacket(7,300003"), 1);
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Error programming CONFIG bits, code 0/0"});
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Error programming CONFIG bits, code 0/0" + kLeft});
   EXPECT_TRUE(lib.erased.empty());
   EXPECT_EQ(Count(lib.calls, "WritePIC"), 0);
   EXPECT_TRUE(lib.inBootLoader);  // flash untouched; the next run finds its boot loader
@@ -212,7 +218,7 @@ TEST_F(RunOn2455, DunixStopsAtItsFirstFailedByteWithCodeAndStage) {
   lib.model.FailConfigWrites(100);
   ASSERT_EQ(Start("device=dunix;usbid=1;prg=fw.hex"), RunEnd::Failed);
   EXPECT_EQ(Count(lib.calls, "SendGetPacket(7,300003"), 0);
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Error programming CONFIG bits, code -4/1"});
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Error programming CONFIG bits, code -4/1" + kLeft});
 }
 
 TEST_F(RunOn2455, DunixProgramsAndMarksTheTopOf24KB) {
@@ -226,7 +232,9 @@ TEST_F(RunOn2455, DunixProgramsAndMarksTheTopOf24KB) {
 TEST_F(Run, AnEraseFailureStopsTheRun) {
   lib.model.FailEraseAt(0x1000);
   ASSERT_EQ(Start("device=arvel;usbid=1;prg=fw.hex"), RunEnd::Failed);
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Erreur effacement"});
+  EXPECT_EQ(dialogs.Texts(),
+            std::vector<std::string>{
+                "Erreur effacement\nErase failed at address 001000 (erasing 000200-007FFF)" + kLeft});
   EXPECT_EQ(lib.erased.back(), 0x1000u);
   EXPECT_EQ(Count(lib.calls, "WritePIC"), 1);  // only the boot flag 0xFF before erasing
   EXPECT_TRUE(lib.inBootLoader);               // where the next run finds it
@@ -235,7 +243,8 @@ TEST_F(Run, AnEraseFailureStopsTheRun) {
 TEST_F(Run, AWriteFailureStopsTheRun) {
   lib.model.FailWriteAt(0x210);
   ASSERT_EQ(Start("device=arvel;usbid=1;prg=fw.hex"), RunEnd::Failed);
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Write error!"});
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{
+                                 "Write error!\nWriting failed at address 000210 after 32 bytes" + kLeft});
   EXPECT_EQ(Count(lib.calls, "WritePIC(5"), 1);  // 0xFF before erasing, nothing after
   EXPECT_EQ(lib.eeprom[0xFF], 0xFF);
 }
@@ -247,13 +256,14 @@ TEST_F(Run, FirmwareWithoutAResetVectorLeavesFlashEmpty) {
   EXPECT_EQ(lib.eeprom[0xFF], 0xFF);
   EXPECT_FALSE(tool->ApplicationPresent());
   EXPECT_EQ(FlashAt(lib, 0x7FF0, 16), Bytes(16, 0xFF));  // no marker
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Programming complete."});
+  // A failure, never "Programming complete." (run_report_test.cpp).
+  EXPECT_EQ(dialogs.messages.at(0).icon, hx::MsgIcon::Critical);
 }
 
 TEST_F(Run, AFailedReadOfTheApplicationCheckFailsTheRunAndLeavesTheFlag) {
   lib.readByteResultAt201 = -3;
   ASSERT_EQ(Start("noprog;device=arvel;usbid=1"), RunEnd::Failed);
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Communication error"});
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Communication error" + kLeft});
   EXPECT_EQ(lib.eeprom[0xFF], 0x00);
   EXPECT_EQ(Count(lib.calls, "WritePIC(5"), 0);
   EXPECT_TRUE(lib.inBootLoader);  // no flag written: the next run finds its boot loader
@@ -317,12 +327,14 @@ TEST_F(Run, WithoutAProductTheOperatorConfirmsTheChip) {
 
 TEST_F(Run, HexFileProblemsStopBeforeAnythingIsChanged) {
   ASSERT_EQ(Start("device=arvel;usbid=1;prg=missing.hex"), RunEnd::Failed);
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Error loading file: missing.hex"});
+  EXPECT_EQ(dialogs.Texts(),
+            std::vector<std::string>{"Error loading file: missing.hex\nNo such file or directory"});
   folder.Write("end.hex", ":00000001FF\n");
   dialogs.messages.clear();
   lib.inBootLoader = false;
   ASSERT_EQ(Start("device=arvel;usbid=1;prg=end.hex"), RunEnd::Failed);
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Error loading file: end.hex"});
+  EXPECT_EQ(dialogs.Texts(),
+            std::vector<std::string>{"Error loading file: end.hex\nThe file holds no program memory data"});
   EXPECT_TRUE(lib.erased.empty());
   EXPECT_EQ(Count(lib.calls, "SendGetPacket(7"), 0);
 }
@@ -355,19 +367,19 @@ TEST_F(Run, ConnectionFailuresEachGiveTheirMessage) {
   lib.inBootLoader = true;
   dialogs.messages.clear();
   ASSERT_EQ(Start("usbid=5;prg=fw.hex"), RunEnd::Failed);
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"USB connection impossible"});
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"USB connection impossible" + kLeft});
 
   // The library's reason goes under the message: the operator learns what to do.
   lib.problem = "No permission to open the controller 04d8:000b at /dev/bus/usb/001/004. Install ...";
   dialogs.messages.clear();
   ASSERT_EQ(Start("usbid=5;prg=fw.hex"), RunEnd::Failed);
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"USB connection impossible\n" + lib.problem});
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"USB connection impossible\n" + lib.problem + kLeft});
   lib.problem.clear();
 
   dialogs.messages.clear();
   lib.failDeviceIdRead = true;
   ASSERT_EQ(Start("usbid=1;prg=fw.hex"), RunEnd::Failed);
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Communication error"});
+  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Communication error" + kLeft});
   EXPECT_EQ(dialogs.messages[0].icon, hx::MsgIcon::Critical);
 }
 

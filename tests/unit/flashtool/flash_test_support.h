@@ -38,6 +38,10 @@ class FakeBootLibrary : public BootLibrary {
   std::int16_t WritePIC(std::int32_t handle, const boot::RequestBytes& request,
                         std::span<const std::uint8_t> data) override;
   std::string Problem() override { return problem; }
+  std::vector<std::int32_t> BootLoaders() override {
+    if (inBootLoader && !model.IsCut()) return {connection};
+    return {};
+  }
 
   // Script.
   bool ready = true;
@@ -100,15 +104,21 @@ class RecordingUi : public FlashUi {
     if (onEvents) onEvents();
   }
   void ShowRawBytes(const std::string& hex) override { raw.push_back(hex); }
-  bool StopRequested() override { return stop; }
+  bool StopRequested() override {
+    if (onStopAsked) onStopAsked();
+    return stop;
+  }
+  void ClearStop() override { stop = false; }
+  void Log(const std::string& line) override { logs.push_back(line); }
 
-  std::vector<std::string> printed, statuses, raw;
+  std::vector<std::string> printed, statuses, raw, logs;
   std::vector<std::pair<int, int>> ranges;
   bool progressVisible = false;
   int lastValue = 0;
   long events = 0;
   bool stop = false;
   std::function<void()> onEvents;
+  std::function<void()> onStopAsked;
 };
 
 // A fresh folder holding the shipped flashtool.INI (or other text).
@@ -124,6 +134,10 @@ class TempFolder {
  private:
   std::filesystem::path path_;
 };
+
+// The sentence a failure's message ends with once the controller has left
+// its application.
+inline const std::string kLeft = "\n\n" + std::string(kLeftInBootLoader);
 
 // The shipped parameter file's text.
 std::string ShippedIni();

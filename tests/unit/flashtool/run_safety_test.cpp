@@ -108,7 +108,8 @@ TEST_P(Refused, BeforeTheBootCommand) {
   EXPECT_TRUE(std::equal(config.begin(), config.end(), lib.model.Config().begin()));
   ASSERT_FALSE(ui.statuses.empty());
   EXPECT_EQ(ui.statuses.back(), GetParam().status);
-  const std::string message = *GetParam().message ? GetParam().message : "Error loading file: " + path;
+  const std::string message =
+      *GetParam().message ? GetParam().message : "Error loading file: " + path + "\n" + GetParam().status;
   EXPECT_EQ(dialogs.Texts().back(), message);
   EXPECT_EQ(dialogs.messages.back().icon, hx::MsgIcon::Critical);
   // The batch mode says the same, and that the run failed.
@@ -222,7 +223,8 @@ TEST_F(Safety, WithoutAProductTheFileIsCheckedAgainstTheChipFoundBeforeAnythingC
   dialogs.answers = {hx::MsgAnswer::Yes};
   EXPECT_EQ(Start("usbid=1;prg=big.hex", small), RunEnd::Failed);
   EXPECT_EQ(ui.statuses.back(), "Line 3: address 006000 is outside the memory to program");
-  EXPECT_EQ(dialogs.Texts().back(), "Error loading file: big.hex");
+  EXPECT_EQ(dialogs.Texts().back(),
+            "Error loading file: big.hex\nLine 3: address 006000 is outside the memory to program" + kLeft);
   EXPECT_EQ(Flash(small), flash);
   EXPECT_EQ(Count(small.calls, "WritePIC"), 0);
   dialogs.answers = {hx::MsgAnswer::Yes};
@@ -231,13 +233,15 @@ TEST_F(Safety, WithoutAProductTheFileIsCheckedAgainstTheChipFoundBeforeAnythingC
   folder.Write("bad.hex", "#\n");
   lib.inBootLoader = true;
   EXPECT_EQ(Start("usbid=1;prg=bad.hex"), RunEnd::Failed);
-  EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Error loading file: bad.hex"});
+  EXPECT_EQ(dialogs.Texts(),
+            std::vector<std::string>{"Error loading file: bad.hex\nLine 1: " + ui.statuses.back().substr(8)});
 }
 
 TEST_F(Safety, AStuckRowIsCaughtByVerifyAndTheControllerStaysInItsBootLoader) {
   lib.model.StickRowAt(0x213);
   EXPECT_EQ(Batch("device=arvel;usbid=1;prg=fw.hex", lib), kExitFailed);
-  EXPECT_NE(out.str().find("Verifying ...\nVerify error at address 000210\nResult: failed (exit 1)\n"),
+  EXPECT_NE(out.str().find("Verifying ...\nVerify error at address 000210\n" + kLeft.substr(1) +
+                           "\nResult: failed (exit 1)\n"),
             std::string::npos)
       << out.str();
   EXPECT_EQ(lib.eeprom[0xFF], 0xFF);
@@ -254,7 +258,8 @@ TEST_F(Safety, AStuckRowIsCaughtByVerifyAndTheControllerStaysInItsBootLoader) {
 TEST_F(Safety, AFailedMarkerWriteFailsTheRun) {
   lib.model.FailWriteAt(0x7FF0);  // the flash marker's row
   EXPECT_EQ(Batch("device=arvel;usbid=1;prg=fw.hex", lib), kExitFailed);
-  EXPECT_NE(out.str().find("Leaving boot loader\nError writing the flash marker\nResult: failed (exit 1)\n"),
+  EXPECT_NE(out.str().find("Leaving boot loader\nError writing the flash marker\n" + kLeft.substr(1) +
+                           "\nResult: failed (exit 1)\n"),
             std::string::npos)
       << out.str();
   EXPECT_EQ(lib.eeprom[0xFF], 0xFF);
