@@ -108,10 +108,6 @@ MainScreen::MainScreen(Services services, QWidget* parent)
   }
   ui->ComboChargeTempo->view()->setMinimumWidth(
       ui->ComboChargeTempo->fontMetrics().horizontalAdvance("7 to 25 Ah        : 3 Hrs") + 40);
-  Control<QLineEdit>("Text1", 6)
-      ->setStatusTip(tr("Solenoid pulse in ms, 10 to 1000: the controller stores it in steps of 3.2 ms (350 "
-                        "is stored as 349)."));
-  ui->Madate->setStatusTip(tr("The time at which the controller's clock was last set from this PC."));
   connect(ui->SolenoidValue, &QComboBox::activated, this,
           [this](int i) { outputChosen_[0] = i != outputReported_[0]; });
   connect(ui->RelayValue, &QComboBox::activated, this,
@@ -131,24 +127,6 @@ MainScreen::MainScreen(Services services, QWidget* parent)
   shortcut(QKeySequence(Qt::Key_F10), [this] {
     if (!ui->menubar->actions().isEmpty()) ui->menubar->setActiveAction(ui->menubar->actions().first());
   });
-  ui->Lire->setStatusTip(tr("Reads the settings, measures and clock of the controller (F5)."));
-  ui->LectureContinu->setStatusTip(tr("Reads the measures every second (F6)."));
-  ui->Ecrire->setStatusTip(
-      tr("Writes the settings on screen to the controller, then resets it (Ctrl+Shift+W)."));
-  ui->Raz->setStatusTip(tr("Restores the controller's factory settings (asks first)."));
-  ui->SetTime->setStatusTip(tr("Sets the controller's clock from this PC's clock."));
-  // Every setting box says its unit and limits in the status bar.
-  for (const auto& f : hx::ParameterMap()) {
-    if (f.control_kind != hx::ControlKind::TextBox || !f.check) continue;
-    QLineEdit* box = Control<QLineEdit>(f.control, f.index);
-    if (!box->statusTip().isEmpty()) continue;
-    const std::string key = f.key;
-    const char* unit = key.ends_with("_V") ? "V" : key.ends_with("_ms") ? "ms" : "s";
-    box->setStatusTip(
-        tr("%1 to %2 %3.")
-            .arg(Q(hx::ShortestDecimal(f.check->min)), Q(hx::ShortestDecimal(f.check->max)), unit));
-  }
-  Control<QLineEdit>("Text1", 7)->setStatusTip(tr("Alarm level in V, up to 32.767 V."));
   auto* help = new QAction("Help", this);
   help->setObjectName("mnuHelp");
   help->setShortcut(QKeySequence(Qt::Key_F1));
@@ -419,7 +397,8 @@ void MainScreen::Raz_Click() {
     // Write Parameters cannot undo the reset with the old values.
     LitTout();
   }
-  statusBar()->showMessage(tr("Factory values restored: the screen shows what the controller now holds."),
+  statusBar()->showMessage(Text("StatusFactoryRestored",
+                                "Factory values restored: the screen shows what the controller now holds."),
                            15000);
 }
 
@@ -605,10 +584,46 @@ void MainScreen::TraduitEcran(const QString& language, bool fill) {
   }
   // The power, output and lamp labels show the last measures, not captions.
   if (measuresShown_) LitMesures();
+  ApplyAddedTexts();
   ui->Message->clear();
   if (auto problem = services_.config.TakeProblem()) {
     dialogs_.Message({*problem, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
   }
+}
+
+QString MainScreen::Text(const char* code, const char* english) const {
+  // The texts this window added to the design's go through the catalogue by
+  // name, in the language on screen, like the design's captions.
+  const QString shown = ui->ListeLangues->currentText();
+  return Q(services_.config.LitMessage(shown.isEmpty() ? kEnglish : S(shown), code, english));
+}
+
+void MainScreen::ApplyAddedTexts() {
+  ui->Lire->setStatusTip(
+      Text("StatusTipLire", "Reads the settings, measures and clock of the controller (F5)."));
+  ui->LectureContinu->setStatusTip(Text("StatusTipLectureContinu", "Reads the measures every second (F6)."));
+  ui->Ecrire->setStatusTip(Text(
+      "StatusTipEcrire", "Writes the settings on screen to the controller, then resets it (Ctrl+Shift+W)."));
+  ui->Raz->setStatusTip(Text("StatusTipRaz", "Restores the controller's factory settings (asks first)."));
+  ui->SetTime->setStatusTip(Text("StatusTipSetTime", "Sets the controller's clock from this PC's clock."));
+  ui->Madate->setStatusTip(
+      Text("StatusTipDate", "The time at which the controller's clock was last set from this PC."));
+  // Every setting box says its unit and limits in the status bar.
+  for (const auto& f : hx::ParameterMap()) {
+    if (f.control_kind != hx::ControlKind::TextBox || !f.check) continue;
+    const std::string key = f.key;
+    const char* unit = key.ends_with("_V") ? "V" : key.ends_with("_ms") ? "ms" : "s";
+    Control<QLineEdit>(f.control, f.index)
+        ->setStatusTip(
+            Text("StatusTipLimits", "%1 to %2 %3.")
+                .arg(Q(hx::ShortestDecimal(f.check->min)), Q(hx::ShortestDecimal(f.check->max)), unit));
+  }
+  Control<QLineEdit>("Text1", 6)
+      ->setStatusTip(Text("StatusTipPulse",
+                          "Solenoid pulse in ms, 10 to 1000: the controller stores it in steps of 3.2 ms "
+                          "(350 is stored as 349)."));
+  Control<QLineEdit>("Text1", 7)->setStatusTip(Text("StatusTipAlarm", "Alarm level in V, up to 32.767 V."));
+  UpdateStatus();
 }
 
 void MainScreen::ListeLangues_Change() {
@@ -620,26 +635,31 @@ void MainScreen::ListeLangues_Change() {
 void MainScreen::UpdateStatus() {
   QString text;
   if (device_.UsbID() == 0 || !device_.Chosen()) {
-    text = tr("No controller chosen: choose one with USB Connect.");
+    text = Text("StatusNoController", "No controller chosen: choose one with USB Connect.");
   } else {
-    text = tr("Controller %1").arg(device_.UsbID());
+    text = Text("StatusController", "Controller %1").arg(device_.UsbID());
     if (!controllerText_.empty()) text += ": " + Q(controllerText_);
     if (device_.TimeOut()) {
-      text += tr(" stopped answering: check its USB cable and power, then choose it again with USB Connect.");
+      text +=
+          " " +
+          Text("StatusStopped",
+               "stopped answering: check its USB cable and power, then choose it again with USB Connect.");
     } else if (partAnswers_) {
-      text += tr(" (not answering: its answers come incomplete)");
+      text += " " + Text("StatusIncomplete", "(not answering: its answers come incomplete)");
     } else if (implausible_) {
-      text += tr(" (not answering properly: its settings read as zeros)");
+      text += " " + Text("StatusZeros", "(not answering properly: its settings read as zeros)");
     } else {
-      text += tr(" (answering)");
+      text += " " + Text("StatusAnswering", "(answering)");
     }
   }
   statusLabel_->setText(text);
   // The log's line tells whether rows are being added.
   if (measureLog_.IsOpen()) {
     const QString file = Q(measureLog_.path().string());
-    logLabel_->setText(Timer->isActive() ? tr("Logging measures to %1").arg(file)
-                                         : tr("Measure log %1 paused: Continuous Reading is off").arg(file));
+    logLabel_->setText(
+        Timer->isActive()
+            ? Text("StatusLogging", "Logging measures to %1").arg(file)
+            : Text("StatusLogPaused", "Measure log %1 paused: Continuous Reading is off").arg(file));
   } else {
     logLabel_->clear();
   }
@@ -808,7 +828,7 @@ void MainScreen::mnuSaveSettings_Click() {
   const auto file = dialogs_.SaveFile(request);
   if (!file || file->empty()) return;
   if (const std::string problem = hx::SaveProfile(*file, text); !problem.empty()) return say(problem);
-  statusBar()->showMessage(tr("Settings saved to %1").arg(Q(*file)), 10000);
+  statusBar()->showMessage(Text("StatusSaved", "Settings saved to %1").arg(Q(*file)), 10000);
 }
 
 bool MainScreen::AskProfile(const QString& title, hx::ParameterTexts& values) {
@@ -833,8 +853,9 @@ void MainScreen::mnuLoadSettings_Click() {
   if (!AskProfile(ui->mnuLoadSettings->text(), values)) return;
   for (const auto& [key, text] : values) ShowSetting(*hx::FindParameter(key), Q(text));
   // Nothing goes to the controller until Write Parameters.
-  statusBar()->showMessage(tr("Settings loaded on screen: Write Parameters sends them to the controller."),
-                           15000);
+  statusBar()->showMessage(
+      Text("StatusLoaded", "Settings loaded on screen: Write Parameters sends them to the controller."),
+      15000);
 }
 
 void MainScreen::mnuCompareSettings_Click() {

@@ -149,6 +149,11 @@ class MainScreen : public QMainWindow {
   bool UnwrittenEdits() const;
   // "?" > "Help": the README (or the installed manual) in the desktop's viewer.
   void mnuHelp_Click();
+  // A text this window adds to the design's, from the catalogue by `code`
+  // in the language on screen (English before the list is filled).
+  QString Text(const char* code, const char* english) const;
+  // Sets the status tips in the language on screen.
+  void ApplyAddedTexts();
   // What "System Info…" of the about box shows.
   std::string SystemInformation();
   // Stops continuous reading for an action; true when it was on.

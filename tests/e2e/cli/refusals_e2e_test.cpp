@@ -151,4 +151,15 @@ TEST_F(RefusalsEndToEnd, DiffAndExportTellValuesTheScreenCannotShow) {
       << text;
 }
 
+// --help and --version answer without a display (no DISPLAY, no platform).
+TEST(HydrixProgram, HelpAndVersionNeedNoDisplay) {
+  const std::vector<std::string> env = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+  const auto help = RunProgram({HYDRIX_EXE, "--help"}, env);
+  EXPECT_EQ(help.status, 0) << help.err;
+  EXPECT_EQ(help.out.rfind("usage: hydrix", 0), 0u) << help.out;
+  const auto version = RunProgram({HYDRIX_EXE, "--version"}, env);
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "hydrix " HYDRIX_VERSION "\n");
+}
+
 }  // namespace

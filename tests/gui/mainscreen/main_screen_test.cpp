@@ -2,6 +2,7 @@
 // controllers in the same process.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -16,6 +17,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -204,7 +206,8 @@ TEST_F(MainScreenTest, StartWithOneControllerReadsEveryBoxAndRecordsTheLanguage)
   EXPECT_TRUE(Get<QLineEdit>("Text1", 4)->styleSheet().contains("250, 100, 100"));
   EXPECT_EQ(Label("Message"), "");
   EXPECT_TRUE(window_->statusBar()->findChild<QLabel*>()->text().contains(
-      "Controller 5: Hydrix (11) 1.05 \u00B7 serial 123456789 \u00B7 id 5 (answering)"));
+      "Controller 5: Hydrix (11) 1.05 \u00B7 serial 123456789 \u00B7 id 5 (answering)"))
+      << window_->statusBar()->findChild<QLabel*>()->text().toStdString();
   EXPECT_EQ(config_->LitConfiguration("Langue"), "English");
   EXPECT_TRUE(dialogs.messages.empty()) << dialogs.Texts().front();
 }
@@ -792,6 +795,105 @@ TEST_F(MainScreenTest, AfterAWriteTheScreenShowsWhatWasStoredAndNoBoxIsBusy) {
   EXPECT_EQ(Text("Text1", 6), "349");
   EXPECT_EQ(Label("DateProgrammation"),
             QString::fromStdString(hx::SecondesVersTexte(hx::DateVersSecondes(now))));
+}
+
+// The shipped catalogue holds every caption the window looks up, in each of
+// its languages: a start, a choice of controller, the State window and a
+// switch through the languages leave config.xml as shipped (but Langue), and
+// every caption shown comes from the chosen language's entries.
+TEST_F(MainScreenTest, TheShippedCatalogueIsCompleteInEachLanguage) {
+  usb.Add(5);
+  const std::string shipped = ReadFile(folder_ / "config.xml");
+  Start();
+  Click("State");
+  auto* languages = Get<QComboBox>("ListeLangues");
+  ASSERT_EQ(languages->count(), 3);
+  for (int i : {1, 2, 0}) {
+    languages->setCurrentIndex(i);
+    const std::string language = languages->currentText().toStdString();
+    SCOPED_TRACE(language);
+    auto expect = [&](QObject* o, const QString& shown, const std::string& code) {
+      const auto text = config_->FindMessage(language, code);
+      ASSERT_TRUE(text.has_value()) << code;
+      EXPECT_EQ(shown.toStdString(), *text) << o->objectName().toStdString();
+    };
+    for (QAction* a : window_->findChildren<QAction*>()) {
+      if (!a->objectName().isEmpty() && !a->objectName().startsWith("qt_") && !a->text().isEmpty())
+        expect(a, a->text(), a->objectName().toStdString());
+    }
+    for (QAbstractButton* b : window_->findChildren<QAbstractButton*>()) {
+      if (!b->objectName().isEmpty() && !b->objectName().startsWith("qt_") && !b->text().isEmpty() &&
+          b->window() == window_.get())
+        expect(b, b->text(), b->objectName().toStdString());
+    }
+    for (QGroupBox* g : window_->findChildren<QGroupBox*>())
+      expect(g, g->title(), g->objectName().toStdString());
+    // The texts this project added go through the catalogue by name too.
+    const QString status = window_->statusBar()->findChild<QLabel*>()->text();
+    EXPECT_TRUE(
+        status.startsWith(QString::fromStdString(*config_->FindMessage(language, "StatusController")).arg(5)))
+        << status.toStdString();
+    expect(Get<QLineEdit>("Text1", 7), Get<QLineEdit>("Text1", 7)->statusTip(), "StatusTipAlarm");
+  }
+  std::string now = ReadFile(folder_ / "config.xml");
+  const auto at = now.find("<Langue>English</Langue>");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(now, shipped);
+}
+
+// No single key writes to a controller; reading has its keys.
+TEST_F(MainScreenTest, ShortcutsReadOnSingleKeysAndNeverWriteWithoutAModifier) {
+  usb.Add(5);
+  Start();
+  dialogs.defaultAnswer = hx::MsgAnswer::Yes;
+  QStringList keys;
+  for (QShortcut* s : window_->findChildren<QShortcut*>()) {
+    keys << s->key().toString();
+    if (s->key()[0].keyboardModifiers() != Qt::NoModifier) continue;
+    const std::size_t from = usb.writes.size();
+    emit s->activated();
+    EXPECT_TRUE(EepromWrites(from).empty()) << s->key().toString().toStdString();
+    EXPECT_EQ(Resets(from), 0);
+  }
+  EXPECT_TRUE(keys.contains("F5") && keys.contains("F6") && keys.contains("F10") &&
+              keys.contains("Ctrl+Shift+W"))
+      << keys.join(' ').toStdString();
+}
+
+// Geometry and the last controller survive a restart; an unreadable
+// remembered-state file means defaults, never a failed start.
+TEST_F(MainScreenTest, TheWindowIsRememberedAcrossStartsAndABadStateFileIsHarmless) {
+  usb.Add(5);
+  remembered = folder_ / "conf" / "hydrix.conf";
+  Start();
+  window_->resize(1330, 700);
+  window_->close();
+  Start();
+  EXPECT_EQ(window_->size(), QSize(1330, 700));
+  EXPECT_EQ(selectedRow, 0);
+  window_->close();
+  fs::remove(remembered);
+  fs::create_directories(remembered);  // a folder where the file should be
+  Start();
+  EXPECT_EQ(window_->UsbID(), 5);
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+// Exit asks when an edit has not been written or the measure log runs; No
+// keeps the window.
+TEST_F(MainScreenTest, ExitAsksBeforeLosingAnEditOrStoppingTheLog) {
+  usb.Add(5);
+  Start();
+  Type("Text1", 5, "14");
+  Click("Sortir");
+  EXPECT_TRUE(window_->isVisible());
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_NE(dialogs.messages[0].text.find("not written"), std::string::npos);
+  EXPECT_TRUE(dialogs.messages[0].defaultNo);
+  Type("Text1", 5, "13.80");
+  Click("Sortir");
+  EXPECT_FALSE(window_->isVisible());
+  EXPECT_EQ(dialogs.messages.size(), 1u);
 }
 
 }  // namespace
