@@ -93,10 +93,12 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent), view_(new QChartView(
     small.setPointSizeF(small.pointSizeF() * 0.8);
     b->setFont(small);
   }
-  legend->addWidget(wholeButton_, 0, 2);
-  legend->addWidget(fitButton_, 1, 2);
-  legend->setColumnStretch(0, 1);
-  legend->setColumnStretch(1, 1);
+  // Under the legend, on the right, so the series titles keep their width.
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(wholeButton_);
+  buttons->addWidget(fitButton_);
+  legend->addLayout(buttons, 2, 0, 1, 2);
 
   menu_ = new QMenu(this);
   QAction* exportData = menu_->addAction(tr("Export Chart Data…"));
@@ -165,7 +167,6 @@ void TrendChart::Build(const std::array<QString, hx::TrendData::kSeries>& titles
     scale->setTickType(QValueAxis::TicksDynamic);
     scale->setTickAnchor(0);
     scale->setTickInterval(hx::NiceStep(look.max, kScaleTicks));
-    scale->setTitleText(look.unit);
     scale->setLabelFormat("%g");
     // Labels and titles a shade lighter than the line, so the blue one
     // reads on the dark plot too.
@@ -179,6 +180,7 @@ void TrendChart::Build(const std::array<QString, hx::TrendData::kSeries>& titles
     small.setPointSizeF(small.pointSizeF() * 0.85);
     scale->setLabelsFont(small);
     scale->setTitleFont(small);
+    scale->setTitleText(look.unit);
     // Only the main scale draws the grid; the others would cross it.
     scale->setGridLineVisible(i == 0);
     scale->setTruncateLabels(false);
@@ -347,9 +349,11 @@ void TrendChart::LabelTime(double x0, double x1) {
   std::vector<hx::TimeLabel> labels = hx::TimeLabels(x0 / kTick, x1 / kTick, most);
   if (labels == labels_ && axisX_->startValue() == x0) return;
   for (const QString& l : axisX_->categoriesLabels()) axisX_->remove(l);
-  axisX_->setStartValue(x0);
+  // Just before x0, so that a label at x0 itself ("0:00") can be shown.
+  const double start = x0 - (x1 - x0) * 1e-6;
+  axisX_->setStartValue(start);
   for (const auto& l : labels) {
-    if (l.seconds * kTick > x0) axisX_->append(QString::fromStdString(l.text), l.seconds * kTick);
+    if (l.seconds * kTick > start) axisX_->append(QString::fromStdString(l.text), l.seconds * kTick);
   }
   labels_ = std::move(labels);
 }
