@@ -1,5 +1,6 @@
 #include "hydrix/cli/hydrixctl.h"
 
+#include <algorithm>
 #include <charconv>
 #include <iomanip>
 #include <ostream>
@@ -25,9 +26,10 @@ const char* const kHydrixCtlUsage =
     "  list           one line per answering controller: identifier, a tab, its identity\n"
     "  image          the 129-byte settings image, 16 hex bytes a line\n"
     "  measures       the words of the measure block by name\n"
-    "  measures --watch [--interval S] [--count N] [--csv FILE]\n"
+    "  measures --watch [--interval S] [--count N] [--csv FILE] [--keep-going]\n"
     "                 one CSV line of measures every S seconds (default 1), N times or until\n"
-    "                 Ctrl-C; --csv also appends them to FILE\n"
+    "                 Ctrl-C; --csv also appends them to FILE; --keep-going writes a line with\n"
+    "                 empty measures for a reading that gets no answer and goes on\n"
     "  clock          read the controller clock\n"
     "  clock --set    set the controller clock from the PC clock\n"
     "  settings       the settings as the main window shows them: key, a tab, the text\n"
@@ -214,7 +216,15 @@ int RunDeviceCommand(const std::vector<std::string>& words, bool set, const std:
   }
   if (command == "measures" && words.size() > 1) {
     RealSleeper sleeper;
-    return RunMeasuresWatch({words.begin() + 2, words.end()}, device, sleeper, out, err);
+    const std::int32_t watched = *id;
+    auto reconnect = [&] {
+      // The enumeration clears the given-up link before it probes.
+      const DeviceList again = selection.RemplitListe(true);
+      if (std::find(again.ids.begin(), again.ids.end(), watched) == again.ids.end()) return false;
+      device.Choose(watched);
+      return true;
+    };
+    return RunMeasuresWatch({words.begin() + 2, words.end()}, device, sleeper, out, err, reconnect);
   }
   if (command == "measures") {
     if (!ReadMeasureBlock(device)) return NoAnswer(err, *id, device);

@@ -1,5 +1,6 @@
 #include "hydrix/cli/measures_watch.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <csignal>
@@ -45,12 +46,17 @@ bool ReadMeasureBlock(HydrixDevice& device) {
 }
 
 int RunMeasuresWatch(const std::vector<std::string>& options, HydrixDevice& device, Sleeper& sleeper,
-                     std::ostream& out, std::ostream& err) {
+                     std::ostream& out, std::ostream& err, const std::function<bool()>& reconnect) {
   double interval = 1;
   long long count = -1;  // no limit
   std::string csv;
+  bool keepGoing = false;
   for (std::size_t i = 0; i < options.size(); ++i) {
     const std::string& o = options[i];
+    if (o == "--keep-going") {
+      keepGoing = true;
+      continue;
+    }
     if ((o == "--interval" || o == "--count" || o == "--csv") && i + 1 >= options.size()) {
       err << "hydrixctl: " << o << " needs a value\n";
       return 2;
@@ -88,27 +94,46 @@ int RunMeasuresWatch(const std::vector<std::string>& options, HydrixDevice& devi
   StopOnSignal signals;
   out << MeasureLogHeader() << std::endl;
   const auto step = std::chrono::milliseconds(static_cast<long long>(RoundHalfEven(interval * 1000)));
-  for (long long n = 0; (count < 0 || n < count) && !stopRequested; ++n) {
-    if (n > 0) {
-      // Short naps, so Ctrl-C is answered within a tenth of a second.
-      for (auto left = step; left.count() > 0 && !stopRequested; left -= std::chrono::milliseconds(100)) {
-        sleeper.Sleep(std::min(left, std::chrono::milliseconds(100)));
-      }
-      if (stopRequested) break;
+  // Reading n is due at start + n x step, whatever the readings took, so
+  // the watch keeps its period over an hour.
+  const auto start = std::chrono::steady_clock::now();
+  bool missed = false;
+  long long slot = 0;
+  for (long long n = 0; (count < 0 || n < count) && !stopRequested; ++n, ++slot) {
+    // A reading that took longer than the period (a controller that does
+    // not answer) gives up the slots it overran rather than crowding them.
+    if (step.count() > 0)
+      slot = std::max(slot, static_cast<long long>((std::chrono::steady_clock::now() - start) / step));
+    const auto due = start + slot * step;
+    // Short naps, so Ctrl-C is answered within a tenth of a second.
+    for (auto now = std::chrono::steady_clock::now(); now < due && !stopRequested;
+         now = std::chrono::steady_clock::now()) {
+      sleeper.Sleep(
+          std::min(std::chrono::ceil<std::chrono::milliseconds>(due - now), std::chrono::milliseconds(100)));
     }
-    if (!ReadMeasureBlock(device)) {
-      err << "hydrixctl: controller " << device.UsbID() << " did not answer\n";
-      return 1;
-    }
+    if (stopRequested) break;
+    // After a miss the controller is looked for again: it may have been
+    // unplugged and come back.
+    bool answered = !(missed && reconnect && !reconnect());
+    answered = answered && ReadMeasureBlock(device);
     const auto when = std::chrono::system_clock::now();
-    out << MeasureLogLine(when, device.ImageMesures()) << std::endl;
+    if (!answered) {
+      err << "hydrixctl: controller " << device.UsbID() << " did not answer\n";
+      if (!keepGoing) return 1;
+      missed = true;
+      out << MeasureLogMissedLine(when) << std::endl;
+    } else {
+      missed = false;
+      out << MeasureLogLine(when, device.ImageMesures()) << std::endl;
+    }
     if (!out) {
       // Whoever read the lines went away (a closed pipe): stop, and say so.
       err << "hydrixctl: the measures cannot be written to the standard output; the watch stops\n";
       return 1;
     }
     if (log.IsOpen()) {
-      if (std::string why = log.Append(when, device.ImageMesures()); !why.empty()) {
+      const std::string why = answered ? log.Append(when, device.ImageMesures()) : log.AppendMissed(when);
+      if (!why.empty()) {
         err << "hydrixctl: " << why << "\n";
         return 1;
       }

@@ -155,6 +155,14 @@ MainScreen::MainScreen(Services services, QWidget* parent)
   mnuJournal_->setObjectName("mnuJournal");
   mnuJournal_->setCheckable(true);
   connect(mnuJournal_, &QAction::triggered, this, &MainScreen::mnuJournal_Click);
+  QAction* exportChart = ui->nmuparametres->addAction("Export Chart Data…");
+  exportChart->setObjectName("mnuExportChart");
+  connect(exportChart, &QAction::triggered, this, &MainScreen::mnuExportChart_Click);
+  connect(chart_, &TrendChart::exportDataRequested, this, &MainScreen::mnuExportChart_Click);
+  QAction* saveChartImage = ui->nmuparametres->addAction("Save Chart Image…");
+  saveChartImage->setObjectName("mnuSaveChartImage");
+  connect(saveChartImage, &QAction::triggered, this, &MainScreen::mnuSaveChartImage_Click);
+  connect(chart_, &TrendChart::saveImageRequested, this, &MainScreen::mnuSaveChartImage_Click);
   logLabel_ = new QLabel(this);
   ui->statusbar->addPermanentWidget(logLabel_);
 
@@ -426,7 +434,7 @@ void MainScreen::LectureContinu_Click() {
     if (!MayCommand()) return ui->LectureContinu->setChecked(false);
     LitTout();
     Timer->start();
-    chart_->data().SetNumeroPoint(0);
+    chart_->StartRun();
   } else {
     Timer->stop();
   }
@@ -456,6 +464,8 @@ void MainScreen::Timer_Timer() {
   if (device_.MeasuresWhole()) {
     step([this] { chart_->Trace(ChartTexts()); });
     step([this] { AppendMeasureLog(); });
+  } else {
+    chart_->MissTick();
   }
   UpdateStatus();
 }
@@ -884,6 +894,26 @@ void MainScreen::mnuJournal_Click(bool checked) {
   }
   mnuJournal_->setChecked(measureLog_.IsOpen());
   UpdateStatus();
+}
+
+void MainScreen::mnuExportChart_Click() {
+  const auto file = dialogs_.SaveFile(
+      {"Export Chart Data", "CSV Files (*.csv)|*.csv|All Files (*.*)|*.*", "", "chart.csv"});
+  if (!file || file->empty()) return;
+  BusyCursor busy;
+  if (const std::string why = chart_->SaveCsv(*file); !why.empty()) {
+    dialogs_.Message({why, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+  }
+}
+
+void MainScreen::mnuSaveChartImage_Click() {
+  const auto file = dialogs_.SaveFile(
+      {"Save Chart Image", "PNG Images (*.png)|*.png|All Files (*.*)|*.*", "", "chart.png"});
+  if (!file || file->empty()) return;
+  BusyCursor busy;
+  if (const std::string why = chart_->SaveImage(*file); !why.empty()) {
+    dialogs_.Message({why, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+  }
 }
 
 void MainScreen::AppendMeasureLog() {

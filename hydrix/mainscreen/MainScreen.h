@@ -109,6 +109,9 @@ class MainScreen : public QMainWindow {
   // "Measure Log": asks for a CSV file and starts appending each tick's
   // measures to it; unticked, stops.
   void mnuJournal_Click(bool checked);
+  // "Export Chart Data…" and "Save Chart Image…" (also the chart's menu).
+  void mnuExportChart_Click();
+  void mnuSaveChartImage_Click();
   // Appends the tick's measures to the open log; a failure stops the log.
   void AppendMeasureLog();
   // The four measure boxes' texts in chart series order.

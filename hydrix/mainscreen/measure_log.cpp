@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -37,6 +38,13 @@ std::string MeasureLogLine(std::chrono::system_clock::time_point when, const Mea
   return IsoLocalTime(when) + "," + FormatNumber(MeasureWord(block, 0) / 1000.0, "0.000") + "," + w(2) + "," +
          w(4) + "," + w(6) + "," + w(24) + "," + w(26) + "," + w(8) + "," + w(10) + "," + w(20) + "," +
          StateText(MeasureWord(block, 20)) + "," + w(18) + "," + w(12) + "," + w(14) + "," + w(16);
+}
+
+std::string MeasureLogMissedLine(std::chrono::system_clock::time_point when) {
+  // The time, then every measure field empty.
+  const std::string header = MeasureLogHeader();
+  return IsoLocalTime(when) +
+         std::string(static_cast<std::size_t>(std::count(header.begin(), header.end(), ',')), ',');
 }
 
 namespace {
@@ -77,6 +85,11 @@ std::string MeasureLog::Open(const std::filesystem::path& path) {
 std::string MeasureLog::Append(std::chrono::system_clock::time_point when, const MeasureBlock& block) {
   if (!IsOpen()) return "The measure log is not open.";
   return WriteLine(MeasureLogLine(when, block));
+}
+
+std::string MeasureLog::AppendMissed(std::chrono::system_clock::time_point when) {
+  if (!IsOpen()) return "The measure log is not open.";
+  return WriteLine(MeasureLogMissedLine(when));
 }
 
 // Writes `line` and a line end (only the line end for an empty line) under

@@ -18,6 +18,9 @@ std::string MeasureLogHeader();
 // One line (without the line end): the local time in ISO 8601 with its UTC
 // offset, then the decoded measures, "." as decimal point.
 std::string MeasureLogLine(std::chrono::system_clock::time_point when, const MeasureBlock& block);
+// The line of a reading that got no answer: the time, the measure fields
+// empty.
+std::string MeasureLogMissedLine(std::chrono::system_clock::time_point when);
 // "2024-03-07T14:05:09+01:00" for `when` in the local time zone.
 std::string IsoLocalTime(std::chrono::system_clock::time_point when);
 
@@ -39,6 +42,8 @@ class MeasureLog {
   // Appends one line. Empty on success; otherwise why, and the log is closed
   // after cutting off what went in of that line.
   std::string Append(std::chrono::system_clock::time_point when, const MeasureBlock& block);
+  // Appends the line of a reading that got no answer.
+  std::string AppendMissed(std::chrono::system_clock::time_point when);
   void Close();
 
  private:

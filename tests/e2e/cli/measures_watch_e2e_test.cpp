@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <regex>
@@ -37,6 +38,38 @@ std::string ReadAll(const fs::path& p) {
 
 class WatchEndToEnd : public ::testing::Test {
  protected:
+  // Starts `args` with the daemon's environment, standard output (and
+  // error) into files; the process id.
+  pid_t Spawn(std::vector<std::string> args, const fs::path& out, const fs::path& errFile = "/dev/null") {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env = Env();
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+  // The exit status, or -1 when a signal ended the process.
+  static int Wait(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+  }
+  template <class F>
+  static void WaitFor(F done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
   void SetUp() override {
     daemon = std::make_unique<SimDaemon>(HYDRIX_SIM_EXE, std::vector<std::string>{"id=5"});
     ASSERT_TRUE(daemon->Start());
@@ -72,34 +105,69 @@ TEST_F(WatchEndToEnd, CountLinesOnTheOutputAndInTheFile) {
 
 TEST_F(WatchEndToEnd, CtrlCStopsCleanlyAfterWholeLines) {
   const fs::path outFile = daemon->folder() / "out.txt";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<std::string> args = {HYDRIXCTL_EXE, "measures", "--watch", "--interval", "0.2"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env = Env();
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, HYDRIXCTL_EXE, &actions, nullptr, argv.data(), envp.data()), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t pid = Spawn({HYDRIXCTL_EXE, "measures", "--watch", "--interval", "0.2"}, outFile);
+  ASSERT_GT(pid, 0);
   // Wait for two readings, then Ctrl-C.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (Lines(ReadAll(outFile)).size() < 3 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  WaitFor([&] { return Lines(ReadAll(outFile)).size() >= 3; });
   ::kill(pid, SIGINT);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Wait(pid), 0);
   const std::string text = ReadAll(outFile);
   EXPECT_GE(Lines(text).size(), 3u);
   EXPECT_EQ(text.back(), '\n');
+}
+
+// The controller falls silent for a while: without --keep-going the watch
+// ends at the first missed answer; with it, each missed reading gives a row
+// with the time and empty measures, and once the controller answers again
+// the rows are whole again, up to the count.
+TEST_F(WatchEndToEnd, ASilentControllerEndsTheWatchUnlessItKeepsGoing) {
+  const std::string empty = std::string(14, ',');
+  auto isEmptyRow = [&](const std::string& l) { return l.size() > empty.size() && l.ends_with(empty); };
+  auto fault = [&](const char* mode) {
+    return RunProgram({HYDRIX_SIM_EXE, "set", "--socket", daemon->socket(), "--id", "5", "fault", mode})
+        .status;
+  };
+  for (const bool keepGoing : {false, true}) {
+    SCOPED_TRACE(keepGoing ? "--keep-going" : "plain");
+    const fs::path outFile = daemon->folder() / (keepGoing ? "keep.txt" : "plain.txt");
+    const fs::path errFile = daemon->folder() / (keepGoing ? "keep.err" : "plain.err");
+    std::vector<std::string> args = {HYDRIXCTL_EXE, "measures", "--watch", "--interval",
+                                     "0.2",         "--count",  "14"};
+    if (keepGoing) args.push_back("--keep-going");
+    const pid_t pid = Spawn(args, outFile, errFile);
+    ASSERT_GT(pid, 0);
+    WaitFor([&] { return Lines(ReadAll(outFile)).size() >= 3; });
+    ASSERT_EQ(fault("silent"), 0);
+    if (keepGoing) {
+      auto missedRows = [&] {
+        const auto lines = Lines(ReadAll(outFile));
+        return std::count_if(lines.begin(), lines.end(), isEmptyRow);
+      };
+      WaitFor([&] { return missedRows() >= 2; });
+      ASSERT_EQ(fault("none"), 0);
+    }
+    const int status = Wait(pid);
+    ASSERT_EQ(fault("none"), 0);
+    const auto lines = Lines(ReadAll(outFile));
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_NE(ReadAll(errFile).find("controller 5 did not answer"), std::string::npos) << ReadAll(errFile);
+    const std::regex stamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d,.*)");
+    if (!keepGoing) {
+      EXPECT_EQ(status, 1);
+      EXPECT_LT(lines.size(), 15u);
+      EXPECT_TRUE(std::none_of(lines.begin(), lines.end(), isEmptyRow));
+      continue;
+    }
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(lines.size(), 15u);  // the header and the 14 readings
+    const auto firstMissed = std::find_if(lines.begin(), lines.end(), isEmptyRow);
+    ASSERT_NE(firstMissed, lines.end());
+    EXPECT_TRUE(std::regex_match(*firstMissed, stamp)) << *firstMissed;
+    // Whole rows before the silence and again after it.
+    EXPECT_FALSE(isEmptyRow(lines[1]));
+    EXPECT_FALSE(isEmptyRow(lines.back())) << lines.back();
+    for (const auto& l : lines) EXPECT_TRUE(l == lines[0] || std::regex_match(l, stamp)) << l;
+  }
 }
 
 }  // namespace
