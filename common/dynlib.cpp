@@ -27,7 +27,9 @@ bool DynamicLibrary::Open(const std::string& name, std::string& error) {
   Close();
   std::string firstError;
   if (name.find('/') == std::string::npos) {
-    const std::filesystem::path local = ProgramFolder() / name;
+    // The installation's private library folder, or the program's own
+    // folder in a build tree.
+    const std::filesystem::path local = Layout().libraries / name;
     if (std::filesystem::exists(local)) {
       handle_ = dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
       if (handle_) return true;

@@ -30,7 +30,9 @@ int main(int argc, char** argv) {
   hx::flash::FlashEnvironment env;
   env.title = hx::ProgramTitle();
   if (env.title.empty()) env.title = "flashtool";
-  env.programFolder = hx::ProgramFolder();
+  // The parameter file is a shipped file: beside the program in a build
+  // tree, in the shipped defaults once installed.
+  env.programFolder = hx::Layout().shipped;
   // List files and run locks are transient and per user.
   std::string noFolder;
   env.listFolder = hx::TransientFolder(&noFolder);
@@ -61,7 +63,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   QApplication app(argc, argv);
-  env.hexBaseFolder = env.programFolder;
+  // The file dialog starts in the user's home, never in the program's folder.
+  env.hexBaseFolder = hx::StartFolder();
   hx::QtDialogService dialogs;
   if (!noFolder.empty()) {
     dialogs.Message({noFolder, env.title, hx::MsgButtons::Ok, hx::MsgIcon::Critical});

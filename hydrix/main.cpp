@@ -16,8 +16,10 @@ namespace {
 const char* const kUsage =
     "usage: hydrix [--help | --version]\n"
     "The management program of the Hydrix IP charge controller: opens its main window,\n"
-    "then the device selection. Its catalogue and settings are config.xml next to the\n"
-    "program; what it remembers between runs is $XDG_CONFIG_HOME/hydrix/hydrix.conf.\n"
+    "then the device selection. Its catalogue and settings are config.xml: next to the\n"
+    "program in a build tree, else $XDG_CONFIG_HOME/hydrix/config.xml (the shipped one\n"
+    "until the first change); what it remembers between runs is\n"
+    "$XDG_CONFIG_HOME/hydrix/hydrix.conf.\n"
     "Scripts use hydrixctl (hydrixctl --help).\n";
 }  // namespace
 
@@ -39,7 +41,7 @@ int main(int argc, char* argv[]) {
   std::signal(SIGPIPE, SIG_IGN);
   QApplication app(argc, argv);
   hx::UsbLibrary usb;
-  hx::ConfigFile config(hx::DefaultConfigPath());
+  hx::ConfigFile config(hx::DefaultConfigLocation());
   hx::QtDialogService dialogs;
   hx::RealSleeper sleeper;
   MainScreen::Services services{usb, config, dialogs, sleeper};

@@ -21,6 +21,7 @@ void OnSignal(int) {
 
 const char* kUsage =
     "usage:\n"
+    "  hydrix-sim --version\n"
     "  hydrix-sim serve [--socket PATH] [--state DIR] [--max-connections N] [--idle-timeout MS]\n"
     "                   --controller SPEC [--controller SPEC ...]\n"
     "      SPEC is id=N[,type=T][,version=MAJ.MIN][,fault=silent|zeros|short|after:N|noboot][,latency=MS]\n"
@@ -49,6 +50,10 @@ int main(int argc, char** argv) {
   // fail with EPIPE, which is reported, instead of ending the program unseen.
   ::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && args[0] == "--version") {
+    std::cout << "hydrix-sim " HYDRIX_VERSION "\n";
+    return 0;
+  }
   if (args.empty() || args[0] == "--help" || args[0] == "-h") return Usage("");
   const std::string command = args[0];
   std::string socket = hx::sim::DefaultSocketPath();

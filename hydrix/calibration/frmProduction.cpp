@@ -1,7 +1,5 @@
 #include "frmProduction.h"
 
-#include <unistd.h>
-
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -25,13 +23,10 @@ frmProduction::~frmProduction() = default;
 void frmProduction::PrintReport_Click() {
   const std::string order = ui_->Commande->text().toStdString();
   hx::FileDialogRequest request;
-  // The program's folder when it can take the log, else the documents.
-  request.initialFolder = hx::ProgramFolder().string();
-  if (::access(request.initialFolder.c_str(), W_OK) != 0) {
-    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (documents.isEmpty() || !QFileInfo(documents).isDir()) documents = QDir::homePath();
-    request.initialFolder = documents.toStdString();
-  }
+  // The user's documents, else their home; never the program's folder.
+  QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (documents.isEmpty() || !QFileInfo(documents).isDir()) documents = QDir::homePath();
+  request.initialFolder = documents.toStdString();
   request.title = "Append the production report to a log file";
   request.filter = "Log Files (*.LOG)|*.LOG";
   request.fileName = hx::ProposedLogName(order);

@@ -22,7 +22,7 @@
 namespace hx {
 
 const char* const kHydrixCtlUsage =
-    "usage: hydrixctl [--id N] [--config PATH] COMMAND\n"
+    "usage: hydrixctl [--id N] [--config PATH] COMMAND | --version\n"
     "  list           one line per answering controller: identifier, a tab, its identity\n"
     "  image          the 129-byte settings image, 16 hex bytes a line\n"
     "  measures       the words of the measure block by name\n"
@@ -252,9 +252,12 @@ int RunDeviceCommand(const std::vector<std::string>& words, bool set, const std:
 }  // namespace
 
 int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream& out, std::ostream& err) {
-  std::filesystem::path configPath = DefaultConfigPath();
+  ConfigLocation config = DefaultConfigLocation();
+  std::filesystem::path configPath = config.file;
   std::string configError;
   if (!TakeConfigOption(args, configPath, configError)) return Usage(err, configError);
+  // A file named on the command line is used as it is, without defaults.
+  if (configPath != config.file) config = {configPath, {}};
   std::vector<std::int32_t> ids;
   std::vector<std::string> words;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -274,7 +277,7 @@ int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream&
     }
   }
   if (words.empty()) return Usage(err, "");
-  if (IsCatalogueCommand(words[0])) return RunCatalogueCommand(words, configPath, out, err);
+  if (IsCatalogueCommand(words[0])) return RunCatalogueCommand(words, config, out, err);
   const std::string command = words[0];
   const bool set = words.size() == 2 && command == "clock" && words[1] == "--set";
   const bool settingsSet = command == "settings" && words.size() > 1 && words[1] == "set";
@@ -293,7 +296,7 @@ int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream&
 
   // The failure texts come from the catalogue; without a readable one they
   // are their codes.
-  ConfigFile messages(configPath);
+  ConfigFile messages(config);
   StreamDialogService dialogs(out, err);
   RealSleeper sleeper;
   HydrixDevice device(usb, messages, dialogs, sleeper);

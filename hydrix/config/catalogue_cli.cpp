@@ -27,7 +27,9 @@ int ReportProblem(ConfigFile& file, std::ostream& err) {
 
 }  // namespace
 
-std::filesystem::path DefaultConfigPath() { return ProgramFolder() / "config.xml"; }
+ConfigLocation DefaultConfigLocation() { return ConfigXmlLocation(Layout()); }
+
+std::filesystem::path DefaultConfigPath() { return DefaultConfigLocation().file; }
 
 bool IsCatalogueCommand(const std::string& verb) { return verb == "message" || verb == "languages"; }
 
@@ -56,13 +58,13 @@ bool TakeConfigOption(std::vector<std::string>& args, std::filesystem::path& con
   return true;
 }
 
-int RunCatalogueCommand(const std::vector<std::string>& args, const std::filesystem::path& configPath,
-                        std::ostream& out, std::ostream& err) {
+int RunCatalogueCommand(const std::vector<std::string>& args, const ConfigLocation& config, std::ostream& out,
+                        std::ostream& err) {
   if (args.empty() || !IsCatalogueCommand(args[0])) {
     err << kUsage;
     return 2;
   }
-  ConfigFile file(configPath);
+  ConfigFile file(config);
   if (args[0] == "message") {
     // A query never writes; only --add completes the catalogue, as the
     // window's own lookups do.

@@ -11,9 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "common/paths.h"
+
 namespace hx {
 
-// config.xml next to the running program.
+// config.xml as the running program uses it (see hx::ConfigXmlLocation),
+// and the file it reads and writes.
+ConfigLocation DefaultConfigLocation();
 std::filesystem::path DefaultConfigPath();
 
 // True for the verbs RunCatalogueCommand handles ("message", "languages").
@@ -28,7 +32,7 @@ bool TakeConfigOption(std::vector<std::string>& args, std::filesystem::path& con
 // `out`, problems with the file to `err`. Exit status: 0 done, 1 the file
 // could not be read or saved (the text printed is then the built-in one),
 // 2 bad arguments (with a usage text on `err`).
-int RunCatalogueCommand(const std::vector<std::string>& args, const std::filesystem::path& configPath,
-                        std::ostream& out, std::ostream& err);
+int RunCatalogueCommand(const std::vector<std::string>& args, const ConfigLocation& config, std::ostream& out,
+                        std::ostream& err);
 
 }  // namespace hx

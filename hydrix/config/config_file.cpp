@@ -302,6 +302,12 @@ bool ConfigurationBoolean(const std::optional<std::string>& value) {
 struct ConfigFile::Impl {
   std::filesystem::path path;
   std::shared_ptr<ConfigFileSystem> fs;
+  // The shipped catalogue behind the user's copy, when there is one.
+  std::unique_ptr<ConfigFile> defaults;
+
+  std::optional<std::string> ShippedText(const std::string& language, const std::string& code) {
+    return defaults ? defaults->FindMessage(language, code) : std::nullopt;
+  }
 
   // The file as last read: its stamp, its bytes, and when its content was
   // last known to match the disk.
@@ -592,6 +598,13 @@ ConfigFile::ConfigFile(std::filesystem::path path, std::shared_ptr<ConfigFileSys
   impl_->fs = fileSystem ? std::move(fileSystem) : std::make_shared<PosixConfigFileSystem>();
 }
 
+ConfigFile::ConfigFile(const ConfigLocation& location, std::shared_ptr<ConfigFileSystem> fileSystem)
+    : ConfigFile(location.file, fileSystem) {
+  if (location.defaults.empty()) return;
+  impl_->defaults = std::make_unique<ConfigFile>(location.defaults, impl_->fs);
+  impl_->fs = std::make_shared<UserCopyFileSystem>(impl_->fs, location.defaults);
+}
+
 ConfigFile::~ConfigFile() = default;
 
 const std::filesystem::path& ConfigFile::Path() const { return impl_->path; }
@@ -602,8 +615,10 @@ std::string ConfigFile::LitMessage(const std::string& language, const std::strin
   std::string fallback = defaultText.empty() ? code : defaultText;
   if (!impl_->Refresh()) return fallback;
   Impl::Language* entries = impl_->FindLanguage(language);
-  if (!entries) return code;
+  if (!entries) return impl_->ShippedText(language, code).value_or(code);
   if (const std::string* text = Impl::FindText(*entries, code)) return *text;
+  // A newer package's translation reaches an older user's copy.
+  if (auto shipped = impl_->ShippedText(language, code)) fallback = *shipped;
   // An empty code, or one the file cannot hold, is never added.
   if (TrimXmlSpace(code).empty() || !impl_->Writable(code, "message code") ||
       !impl_->Writable(fallback, "message text") || impl_->SaveBlocked()) {
@@ -615,7 +630,7 @@ std::string ConfigFile::LitMessage(const std::string& language, const std::strin
   // added to what is there now, unless that program added it already.
   if (!impl_->Refresh()) return fallback;
   entries = impl_->FindLanguage(language);
-  if (!entries) return code;
+  if (!entries) return impl_->ShippedText(language, code).value_or(code);
   if (const std::string* text = Impl::FindText(*entries, code)) return *text;
   impl_->AddEntry(entries->element, language, code, fallback);
   return fallback;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "common/paths.h"
 #include "hydrix/config/config_file_system.h"
 #include "hydrix/config/message_source.h"
 
@@ -35,6 +36,11 @@ class ConfigFile : public MessageSource {
  public:
   // `fileSystem` defaults to the real one.
   explicit ConfigFile(std::filesystem::path path, std::shared_ptr<ConfigFileSystem> fileSystem = nullptr);
+  // With shipped defaults (location.defaults not empty): the user's file is
+  // read from the defaults until its first save creates it, and a code the
+  // user's file lacks is taken from the defaults, when they have it, before
+  // the catalogue completes itself.
+  explicit ConfigFile(const ConfigLocation& location, std::shared_ptr<ConfigFileSystem> fileSystem = nullptr);
   ~ConfigFile() override;
   ConfigFile(const ConfigFile&) = delete;
   ConfigFile& operator=(const ConfigFile&) = delete;
@@ -45,8 +51,9 @@ class ConfigFile : public MessageSource {
   // case; codes match after trimming white space at both ends, without regard to
   // case. A code the language lacks is added to the file as a copy of the
   // language's first entry holding `defaultText` (or the code when it is
-  // empty), and that text is returned. A language the catalogue lacks gives
-  // the code itself.
+  // empty; or the text of the shipped defaults), and that text is returned.
+  // A language the catalogue lacks gives the defaults' text, else the code
+  // itself.
   std::string LitMessage(const std::string& language, const std::string& code,
                          const std::string& defaultText) override;
 

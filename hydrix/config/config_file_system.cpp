@@ -191,3 +191,68 @@ std::int64_t PosixConfigFileSystem::NowNs() {
 }
 
 }  // namespace hx
+
+namespace hx {
+
+namespace {
+bool Missing(const std::filesystem::path& path) {
+  std::error_code ec;
+  return !std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+bool MakeFolder(const std::filesystem::path& folder, std::string& error) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) error = "cannot create the folder " + folder.string() + ": " + ec.message();
+  return !ec;
+}
+}  // namespace
+
+UserCopyFileSystem::UserCopyFileSystem(std::shared_ptr<ConfigFileSystem> inner,
+                                       std::filesystem::path defaults)
+    : inner_(std::move(inner)), defaults_(std::move(defaults)) {}
+
+const std::filesystem::path& UserCopyFileSystem::Source(const std::filesystem::path& path) const {
+  return Missing(path) ? defaults_ : path;
+}
+
+bool UserCopyFileSystem::Stat(const std::filesystem::path& path, FileStamp& stamp, std::string& error) {
+  return inner_->Stat(Source(path), stamp, error);
+}
+
+bool UserCopyFileSystem::ReadAll(const std::filesystem::path& path, std::string& bytes, std::string& error) {
+  return inner_->ReadAll(Source(path), bytes, error);
+}
+
+bool UserCopyFileSystem::ReplaceFile(const std::filesystem::path& path, std::string_view bytes,
+                                     std::string& error) {
+  bool created = false;
+  if (Missing(path)) {
+    if (!MakeFolder(path.parent_path(), error)) return false;
+    // An empty file for the save to replace, with the user's usual
+    // permissions.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0 && errno != EEXIST) {
+      error = "cannot create " + path.string() + ": " + ErrnoText(errno);
+      return false;
+    }
+    if (fd >= 0) {
+      ::close(fd);
+      created = true;
+    }
+  }
+  if (inner_->ReplaceFile(path, bytes, error)) return true;
+  // An empty file left behind would hide the defaults from every later read.
+  if (created) ::unlink(path.c_str());
+  return false;
+}
+
+std::int64_t UserCopyFileSystem::NowNs() { return inner_->NowNs(); }
+
+std::unique_ptr<FileLock> UserCopyFileSystem::Lock(const std::filesystem::path& path,
+                                                   std::chrono::milliseconds wait, std::string& error) {
+  if (!MakeFolder(path.parent_path(), error)) return nullptr;
+  return inner_->Lock(path, wait, error);
+}
+
+}  // namespace hx

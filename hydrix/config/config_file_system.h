@@ -72,3 +72,28 @@ class PosixConfigFileSystem : public ConfigFileSystem {
 };
 
 }  // namespace hx
+
+namespace hx {
+
+// The user's copy of a shipped file: reads the shipped `defaults` for as
+// long as the user's file does not exist, and creates the user's file (and
+// its folder) on the first save. A save that fails leaves no user's file
+// behind, so the defaults are read again. Every other call goes to `inner`.
+class UserCopyFileSystem : public ConfigFileSystem {
+ public:
+  UserCopyFileSystem(std::shared_ptr<ConfigFileSystem> inner, std::filesystem::path defaults);
+  bool Stat(const std::filesystem::path& path, FileStamp& stamp, std::string& error) override;
+  bool ReadAll(const std::filesystem::path& path, std::string& bytes, std::string& error) override;
+  bool ReplaceFile(const std::filesystem::path& path, std::string_view bytes, std::string& error) override;
+  std::int64_t NowNs() override;
+  std::unique_ptr<FileLock> Lock(const std::filesystem::path& path, std::chrono::milliseconds wait,
+                                 std::string& error) override;
+
+ private:
+  // The file to read: the user's file when it exists, else the defaults.
+  const std::filesystem::path& Source(const std::filesystem::path& path) const;
+  std::shared_ptr<ConfigFileSystem> inner_;
+  std::filesystem::path defaults_;
+};
+
+}  // namespace hx

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "common/paths.h"
 #include "common/safe_file.h"
 
 namespace hx::usbconf {
@@ -147,12 +148,7 @@ void ParseUsbConfig(std::string_view text, std::string_view name, UsbConfig& con
 
 std::vector<std::string> ConfigSearchPath(const std::string& libraryDir) {
   std::vector<std::string> path;
-  if (!libraryDir.empty()) path.push_back((std::filesystem::path(libraryDir) / "hxusb.conf").string());
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
-    path.push_back((std::filesystem::path(xdg) / "hydrix" / "hxusb.conf").string());
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    path.push_back((std::filesystem::path(home) / ".config" / "hydrix" / "hxusb.conf").string());
-  }
+  for (const auto& p : hx::UsbConfigSearchPath(libraryDir)) path.push_back(p.string());
   return path;
 }
 

@@ -49,8 +49,10 @@ void ParseUsbConfig(std::string_view text, std::string_view name, UsbConfig& con
 // The backend named by `text` ("sim" or "usb", any case), or nothing.
 std::optional<Backend> ParseBackend(std::string_view text);
 
-// Where hxusb.conf is looked for, in order: `libraryDir` (the folder of the
-// library asking; skipped when empty), then the user's configuration folder.
+// Where hxusb.conf is looked for, in order (see hx::UsbConfigSearchPath):
+// in a build tree `libraryDir` (the folder of the library asking; skipped
+// when empty), then the user's configuration folder; installed the user's
+// configuration folder, /etc/hydrix, then the shipped defaults.
 std::vector<std::string> ConfigSearchPath(const std::string& libraryDir);
 
 // The configuration in force: the first file of ConfigSearchPath that

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/paths.h"
 #include "common/safe_file.h"
 
 namespace hx::usb {
@@ -92,12 +93,8 @@ void PortMemory::Remember(const std::string& port, std::optional<std::int32_t> i
 }
 
 std::string DefaultPortMemoryFile() {
-  if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache) {
-    return std::string(cache) + "/hydrix/usb-ports";
-  }
-  if (const char* home = std::getenv("HOME"); home && *home)
-    return std::string(home) + "/.cache/hydrix/usb-ports";
-  return {};
+  const auto folder = hx::UserStateFolder();
+  return folder.empty() ? std::string() : (folder / "usb-ports").string();
 }
 
 std::int32_t AssignIdentifier(const std::string& port, const std::string& serial, bool bootLoader,

@@ -45,8 +45,8 @@ class PortMemory {
   std::map<std::string, std::int32_t> ports_;
 };
 
-// $XDG_CACHE_HOME/hydrix/usb-ports, else ~/.cache/hydrix/usb-ports (empty
-// when neither can be named).
+// usb-ports in the user's state folder ($XDG_STATE_HOME/hydrix, else
+// ~/.local/state/hydrix; empty when neither can be named).
 std::string DefaultPortMemoryFile();
 
 // The identifier of a device at `port` with serial number `serial` (empty

@@ -57,7 +57,7 @@ class UsbEndToEnd : public ::testing::Test {
     std::vector<std::string> full{"/bin/sh", "-c", cmd, "sh"};
     full.insert(full.end(), argv.begin(), argv.end());
     return test::RunProgram(full, {"XDG_CONFIG_HOME=" + (folder / "config").string(),
-                                   "XDG_CACHE_HOME=" + (folder / "cache").string()});
+                                   "XDG_STATE_HOME=" + (folder / "state").string()});
   }
 
   UsbTestbed bed;

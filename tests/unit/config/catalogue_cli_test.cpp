@@ -30,7 +30,7 @@ class CatalogueCommand : public ::testing::Test {
   void SetUp() override { WriteBytes(path_, kFile); }
   Outcome Do(std::vector<std::string> args) {
     std::ostringstream out, err;
-    int status = RunCatalogueCommand(args, path_, out, err);
+    int status = RunCatalogueCommand(args, {path_, {}}, out, err);
     return {status, out.str(), err.str()};
   }
   TempFolder folder_;

@@ -61,7 +61,7 @@ class UsbBackends : public ::testing::Test {
     ASSERT_TRUE(UsbTestbed::Preloaded()) << "run under umockdev-wrapper";
     cache_ = std::filesystem::temp_directory_path() / ("hx-usb-cache-" + std::to_string(::getpid()));
     std::filesystem::remove_all(cache_);
-    ::setenv("XDG_CACHE_HOME", cache_.c_str(), 1);
+    ::setenv("XDG_STATE_HOME", cache_.c_str(), 1);
   }
   void TearDown() override { std::filesystem::remove_all(cache_); }
 
