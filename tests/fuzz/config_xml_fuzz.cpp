@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   hx::ConfigFile second(kPath, fs);
   if (second.LitConfiguration("Maintenance") != maintenance || !second.Loaded()) std::abort();
   const auto langueAfter = second.LitConfiguration("Langue");
-  if (langueAfter != (langue ? std::optional<std::string>(language) : std::nullopt)) std::abort();
+  if (langueAfter != (langueWritten ? std::optional<std::string>(language) : langue)) std::abort();
   if (second.RemplitListeLangues(language).names != languages.names) std::abort();
   if (second.FindMessage(language, "MnuConnect") != known) std::abort();
   if (second.FindMessage(language, "FuzzAddedCode") != addedFound) std::abort();
