@@ -553,6 +553,14 @@ struct ConfigFile::Impl {
     pugi::xml_node copy = scratch.append_copy(first);
     SetText(ContentChild(copy, 0), code);
     SetText(ContentChild(copy, 1), text);
+    // Stray text after the code and the text (around a skipped processing
+    // instruction, say) is left out of the copy: written next to the new
+    // text it would read back as part of it.
+    for (pugi::xml_node c = ContentChild(copy, 2); c;) {
+      const pugi::xml_node next = c.next_sibling();
+      if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) copy.remove_child(c);
+      c = next;
+    }
     StringWriter entry;
     copy.print(entry, "", pugi::format_raw | pugi::format_no_declaration | pugi::format_no_empty_element_tags,
                pugi::encoding_utf8);
