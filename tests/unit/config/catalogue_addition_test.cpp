@@ -28,5 +28,22 @@ TEST(CatalogueAddition, StrayTextInTheCopiedEntryDoesNotJoinTheAddedText) {
   EXPECT_EQ(reread.FindMessage("English", "a"), "stray");  // the first entry is as it was
 }
 
+TEST(CatalogueAddition, AnEntryWhoseCodeAndTextWouldReadBackAsOneIsNotCopied) {
+  // Found by the config_xml fuzzer: code and text as bare texts on both
+  // sides of a processing instruction; a copy would read back as one code.
+  test::TempFolder folder;
+  const auto file = folder / "config.xml";
+  const std::string xml =
+      "<Configuration><MESSAGES><Langage NOM=\"English\">"
+      "<Entree>a<?pi x?>A</Entree>"
+      "</Langage></MESSAGES></Configuration>";
+  test::WriteBytes(file, xml);
+  ConfigFile config(file);
+  EXPECT_EQ(config.LitMessage("English", "Added", "Added text"), "Added text");
+  EXPECT_NE(config.LastProblem().find("cannot be copied"), std::string::npos) << config.LastProblem();
+  EXPECT_EQ(config.FindMessage("English", "Added"), std::nullopt);
+  EXPECT_EQ(test::ReadBytes(file), xml);  // nothing was written
+}
+
 }  // namespace
 }  // namespace hx
