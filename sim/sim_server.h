@@ -56,6 +56,9 @@ class SimServer {
                   Status& status);
 
  private:
+  // Lets a harness drive requests through Handle() without a socket.
+  friend struct SimServerProbe;
+
   struct Slot {
     Slot(const ControllerSpec& spec, const std::filesystem::path& stateFolder,
          std::chrono::steady_clock::time_point now)

@@ -11,7 +11,7 @@
 #include "common/sleeper.h"
 #include "hydrix/commands/hydrix_device.h"
 #include "hydrix/link/usb_library.h"
-#include "sim/inprocess_usb.h"
+#include "support/inprocess_usb.h"
 #include "sim/sim_server.h"
 
 namespace {

@@ -559,9 +559,28 @@ struct ConfigFile::Impl {
     pugi::xml_node copy = scratch.append_copy(first);
     SetText(ContentChild(copy, 0), code);
     SetText(ContentChild(copy, 1), text);
+    // Stray text after the code and the text (around a skipped processing
+    // instruction, say) is left out of the copy: written next to the new
+    // text it would read back as part of it.
+    for (pugi::xml_node c = ContentChild(copy, 2); c;) {
+      const pugi::xml_node next = c.next_sibling();
+      if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) copy.remove_child(c);
+      c = next;
+    }
     StringWriter entry;
     copy.print(entry, "", pugi::format_raw | pugi::format_no_declaration | pugi::format_no_empty_element_tags,
                pugi::encoding_utf8);
+    // The copy must read back as the code and the text: an entry whose code
+    // and text are bare texts side by side would read back as one.
+    pugi::xml_document check;
+    check.load_buffer(entry.out.data(), entry.out.size(), pugi::parse_default, pugi::encoding_utf8);
+    if (TextOf(ContentChild(check.first_child(), 0)) != TrimXmlSpace(code) ||
+        TextOf(ContentChild(check.first_child(), 1)) != TrimXmlSpace(text)) {
+      SetProblem(Where() + ": the first entry of the language \"" + languageName +
+                 "\" cannot be copied (its code and text do not read back apart), so \"" + code +
+                 "\" was not added.");
+      return;
+    }
 
     std::ptrdiff_t name = last.offset_debug();
     Extent extent = name > 0 ? ScanElement(decoded.text, static_cast<std::size_t>(name - 1)) : Extent{};

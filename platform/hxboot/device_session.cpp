@@ -117,7 +117,9 @@ std::int16_t BootLoaderSession::WritePIC(const std::uint8_t* request, const std:
     }
     done += n;
   }
-  if (command == kDevWriteEeprom && static_cast<std::uint32_t>(r.Address) + r.DataLength > kBootFlagAddress) {
+  // Only a write that covers the flag's byte wrote the flag.
+  const auto first = static_cast<std::uint32_t>(r.Address);
+  if (command == kDevWriteEeprom && first <= kBootFlagAddress && kBootFlagAddress < first + r.DataLength) {
     bootFlagWritten_ = true;
   }
   return r.DataLength;

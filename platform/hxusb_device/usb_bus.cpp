@@ -167,7 +167,51 @@ std::vector<FoundDevice> UsbBus::Find(const usbconf::UsbIdentity& identity, bool
     return std::tie(a.bus, a.port) < std::tie(b.bus, b.port);
   });
   for (auto& f : found) f.id = AssignIdentifier(f.port, f.serial, bootLoader, memory_);
+  found_ = found;
+  foundIdentity_ = identity;
+  foundBootLoader_ = bootLoader;
+  foundValid_ = true;
   return found;
+}
+
+// Whether the device found at `port` is still there as it was found: the
+// same bus address and serial number in its own sysfs entry (a few small
+// reads, no scan of the bus). Without that entry the bus is looked over again.
+static bool StillThere(const FoundDevice& device) {
+  const std::filesystem::path dir = std::filesystem::path("/sys/bus/usb/devices") / device.port;
+  std::error_code ec;
+  if (device.port.empty() || !std::filesystem::is_directory(dir, ec)) return false;
+  return ReadAttribute(dir, "busnum") == std::to_string(device.bus) &&
+         ReadAttribute(dir, "devnum") == std::to_string(device.address) &&
+         ReadAttribute(dir, "serial") == device.serial;
+}
+
+int UsbBus::OpenFound(const FoundDevice& device, const usbconf::UsbIdentity& identity,
+                      libusb_device_handle*& handle) {
+  libusb_device** list = nullptr;
+  const ssize_t count = libusb_get_device_list(context_, &list);
+  libusb_device* dev = nullptr;
+  for (ssize_t i = 0; i < count && !dev; ++i) {
+    libusb_device_descriptor d{};
+    if (libusb_get_bus_number(list[i]) == device.bus && libusb_get_device_address(list[i]) == device.address &&
+        libusb_get_device_descriptor(list[i], &d) == 0 && Matches(d, identity))
+      dev = list[i];
+  }
+  handle = nullptr;
+  int rc = dev ? libusb_open(dev, &handle) : LIBUSB_ERROR_NO_DEVICE;
+  if (count >= 0) libusb_free_device_list(list, 1);
+  if (rc == 0) {
+    libusb_set_auto_detach_kernel_driver(handle, 1);  // unsupported on some systems: the claim then says so
+    int configuration = 0;
+    if (libusb_get_configuration(handle, &configuration) == 0 && configuration == 0)
+      libusb_set_configuration(handle, 1);
+    rc = libusb_claim_interface(handle, identity.interfaceNumber);
+    if (rc != 0) {
+      libusb_close(handle);
+      handle = nullptr;
+    }
+  }
+  return rc;
 }
 
 std::unique_ptr<DeviceLink> UsbBus::Open(std::int32_t id, const usbconf::UsbIdentity& identity,
@@ -179,32 +223,27 @@ std::unique_ptr<DeviceLink> UsbBus::Open(std::int32_t id, const usbconf::UsbIden
     status = OpenStatus::Failed;
     return nullptr;
   }
-  const auto devices = Find(identity, bootLoader);
-  const auto wanted =
-      std::find_if(devices.begin(), devices.end(), [id](const FoundDevice& f) { return f.id == id; });
-  if (wanted == devices.end()) {
-    problem = "no controller with identifier " + std::to_string(id) + " (" + Hex4(identity.vendor) + ":" +
-              Hex4(identity.product) + ") is attached";
-    return nullptr;
-  }
-  libusb_device** list = nullptr;
-  const ssize_t count = libusb_get_device_list(context_, &list);
-  libusb_device* dev = nullptr;
-  for (ssize_t i = 0; i < count && !dev; ++i) {
-    if (libusb_get_bus_number(list[i]) == wanted->bus &&
-        libusb_get_device_address(list[i]) == wanted->address)
-      dev = list[i];
-  }
+  auto lookup = [&]() -> const FoundDevice* {
+    const auto it = std::find_if(found_.begin(), found_.end(), [id](const FoundDevice& f) { return f.id == id; });
+    return it == found_.end() ? nullptr : &*it;
+  };
+  const bool sameQuestion = foundValid_ && foundBootLoader_ == bootLoader && foundIdentity_.known &&
+                            foundIdentity_.vendor == identity.vendor && foundIdentity_.product == identity.product;
+  const FoundDevice* wanted = sameQuestion ? lookup() : nullptr;
+  if (wanted && !StillThere(*wanted)) wanted = nullptr;
   libusb_device_handle* handle = nullptr;
-  int rc = dev ? libusb_open(dev, &handle) : LIBUSB_ERROR_NO_DEVICE;
-  if (count >= 0) libusb_free_device_list(list, 1);
-  if (rc == 0) {
-    libusb_set_auto_detach_kernel_driver(handle, 1);  // unsupported on some systems: the claim then says so
-    int configuration = 0;
-    if (libusb_get_configuration(handle, &configuration) == 0 && configuration == 0)
-      libusb_set_configuration(handle, 1);
-    rc = libusb_claim_interface(handle, identity.interfaceNumber);
-    if (rc != 0) libusb_close(handle);
+  int rc = LIBUSB_ERROR_NO_DEVICE;
+  if (wanted) rc = OpenFound(*wanted, identity, handle);
+  // Not known, gone, or not opened: look the bus over again, once.
+  if (!wanted || rc != 0) {
+    Find(identity, bootLoader);
+    wanted = lookup();
+    if (!wanted) {
+      problem = "no controller with identifier " + std::to_string(id) + " (" + Hex4(identity.vendor) + ":" +
+                Hex4(identity.product) + ") is attached";
+      return nullptr;
+    }
+    rc = OpenFound(*wanted, identity, handle);
   }
   if (rc == 0) {
     status = OpenStatus::Opened;

@@ -64,20 +64,31 @@ class UsbBus {
 
   // The attached devices of `identity`, in bus and port order, with their
   // identifiers; `bootLoader` as for AssignIdentifier. Empty when libusb
-  // cannot start (Problem() says why).
+  // cannot start (Problem() says why). Every call looks the bus over again
+  // and keeps what it found for Open.
   std::vector<FoundDevice> Find(const usbconf::UsbIdentity& identity, bool bootLoader);
   // Opens the device of `identity` whose identifier is `id` and claims the
   // configured interface. On failure, `status` says why and `problem` holds
-  // the message for the operator.
+  // the message for the operator. The devices found last are used as they
+  // are; the bus is looked over again (Find) only when `id` is not among
+  // them, the device is no longer where it was found, or opening it fails.
   std::unique_ptr<DeviceLink> Open(std::int32_t id, const usbconf::UsbIdentity& identity, bool bootLoader,
                                    OpenStatus& status, std::string& problem);
   // Why libusb cannot start, else why the port memory was refused, or empty.
   std::string Problem() const { return initProblem_.empty() ? memory_.Problem() : initProblem_; }
 
  private:
+  // Opens `device`; a libusb status (0 when opened and claimed).
+  int OpenFound(const FoundDevice& device, const usbconf::UsbIdentity& identity, libusb_device_handle*& handle);
+
   libusb_context* context_ = nullptr;
   std::string initProblem_;
   PortMemory memory_;
+  // What the last Find found, and for which identity.
+  std::vector<FoundDevice> found_;
+  usbconf::UsbIdentity foundIdentity_;
+  bool foundBootLoader_ = false;
+  bool foundValid_ = false;
 };
 
 // The operator's messages for a device that cannot be opened.

@@ -114,7 +114,8 @@ TEST_F(FileSafetyEndToEnd, ABadUsbConfigurationIsNamedByLine) {
   r = Ctl({"list"}, {env});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(FirstLine(r.err), "hydrixctl: " + vendor);
-  // A named controller gets the reason first, before any exchange.
+  // A named controller with nothing attached: the backend's reason comes
+  // first, before any exchange.
   r = Ctl({"--id", "5", "image"}, {env});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(FirstLine(r.err), "hydrixctl: " + vendor) << r.err;

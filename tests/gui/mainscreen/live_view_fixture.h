@@ -19,7 +19,7 @@
 #include "MainScreen.h"
 #include "frmConnect.h"
 #include "hydrix/commands/frames.h"
-#include "sim/inprocess_usb.h"
+#include "support/inprocess_usb.h"
 #include "support/recording_dialog_service.h"
 
 namespace hx::test {

@@ -36,7 +36,7 @@
 #include "hydrix/commands/frames.h"
 #include "hydrix/config/byte_packing.h"
 #include "hydrix/config/date_helpers.h"
-#include "sim/inprocess_usb.h"
+#include "support/inprocess_usb.h"
 #include "support/recording_dialog_service.h"
 
 // Readable QString values in failure messages.

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "common/numbers.h"
-#include "sim/inprocess_usb.h"
+#include "support/inprocess_usb.h"
 #include "support/recording_dialog_service.h"
 
 namespace hx {

@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "sim/inprocess_usb.h"
+#include "support/inprocess_usb.h"
 #include "support/recording_dialog_service.h"
 
 namespace hx {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "hydrix/link/usb_library.h"
-#include "sim/inprocess_usb.h"
+#include "support/inprocess_usb.h"
 #include "support/recording_dialog_service.h"
 
 namespace hx {

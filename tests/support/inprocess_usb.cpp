@@ -1,4 +1,4 @@
-#include "sim/inprocess_usb.h"
+#include "support/inprocess_usb.h"
 
 #include <algorithm>
 
