@@ -51,7 +51,7 @@ class UsbEnumeration : public ::testing::Test {
     ASSERT_TRUE(UsbTestbed::Preloaded()) << "run under umockdev-wrapper";
     cache_ = std::filesystem::temp_directory_path() / ("hx-usb-enum-" + std::to_string(::getpid()));
     std::filesystem::remove_all(cache_);
-    ::setenv("XDG_CACHE_HOME", cache_.c_str(), 1);
+    ::setenv("XDG_STATE_HOME", cache_.c_str(), 1);  // the port memory lives in the state folder
   }
   void TearDown() override { std::filesystem::remove_all(cache_); }
 
