@@ -167,7 +167,10 @@ void TrendChart::Build(const std::array<QString, hx::TrendData::kSeries>& titles
     scale->setTickType(QValueAxis::TicksDynamic);
     scale->setTickAnchor(0);
     scale->setTickInterval(hx::NiceStep(look.max, kScaleTicks));
-    scale->setLabelFormat("%g");
+    // The voltage scale's labels ("15") would be narrower than the ellipsis
+    // Qt Charts keeps beside them, which leaves its title no room: one
+    // decimal ("15.0") gives "Vbat" its place.
+    scale->setLabelFormat(i == 1 ? "%.1f" : "%g");
     // Labels and titles a shade lighter than the line, so the blue one
     // reads on the dark plot too.
     const QColor text =
