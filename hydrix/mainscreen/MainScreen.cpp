@@ -241,9 +241,9 @@ bool MainScreen::Connect() {
 }
 
 bool MainScreen::MayCommand(bool needsAnswer) {
-  const std::string refusal = device_.CommandRefusal(needsAnswer) +
-                              (device_.CommandRefusal(needsAnswer).empty() ? "" : " Nothing was sent.");
+  std::string refusal = device_.CommandRefusal(needsAnswer);
   if (refusal.empty()) return true;
+  refusal += " Nothing was sent.";
   UpdateStatus();
   statusBar()->showMessage(Q(refusal), 15000);
   dialogs_.Message({refusal, hx::HydrixDevice::kTitle, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
@@ -954,11 +954,12 @@ void MainScreen::Sortir_Click() { close(); }
 void MainScreen::closeEvent(QCloseEvent* event) {
   // An edit not yet written, or a measure log being written, is not lost
   // by a stray click: one question, No (or Escape) keeps the window.
-  if (!closing_ && (UnwrittenEdits() || (measureLog_.IsOpen() && Timer->isActive()))) {
+  const bool edits = !closing_ && UnwrittenEdits();
+  const bool logging = !closing_ && measureLog_.IsOpen() && Timer->isActive();
+  if (edits || logging) {
     std::string question = "Quit hydrix?";
-    if (UnwrittenEdits())
-      question += " The settings on screen have changes that were not written to the controller.";
-    if (measureLog_.IsOpen() && Timer->isActive()) question += " The measure log is still being written.";
+    if (edits) question += " The settings on screen have changes that were not written to the controller.";
+    if (logging) question += " The measure log is still being written.";
     if (dialogs_.Message({question, hx::HydrixDevice::kTitle, hx::MsgButtons::YesNo, hx::MsgIcon::Question,
                           true}) != hx::MsgAnswer::Yes) {
       event->ignore();

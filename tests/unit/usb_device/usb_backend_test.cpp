@@ -14,6 +14,7 @@
 #include "platform/hxusb_device/usb_ids.h"
 #include "platform/hxusbif/transport.h"
 #include "support/boot_loader_device.h"
+#include "support/usb_test_identity.h"
 #include "support/usb_testbed.h"
 #include "wire/boot_protocol.h"
 
@@ -21,27 +22,13 @@ namespace hx {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::AppSpec;
+using testing::AppUsbConfig;
 using testing::FakeUsbSpec;
+using testing::kAppProduct;
+using testing::kAppVendor;
 using testing::UsbTestbed;
 using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::uint16_t kAppVendor = 0x1209, kAppProduct = 0x7A01;
-
-usbconf::UsbConfig UsbConfig() {
-  usbconf::UsbConfig c;
-  c.backend = usbconf::Backend::Usb;
-  c.application = {kAppVendor, kAppProduct, 0, 0x01, 0x81, true};
-  return c;
-}
-
-FakeUsbSpec App(std::vector<int> ports, int address, std::string serial = {}) {
-  return {.vendor = kAppVendor,
-          .product = kAppProduct,
-          .serial = std::move(serial),
-          .bus = 1,
-          .ports = std::move(ports),
-          .address = address};
-}
 
 FakeUsbSpec BootLoader(std::vector<int> ports, int address) {
   return {.vendor = 0x04D8, .product = 0x000B, .bus = 1, .ports = std::move(ports), .address = address};
@@ -66,8 +53,8 @@ class UsbBackends : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(cache_); }
 
   // Built after the devices are added, dropped before the testbed goes.
-  std::unique_ptr<usbif::Transport> Transport() { return usbif::MakeUsbTransport(UsbConfig()); }
-  std::unique_ptr<boot::Backend> Boot() { return boot::MakeUsbBackend(UsbConfig()); }
+  std::unique_ptr<usbif::Transport> Transport() { return usbif::MakeUsbTransport(AppUsbConfig()); }
+  std::unique_ptr<boot::Backend> Boot() { return boot::MakeUsbBackend(AppUsbConfig()); }
 
   UsbTestbed bed;
   std::filesystem::path cache_;
@@ -76,12 +63,12 @@ class UsbBackends : public ::testing::Test {
 TEST_F(UsbBackends, ListsTheApplicationsByTheirStableIdentifiersAndSharesOneDeviceBetweenTwoHandles) {
   const auto withSerial = bed.Add(
       [] {
-        auto s = App({4}, 5, "HX-000123");
+        auto s = AppSpec({4}, 5, "HX-000123");
         s.kernelDriverBound = true;
         return s;
       }(),
       Echo);
-  bed.Add(App({1, 3}, 6), Echo);
+  bed.Add(AppSpec({1, 3}, 6), Echo);
   bed.Add(BootLoader({2}, 7), Silent);  // not an application: not listed
   auto usb = Transport();
 
@@ -122,7 +109,7 @@ TEST_F(UsbBackends, ListsTheApplicationsByTheirStableIdentifiersAndSharesOneDevi
 }
 
 TEST_F(UsbBackends, NoAnswerInTimeIsAnEmptyReadAndADeviceGoneIsAFailure) {
-  const auto app = bed.Add(App({2}, 3), Silent);
+  const auto app = bed.Add(AppSpec({2}, 3), Silent);
   auto usb = Transport();
   const auto id = usb::IdentifierOf("1-2");
   const auto h = usb->Open(id);
@@ -165,8 +152,8 @@ TEST_F(UsbBackends, AnInterfaceHeldByAnotherProgramIsBusyAndSaysSo) {
 }
 
 TEST_F(UsbBackends, AnUnconfiguredApplicationOrAnAbsentControllerIsNamed) {
-  bed.Add(App({2}, 3), Silent);
-  auto config = UsbConfig();
+  bed.Add(AppSpec({2}, 3), Silent);
+  auto config = AppUsbConfig();
   config.application.known = false;
   auto usb = usbif::MakeUsbTransport(config);
   EXPECT_TRUE(usb->Enumerate().empty());
@@ -179,7 +166,7 @@ TEST_F(UsbBackends, AnUnconfiguredApplicationOrAnAbsentControllerIsNamed) {
 // File modes mean nothing to root: run again as an unprivileged user.
 TEST_F(UsbBackends, ADeviceTheUserMayNotOpenNamesItselfTheRuleAndTheCommandsAsNobody) {
   if (::geteuid() == 0) GTEST_SKIP() << "root opens every device; this case runs as uid 65534";
-  const auto app = bed.Add(App({4}, 12), Silent);
+  const auto app = bed.Add(AppSpec({4}, 12), Silent);
   bed.DenyAccess(app);
   auto usb = Transport();
   ASSERT_EQ(usb->Enumerate().size(), 1u);  // listed: sysfs is readable by all

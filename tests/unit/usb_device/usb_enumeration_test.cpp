@@ -13,6 +13,7 @@
 #include "platform/hxboot/backend.h"
 #include "platform/hxusb_device/usb_ids.h"
 #include "platform/hxusbif/transport.h"
+#include "support/usb_test_identity.h"
 #include "support/usb_testbed.h"
 #include "wire/boot_protocol.h"
 
@@ -20,23 +21,13 @@ namespace hx {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::AppSpec;
+using testing::AppUsbConfig;
 using testing::FakeUsbSpec;
+using testing::kAppProduct;
+using testing::kAppVendor;
 using testing::UsbTestbed;
 using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::uint16_t kAppVendor = 0x1209, kAppProduct = 0x7A01;
-
-usbconf::UsbConfig UsbConfig() {
-  usbconf::UsbConfig c;
-  c.backend = usbconf::Backend::Usb;
-  c.application = {kAppVendor, kAppProduct, 0, 0x01, 0x81, true};
-  return c;
-}
-
-FakeUsbSpec App(std::vector<int> ports, int address, std::string serial = {}) {
-  return {.vendor = kAppVendor, .product = kAppProduct, .serial = std::move(serial), .ports = std::move(ports),
-          .address = address};
-}
 
 // Answers a request with its first byte and a mark of the device.
 testing::BulkHandler Answering(std::uint8_t mark) {
@@ -75,8 +66,8 @@ class UsbEnumeration : public ::testing::Test {
 };
 
 TEST_F(UsbEnumeration, AControllerUnpluggedAndPluggedBackIsFoundAtTheNextExchange) {
-  const auto first = bed.Add(App({4}, 5, "HX-1"), Answering(1));
-  auto usb = usbif::MakeUsbTransport(UsbConfig());
+  const auto first = bed.Add(AppSpec({4}, 5, "HX-1"), Answering(1));
+  auto usb = usbif::MakeUsbTransport(AppUsbConfig());
   const auto id = usb::IdentifierOf("HX-1");
   ASSERT_EQ(usb->Enumerate(), std::vector<std::int32_t>{id});
   EXPECT_EQ(Exchange(*usb, id), 1);
@@ -87,26 +78,26 @@ TEST_F(UsbEnumeration, AControllerUnpluggedAndPluggedBackIsFoundAtTheNextExchang
   EXPECT_NE(usb->Problem().find("no controller with identifier"), std::string::npos) << usb->Problem();
 
   // Back on another port, with a new bus address.
-  bed.Add(App({2}, 9, "HX-1"), Answering(2));
+  bed.Add(AppSpec({2}, 9, "HX-1"), Answering(2));
   EXPECT_EQ(Exchange(*usb, id), 2);
   EXPECT_EQ(Exchange(*usb, id), 2);
 }
 
 TEST_F(UsbEnumeration, AnotherControllerInTheSamePlaceIsNeverTakenForTheOneFoundThere) {
-  const auto first = bed.Add(App({4}, 5, "HX-1"), Answering(1));
-  auto usb = usbif::MakeUsbTransport(UsbConfig());
+  const auto first = bed.Add(AppSpec({4}, 5, "HX-1"), Answering(1));
+  auto usb = usbif::MakeUsbTransport(AppUsbConfig());
   ASSERT_EQ(Exchange(*usb, usb::IdentifierOf("HX-1")), 1);
   bed.Remove(first);
-  bed.Add(App({4}, 8, "HX-2"), Answering(2));  // the same port
+  bed.Add(AppSpec({4}, 8, "HX-2"), Answering(2));  // the same port
   EXPECT_EQ(Exchange(*usb, usb::IdentifierOf("HX-1")), -1);
   EXPECT_EQ(Exchange(*usb, usb::IdentifierOf("HX-2")), 2);
 }
 
 TEST_F(UsbEnumeration, ANewControllerIsReachedWithoutListingTheControllersFirst) {
-  bed.Add(App({4}, 5, "HX-1"), Answering(1));
-  auto usb = usbif::MakeUsbTransport(UsbConfig());
+  bed.Add(AppSpec({4}, 5, "HX-1"), Answering(1));
+  auto usb = usbif::MakeUsbTransport(AppUsbConfig());
   ASSERT_EQ(Exchange(*usb, usb::IdentifierOf("HX-1")), 1);
-  bed.Add(App({1, 2}, 7), Answering(3));
+  bed.Add(AppSpec({1, 2}, 7), Answering(3));
   EXPECT_EQ(Exchange(*usb, usb::IdentifierOf("1-1.2")), 3);
   EXPECT_EQ(Exchange(*usb, usb::IdentifierOf("HX-1")), 1);
   EXPECT_EQ(usb->Enumerate().size(), 2u);
@@ -123,7 +114,7 @@ TEST_F(UsbEnumeration, ABootLoaderIsFoundByTheIdentifierAnotherProgramRemembersF
   const std::filesystem::path memory = cache_ / "hydrix" / "usb-ports";
   std::filesystem::create_directories(memory.parent_path());
   std::ofstream(memory) << "1-3 1111\n";
-  auto boot = boot::MakeUsbBackend(UsbConfig());
+  auto boot = boot::MakeUsbBackend(AppUsbConfig());
   auto writeFlag = [&](std::int32_t h) {
     const auto request = boot::EncodeBootRequest({boot::kWriteEeprom, 1, 0xFF, 1, 1, 1});
     const std::uint8_t flag = 0xFF;
