@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <string>
 
-#include "MainScreen.h"
 #include "common/paths.h"
 #include "common/qt_dialog_service.h"
 #include "common/sleeper.h"
@@ -11,6 +10,7 @@
 #include "hydrix/config/catalogue_cli.h"
 #include "hydrix/config/config_file.h"
 #include "hydrix/link/usb_library.h"
+#include "hydrix/mainscreen/MainScreen.h"
 
 namespace {
 const char* const kUsage =

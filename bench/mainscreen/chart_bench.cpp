@@ -23,7 +23,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "TrendChart.h"
+#include "hydrix/mainscreen/TrendChart.h"
 
 namespace {
 

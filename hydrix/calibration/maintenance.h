@@ -10,7 +10,7 @@
 #include <string>
 
 #include "hydrix/commands/hydrix_device.h"
-#include "hydrix/mainscreen/parameter_map.h"
+#include "hydrix/settings/parameter_map.h"
 
 namespace hx {
 

@@ -14,10 +14,10 @@
 #include "hydrix/commands/hydrix_device.h"
 #include "hydrix/config/catalogue_cli.h"
 #include "hydrix/config/config_file.h"
-#include "hydrix/link/device_selection.h"
-#include "hydrix/mainscreen/measures_codec.h"
-#include "hydrix/mainscreen/parameter_set.h"
-#include "hydrix/mainscreen/settings_profile.h"
+#include "hydrix/selection/device_selection.h"
+#include "hydrix/settings/measures_codec.h"
+#include "hydrix/settings/parameter_set.h"
+#include "hydrix/settings/settings_profile.h"
 
 namespace hx {
 

@@ -7,7 +7,7 @@
 #include <ostream>
 
 #include "common/numbers.h"
-#include "hydrix/mainscreen/measure_log.h"
+#include "hydrix/settings/measure_log.h"
 
 namespace hx {
 

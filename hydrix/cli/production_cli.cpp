@@ -6,10 +6,10 @@
 #include "common/numbers.h"
 #include "hydrix/calibration/maintenance.h"
 #include "hydrix/calibration/production_report.h"
+#include "hydrix/config/captions.h"
 #include "hydrix/config/config_file.h"
 #include "hydrix/config/date_helpers.h"
-#include "hydrix/mainscreen/captions.h"
-#include "hydrix/mainscreen/parameter_map.h"
+#include "hydrix/settings/parameter_map.h"
 
 namespace hx {
 

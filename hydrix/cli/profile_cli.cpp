@@ -3,8 +3,8 @@
 #include <ostream>
 
 #include "hydrix/config/date_helpers.h"
-#include "hydrix/mainscreen/parameter_set.h"
-#include "hydrix/mainscreen/settings_profile.h"
+#include "hydrix/settings/parameter_set.h"
+#include "hydrix/settings/settings_profile.h"
 
 namespace hx {
 

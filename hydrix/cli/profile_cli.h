@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "hydrix/commands/hydrix_device.h"
-#include "hydrix/link/device_selection.h"
+#include "hydrix/selection/device_selection.h"
 
 namespace hx {
 

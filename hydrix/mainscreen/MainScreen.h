@@ -20,13 +20,13 @@
 #include "hydrix/calibration/production_report.h"
 #include "hydrix/commands/hydrix_device.h"
 #include "hydrix/config/config_file.h"
-#include "hydrix/link/device_selection.h"
 #include "hydrix/link/usb_interface.h"
 #include "hydrix/mainscreen/control_array.h"
 #include "hydrix/mainscreen/firmware_launch.h"
-#include "hydrix/mainscreen/measure_log.h"
-#include "hydrix/mainscreen/parameter_set.h"
 #include "hydrix/mainscreen/remembered_state.h"
+#include "hydrix/selection/device_selection.h"
+#include "hydrix/settings/measure_log.h"
+#include "hydrix/settings/parameter_set.h"
 
 class QAction;
 class QLabel;

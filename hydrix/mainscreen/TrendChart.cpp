@@ -22,7 +22,7 @@
 #include <QWheelEvent>
 #include <cmath>
 
-#include "hydrix/mainscreen/settings_profile.h"
+#include "hydrix/settings/settings_profile.h"
 
 namespace {
 

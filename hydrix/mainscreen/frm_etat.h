@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "hydrix/mainscreen/control_array.h"
-#include "hydrix/mainscreen/measures_codec.h"
+#include "hydrix/settings/measures_codec.h"
 
 class QTimer;
 

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "common/numbers.h"
-#include "hydrix/mainscreen/measure_log.h"
+#include "hydrix/settings/measure_log.h"
 
 namespace hx {
 

@@ -16,8 +16,8 @@
 #include "hydrix/commands/frames.h"
 #include "hydrix/commands/hydrix_device.h"
 #include "hydrix/config/message_source.h"
-#include "hydrix/mainscreen/measures_codec.h"
-#include "hydrix/mainscreen/parameter_map.h"
+#include "hydrix/settings/measures_codec.h"
+#include "hydrix/settings/parameter_map.h"
 
 namespace {
 
@@ -29,7 +29,8 @@ class FuzzUsb : public hx::UsbInterface {
   std::int32_t GetDeviceCount() override { return 1; }
   std::int32_t GetDeviceUniqueID(std::int32_t index) override { return index == 0 ? kId : -1; }
   std::int32_t OpenDevice(std::int32_t uniqueId) override { return uniqueId == kId ? 1 : kInvalidHandle; }
-  bool WriteFile(std::int32_t, const std::uint8_t* data, std::uint32_t length, std::uint32_t& written) override {
+  bool WriteFile(std::int32_t, const std::uint8_t* data, std::uint32_t length,
+                 std::uint32_t& written) override {
     if (length == 0) std::abort();
     if (data[0] == hx::cmd::kWriteEeprom) ++eepromWrites;
     written = length;

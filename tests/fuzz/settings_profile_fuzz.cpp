@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "hydrix/mainscreen/settings_profile.h"
+#include "hydrix/settings/settings_profile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

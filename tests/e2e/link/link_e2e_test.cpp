@@ -8,8 +8,8 @@
 
 #include "common/sleeper.h"
 #include "hydrix/commands/hydrix_device.h"
-#include "hydrix/link/device_selection.h"
 #include "hydrix/link/usb_library.h"
+#include "hydrix/selection/device_selection.h"
 #include "support/recording_dialog_service.h"
 #include "support/sim_daemon.h"
 
@@ -32,7 +32,9 @@ class LinkEndToEnd : public ::testing::Test {
     daemon->Export();
   }
   std::string Dump(int id, const std::string& what) {
-    return RunProgram({HYDRIX_SIM_EXE, "dump", "--socket", daemon->socket(), "--id", std::to_string(id), what}).out;
+    return RunProgram(
+               {HYDRIX_SIM_EXE, "dump", "--socket", daemon->socket(), "--id", std::to_string(id), what})
+        .out;
   }
   test::CommandResult Ctl(std::vector<std::string> args) {
     args.insert(args.begin(), HYDRIXCTL_EXE);
@@ -102,7 +104,10 @@ TEST_F(LinkEndToEnd, ALateAnswerTakesTheNoAnswerPathAndAnInTimeOneDoesNot) {
 
 TEST_F(LinkEndToEnd, AControllerThatStopsAnsweringMidImageIsReportedOnce) {
   StartWith({"id=5"});
-  ASSERT_EQ(RunProgram({HYDRIX_SIM_EXE, "set", "--socket", daemon->socket(), "--id", "5", "fault", "after:40"}).status, 0);
+  ASSERT_EQ(
+      RunProgram({HYDRIX_SIM_EXE, "set", "--socket", daemon->socket(), "--id", "5", "fault", "after:40"})
+          .status,
+      0);
   HydrixDevice device(usb, messages, dialogs, sleeper);
   device.SetUsbID(5);
   device.link().SetReadTimeoutMs(100);
@@ -124,7 +129,10 @@ TEST_F(LinkEndToEnd, HydrixctlListsReadsAndSetsTheClock) {
   EXPECT_NE(image.out.find("\n0080: 00\n"), std::string::npos);
   EXPECT_EQ(std::count(image.out.begin(), image.out.end(), '\n'), 9);
 
-  ASSERT_EQ(RunProgram({HYDRIX_SIM_EXE, "set", "--socket", daemon->socket(), "--id", "5", "var", "20=6", "21=0"}).status, 0);
+  ASSERT_EQ(
+      RunProgram({HYDRIX_SIM_EXE, "set", "--socket", daemon->socket(), "--id", "5", "var", "20=6", "21=0"})
+          .status,
+      0);
   auto measures = Ctl({"--id", "5", "measures"});
   EXPECT_EQ(measures.status, 0);
   EXPECT_NE(measures.out.find("battery_voltage_mV\t"), std::string::npos);
@@ -160,7 +168,8 @@ TEST_F(LinkEndToEnd, HydrixctlFailsLoudlyWhenTheControllerDoesNotAnswer) {
   EXPECT_NE(clock.err.find("controller 6 did not answer"), std::string::npos);
   auto bad = Ctl({"--id", "x", "clock"});
   EXPECT_EQ(bad.status, 2);
-  auto none = RunProgram({HYDRIXCTL_EXE, "list"}, {"HYDRIX_SIM_SOCKET=" + (daemon->folder() / "nothing.sock").string()});
+  auto none = RunProgram({HYDRIXCTL_EXE, "list"},
+                         {"HYDRIX_SIM_SOCKET=" + (daemon->folder() / "nothing.sock").string()});
   EXPECT_EQ(none.status, 1);
 }
 
@@ -193,7 +202,10 @@ TEST_F(LinkEndToEnd, HydrixctlTakesItsFailureTextsAndCatalogueCommandsFromTheCon
 
 TEST_F(LinkEndToEnd, DaemonStopsCleanlyOnSigtermAndKeepsItsState) {
   StartWith({"id=5"});
-  ASSERT_EQ(RunProgram({HYDRIX_SIM_EXE, "set", "--socket", daemon->socket(), "--id", "5", "eeprom", "120=0x5A"}).status, 0);
+  ASSERT_EQ(
+      RunProgram({HYDRIX_SIM_EXE, "set", "--socket", daemon->socket(), "--id", "5", "eeprom", "120=0x5A"})
+          .status,
+      0);
   EXPECT_EQ(daemon->Stop(), 0);
   EXPECT_FALSE(std::filesystem::exists(daemon->socket()));
   ASSERT_TRUE(daemon->Start());

@@ -15,8 +15,8 @@
 #include <QValueAxis>
 #include <QWheelEvent>
 
-#include "TrendChart.h"
-#include "hydrix/mainscreen/measure_log.h"
+#include "hydrix/mainscreen/TrendChart.h"
+#include "hydrix/settings/measure_log.h"
 #include "live_view_fixture.h"
 
 namespace hx::test {

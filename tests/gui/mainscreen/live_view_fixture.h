@@ -16,9 +16,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "MainScreen.h"
-#include "frmConnect.h"
 #include "hydrix/commands/frames.h"
+#include "hydrix/mainscreen/MainScreen.h"
+#include "hydrix/selection/frmConnect.h"
 #include "support/inprocess_usb.h"
 #include "support/recording_dialog_service.h"
 

@@ -9,8 +9,8 @@
 #include <QValueAxis>
 #include <fstream>
 
-#include "TrendChart.h"
-#include "hydrix/mainscreen/measure_log.h"
+#include "hydrix/mainscreen/TrendChart.h"
+#include "hydrix/settings/measure_log.h"
 #include "live_view_fixture.h"
 #include "support/file_size_limit.h"
 

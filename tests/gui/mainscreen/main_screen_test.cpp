@@ -28,14 +28,14 @@
 #include <functional>
 #include <sstream>
 
-#include "MainScreen.h"
 #include "common/numbers.h"
-#include "frmAbout.h"
-#include "frmConnect.h"
-#include "frmProduction.h"
+#include "hydrix/calibration/frmProduction.h"
 #include "hydrix/commands/frames.h"
 #include "hydrix/config/byte_packing.h"
 #include "hydrix/config/date_helpers.h"
+#include "hydrix/config/frmAbout.h"
+#include "hydrix/mainscreen/MainScreen.h"
+#include "hydrix/selection/frmConnect.h"
 #include "support/inprocess_usb.h"
 #include "support/recording_dialog_service.h"
 

@@ -1,6 +1,6 @@
 // The state window opened from the main window: one modeless instance that
 // redraws the last measure block every second without any exchange.
-#include "frm_etat.h"
+#include "hydrix/mainscreen/frm_etat.h"
 #include "live_view_fixture.h"
 
 namespace hx::test {

@@ -1,4 +1,4 @@
-#include "hydrix/mainscreen/settings_profile.h"
+#include "hydrix/settings/settings_profile.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // Settings profiles: the file a person reads and edits, and what is refused.
-#include "hydrix/mainscreen/settings_profile.h"
+#include "hydrix/settings/settings_profile.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

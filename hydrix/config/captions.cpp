@@ -1,4 +1,4 @@
-#include "hydrix/mainscreen/captions.h"
+#include "hydrix/config/captions.h"
 
 namespace hx {
 

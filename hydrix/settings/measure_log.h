@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "hydrix/mainscreen/measures_codec.h"
+#include "hydrix/settings/measures_codec.h"
 
 namespace hx {
 

@@ -1,4 +1,4 @@
-#include "hydrix/mainscreen/measures_codec.h"
+#include "hydrix/settings/measures_codec.h"
 
 #include <gtest/gtest.h>
 

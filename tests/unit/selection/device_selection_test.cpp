@@ -1,4 +1,4 @@
-#include "hydrix/link/device_selection.h"
+#include "hydrix/selection/device_selection.h"
 
 #include <gtest/gtest.h>
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "hydrix/mainscreen/parameter_map.h"
+#include "hydrix/settings/parameter_map.h"
 
 namespace hx {
 

@@ -1,4 +1,4 @@
-#include "hydrix/mainscreen/measure_log.h"
+#include "hydrix/settings/measure_log.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

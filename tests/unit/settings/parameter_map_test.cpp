@@ -1,6 +1,6 @@
 // The settings table's decoder and encoder: bytes of the image against the
 // texts of the screen.
-#include "hydrix/mainscreen/parameter_map.h"
+#include "hydrix/settings/parameter_map.h"
 
 #include <gtest/gtest.h>
 

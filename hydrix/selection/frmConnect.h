@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <memory>
 
-#include "hydrix/link/device_selection.h"
+#include "hydrix/selection/device_selection.h"
 
 namespace Ui {
 class frmConnect;

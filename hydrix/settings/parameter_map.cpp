@@ -1,4 +1,4 @@
-#include "hydrix/mainscreen/parameter_map.h"
+#include "hydrix/settings/parameter_map.h"
 
 #include <charconv>
 #include <cmath>

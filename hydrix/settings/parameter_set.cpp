@@ -1,4 +1,4 @@
-#include "hydrix/mainscreen/parameter_set.h"
+#include "hydrix/settings/parameter_set.h"
 
 #include "common/numbers.h"
 #include "hydrix/config/date_helpers.h"
