@@ -30,6 +30,9 @@ class UsbInterface {
   // Why the backend behind the library could not be reached at the last
   // call that needed it, when the library can tell; empty otherwise.
   virtual std::string BackendProblem() { return {}; }
+  // The backend behind the library ("sim", "usb", "none"), for a problem
+  // report; empty when the library cannot tell.
+  virtual std::string BackendName() { return {}; }
   // The file of the interface library in use, for a problem report; empty
   // when none is loaded.
   virtual std::string LibraryPath() { return {}; }

@@ -28,9 +28,10 @@ bool UsbLibrary::Bind() {
   bind(read_, "USB_ReadFile");
   bind(cancel_, "USB_CancelIo");
   bind(close_, "USB_CloseHandle");
-  // Optional: a library without it only tells less.
+  // Optional: a library without them only tells less.
   if (problem_.empty()) {
     backendProblem_ = reinterpret_cast<USB_GetBackendProblem_t>(lib_.Symbol("USB_GetBackendProblem", error));
+    backendName_ = reinterpret_cast<USB_GetBackendName_t>(lib_.Symbol("USB_GetBackendName", error));
   }
   bound_ = problem_.empty();
   if (!bound_) lib_.Close();
@@ -47,6 +48,12 @@ std::string UsbLibrary::BackendProblem() {
   std::string text(backendProblem_(nullptr, 0), '\0');
   if (!text.empty()) text.resize(backendProblem_(text.data(), static_cast<std::uint32_t>(text.size() + 1)));
   return text;
+}
+
+std::string UsbLibrary::BackendName() {
+  if (!Bind() || !backendName_) return {};
+  const char* name = backendName_();
+  return name ? std::string(name) : std::string();
 }
 
 std::string UsbLibrary::LibraryPath() { return Bind() ? lib_.Path() : std::string(); }

@@ -27,6 +27,7 @@ class UsbLibrary : public UsbInterface {
   bool CloseHandle(std::int32_t handle) override;
   std::string Problem() override;
   std::string BackendProblem() override;
+  std::string BackendName() override;
   std::string LibraryPath() override;
 
  private:
@@ -45,6 +46,7 @@ class UsbLibrary : public UsbInterface {
   USB_CancelIo_t cancel_ = nullptr;
   USB_CloseHandle_t close_ = nullptr;
   USB_GetBackendProblem_t backendProblem_ = nullptr;  // optional
+  USB_GetBackendName_t backendName_ = nullptr;        // optional
 };
 
 }  // namespace hx

@@ -30,26 +30,38 @@ class UnconfiguredTransport final : public Transport {
   std::string problem_;
 };
 
-std::unique_ptr<Transport> MakeConfiguredTransport() {
+// The backend in force and its name, as hxusb.conf's type names it ("none"
+// while the configuration has problems).
+struct Configured {
+  std::unique_ptr<Transport> transport;
+  const char* name = "none";
+};
+
+Configured MakeConfiguredTransport() {
   const auto config =
       usbconf::LoadUsbConfig(usbconf::LibraryDirOf(reinterpret_cast<const void*>(&USB_GetDeviceCount)));
-  if (!config.problems.empty()) return std::make_unique<UnconfiguredTransport>(usbconf::ProblemText(config));
-  if (config.backend == usbconf::Backend::Sim) return MakeSimTransport();
-  return MakeUsbTransport(config);
+  if (!config.problems.empty()) {
+    return {std::make_unique<UnconfiguredTransport>(usbconf::ProblemText(config)), "none"};
+  }
+  if (config.backend == usbconf::Backend::Sim) return {MakeSimTransport(), "sim"};
+  return {MakeUsbTransport(config), "usb"};
 }
 
-Transport& Active() {
+Configured& InForce() {
   static std::once_flag once;
-  static std::unique_ptr<Transport> transport;
-  std::call_once(once, [] { transport = MakeConfiguredTransport(); });
-  return *transport;
+  static Configured configured;
+  std::call_once(once, [] { configured = MakeConfiguredTransport(); });
+  return configured;
 }
+
+Transport& Active() { return *InForce().transport; }
 
 }  // namespace
 
 }  // namespace hx::usbif
 
 using hx::usbif::Active;
+using hx::usbif::InForce;
 
 extern "C" {
 
@@ -87,5 +99,7 @@ int32_t USB_CloseHandle(int32_t handle) { return Active().Close(handle) ? 1 : 0;
 uint32_t USB_GetBackendProblem(char* text, uint32_t size) {
   return hx::usbconf::CopyProblemText(Active().Problem(), text, size);
 }
+
+const char* USB_GetBackendName(void) { return InForce().name; }
 
 }  // extern "C"

@@ -17,7 +17,8 @@
  * under [application] in hxusb.conf, named by their serial number string or
  * port path (see platform/hxusb_device/usb_ids.h). A request and its answer
  * are one bulk transfer each; a read that gets no answer in time reads 0
- * bytes. USB_GetBackendProblem tells why a device could not be opened. */
+ * bytes. USB_GetBackendProblem tells why a device could not be opened,
+ * USB_GetBackendName which backend is in force. */
 #ifndef HXUSBIF_H
 #define HXUSBIF_H
 
@@ -57,6 +58,10 @@ HXUSBIF_API int32_t USB_CloseHandle(int32_t handle);
  * bytes and a NUL into `text`; returns the whole length. Optional: a program
  * works without it. */
 HXUSBIF_API uint32_t USB_GetBackendProblem(char* text, uint32_t size);
+/* The backend in force, as hxusb.conf's type names it: "sim" or "usb", or
+ * "none" while the configuration has problems (USB_GetBackendProblem says
+ * which). A static string. Optional: a program works without it. */
+HXUSBIF_API const char* USB_GetBackendName(void);
 
 typedef int32_t (*USB_GetDeviceCount_t)(void);
 typedef int32_t (*USB_GetDeviceUniqueID_t)(int32_t);
@@ -66,6 +71,7 @@ typedef int32_t (*USB_ReadFile_t)(int32_t, void*, uint32_t, uint32_t*, uint32_t)
 typedef int32_t (*USB_CancelIo_t)(int32_t);
 typedef int32_t (*USB_CloseHandle_t)(int32_t);
 typedef uint32_t (*USB_GetBackendProblem_t)(char*, uint32_t);
+typedef const char* (*USB_GetBackendName_t)(void);
 
 #ifdef __cplusplus
 }

@@ -37,6 +37,8 @@ class InProcessUsb : public UsbInterface {
   bool CloseHandle(std::int32_t handle) override;
   std::string Problem() override { return problem; }
   std::string BackendProblem() override { return backendProblem; }
+  // Simulated controllers, as the library's simulator backend names itself.
+  std::string BackendName() override { return "sim"; }
 
   // Transport faults.
   int failNextWrites = 0;      // the next N WriteFile calls fail

@@ -56,6 +56,7 @@ TEST_F(LinkEndToEnd, EnumeratesReadsAndWritesThroughTheLibraryAndTheDaemon) {
   EXPECT_EQ(list.ids, (std::vector<std::int32_t>{5, 9}));
   EXPECT_EQ(list.texts, (std::vector<std::string>{"Hydrix (11) 1.05", "Arvel L1 (2) 2.13"}));
   EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_EQ(usb.BackendName(), "sim");
 
   ASSERT_TRUE(selection.ListClick(list, 0));
   device.SetTimeOut(false);

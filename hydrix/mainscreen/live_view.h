@@ -1,0 +1,87 @@
+// The main window's live view: the "Values" and "Output Control" frames,
+// continuous reading (the one-second tick), the trend chart, the state
+// window and the measure log. It works on the widgets of the main form.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <array>
+#include <string>
+
+#include "hydrix/mainscreen/frame_context.h"
+#include "hydrix/settings/measure_log.h"
+
+class QAction;
+class QTimer;
+class TrendChart;
+class frm_etat;
+
+namespace hx {
+
+class LiveView : public QObject {
+ public:
+  explicit LiveView(FrameContext& context);
+
+  // Builds the chart's series from the captions as they stand.
+  void BuildChart();
+  // Decodes the measure block onto the "Values" and "Output Control" frames.
+  void LitMesures();
+  // Shows the controller's clock ("--" while no measures can be shown).
+  void ShowClock();
+  // Whether the screen may show measures: a chosen controller that answers.
+  bool Reading() const { return ctx_.device.Chosen() && !ctx_.device.TimeOut(); }
+  // A measure read has been decoded onto the screen.
+  bool MeasuresShown() const { return measuresShown_; }
+  // Stops continuous reading for an action; true when it was on.
+  bool PauseReading();
+  // After the action, whatever its outcome: reading that was on runs again
+  // (no full read, the chart's counter going on, the log in the same file)
+  // while the chosen controller answers.
+  void ResumeReading(bool wasReading);
+  // Continuous reading is on.
+  bool Running() const;
+  // The open measure log's file, empty when none is open.
+  std::string LogFile() const;
+  // Stops the tick and closes the state window (the main window closes).
+  void Stop();
+
+  TrendChart* Chart() const { return chart_; }
+  frm_etat* Etat() const;
+
+  void LectureContinu_Click();
+  void Timer_Timer();
+  void Command1_Click();
+  void ActivateSolenoid_Click();
+  void ActivateRelay_Click();
+  void SetEndOFChargeTempo_Click();
+  void State_Click();
+  // "Measure Log": asks for a CSV file and starts appending each tick's
+  // measures to it; unticked, stops.
+  void mnuJournal_Click(bool checked);
+  // "Export Chart Data…" and "Save Chart Image…" (also the chart's menu).
+  void mnuExportChart_Click();
+  void mnuSaveChartImage_Click();
+
+ private:
+  // Appends the tick's measures to the open log; a failure stops the log.
+  void AppendMeasureLog();
+  // The four measure boxes' texts in chart series order.
+  std::array<std::string, 4> ChartTexts() const;
+  // Stops continuous reading after a step of the tick failed, and says
+  // which step and why in the status bar.
+  void TickFailed(const char* step, const std::string& reason);
+
+  FrameContext& ctx_;
+  QTimer* Timer;
+  TrendChart* chart_;
+  QAction* mnuJournal_;
+  QPointer<frm_etat> etat_;
+  MeasureLog measureLog_;
+  bool measuresShown_ = false;
+  // An output choice the operator made that the ticks must not overwrite
+  // (solenoid, relay), and the states the controller last reported.
+  std::array<bool, 2> outputChosen_{};
+  std::array<int, 2> outputReported_{};
+};
+
+}  // namespace hx

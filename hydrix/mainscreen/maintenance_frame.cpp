@@ -1,0 +1,143 @@
+#include "hydrix/mainscreen/maintenance_frame.h"
+
+#include <QLabel>
+#include <QLineEdit>
+
+#include "common/busy_cursor.h"
+#include "common/numbers.h"
+#include "hydrix/calibration/frmProduction.h"
+#include "hydrix/calibration/maintenance.h"
+#include "hydrix/config/about.h"
+#include "hydrix/mainscreen/live_view.h"
+#include "hydrix/mainscreen/settings_frame.h"
+#include "ui_MainScreen.h"
+
+namespace hx {
+
+namespace {
+const std::string kEnglish = "English";
+}  // namespace
+
+MaintenanceFrame::MaintenanceFrame(FrameContext& context, LiveView& live, SettingsFrame& settings)
+    : ctx_(context), live_(live), settings_(settings) {
+  Ui::MainScreen& ui = ctx_.ui;
+  connect(ui.Command_tension, &QPushButton::clicked, this, &MaintenanceFrame::Command_tension_Click);
+  connect(ui.CommandCalibrationCLK, &QPushButton::clicked, this,
+          &MaintenanceFrame::CommandCalibrationCLK_Click);
+  connect(ui.CheckClockSpeed, &QCheckBox::clicked, this, &MaintenanceFrame::CheckClockSpeed_Click);
+  connect(ui.Programmer, &QPushButton::clicked, this, &MaintenanceFrame::Programmer_Click);
+  connect(ui.Rapport, &QPushButton::clicked, this, &MaintenanceFrame::Rapport_Click);
+}
+
+void MaintenanceFrame::ShowCorrection() {
+  const auto correction = ctx_.device.LitValeurCorrection();
+  ctx_.Control<QLineEdit>("ValeurHorloge", 0)->setText(Q(correction[0]));
+  ctx_.Control<QLineEdit>("ValeurHorloge", 1)->setText(Q(correction[1]));
+}
+
+void MaintenanceFrame::Command_tension_Click() {
+  if (!ctx_.mayCommand(true)) return;
+  Ui::MainScreen& ui = ctx_.ui;
+  // The frame carries millivolts in two bytes: 65.535 V at most.
+  if (!settings_.ControleValeur(ui.ValeurTension, kReferenceVolts.min, kReferenceVolts.max)) return;
+  StepOutcome outcome;
+  {
+    BusyCursor busy;
+    outcome = CalibrateVoltage(ctx_.device, ParseNumber(S(ui.ValeurTension->text())).value_or(0));
+  }
+  if (!outcome.done) return ctx_.ShowFailure(outcome.why);
+  ui.correctionV->setText(Q(VoltageCorrectionText(ctx_.device)));
+  ctx_.dialogs.Message({ctx_.config.LitMessage(kEnglish, "V Calibrated Set", ""), ProgramTitle(),
+                        MsgButtons::Ok, MsgIcon::Exclamation});
+  ctx_.updateStatus();
+}
+
+void MaintenanceFrame::CommandCalibrationCLK_Click() {
+  if (!ctx_.mayCommand(true)) return;
+  const bool reading = live_.PauseReading();
+  StepOutcome outcome;
+  {
+    BusyCursor busy;
+    const std::int32_t N = ClockCorrectionNumber(S(ctx_.Control<QLineEdit>("ValeurHorloge", 1)->text()));
+    outcome = CalibrateClock(ctx_.device, N);
+    if (ctx_.device.ImageComplete()) ShowCorrection();
+  }
+  if (outcome.done) {
+    ctx_.Say(ctx_.config.LitMessage(kEnglish, "Parameters Writed", ""), MsgIcon::Information);
+  } else {
+    ctx_.ShowFailure(outcome.why);
+  }
+  live_.ResumeReading(reading);
+}
+
+void MaintenanceFrame::CheckClockSpeed_Click() {
+  if (!ctx_.mayCommand(true)) return;
+  SetFastClock(ctx_.device, ctx_.ui.CheckClockSpeed->isChecked());
+  ctx_.updateStatus();
+}
+
+void MaintenanceFrame::Programmer_Click() {
+  const SerialCheck check = CheckSerial(S(ctx_.ui.ValeurNumeroSerie->text()));
+  if (!check.value) {
+    ctx_.dialogs.Message({check.message, ProgramTitle(), MsgButtons::Ok, MsgIcon::None});
+    return;
+  }
+  if (!ctx_.mayCommand(true)) return;
+  StepOutcome outcome;
+  {
+    BusyCursor busy;
+    outcome = ProgramSerial(ctx_.device, *check.value);
+  }
+  if (!outcome.done) return ctx_.ShowFailure(outcome.why);
+  ctx_.ui.NumeroSerie->setText(QString::number(*check.value));
+  ctx_.updateStatus();
+}
+
+ReportInput MaintenanceFrame::ReportFromScreen() const {
+  auto label = [this](const char* name, int index = -1) {
+    return S(ctx_.Control<QLabel>(name, index)->text());
+  };
+  auto text = [this](const char* name, int index = -1) {
+    return S(ctx_.Control<QLineEdit>(name, index)->text());
+  };
+  const Ui::MainScreen& ui = ctx_.ui;
+  ReportInput in;
+  in.date = FormatDateHeure(FormatDateCourte(), ctx_.now());
+  in.versionCaption = label("LabelVersion");
+  in.version = label("Version");
+  in.serialCaption = label("Label1", 20);
+  in.serial = label("NumeroSerie");
+  in.dateCaption = label("Label2");
+  in.programmingDate = label("DateProgrammation");
+  in.clockCorrection = text("ValeurHorloge", 0);
+  in.clockValue = text("ValeurHorloge", 1);
+  in.startLowCaption = label("Label1", 15);
+  in.startLow = text("Text1", 4);
+  in.startHighCaption = label("Label1", 14);
+  in.startHigh = text("Text1", 5);
+  in.alarmCaption = label("LabelAlarmLevel");
+  in.alarm = text("Text1", 7);
+  in.pulseCaption = label("Label1", 4);
+  in.pulse = text("Text1", 6);
+  in.forced1Caption = label("Label1", 9);
+  in.forced1 = S(ui.Heure1->currentText());
+  in.forced2Caption = label("Label1", 10);
+  in.forced2 = S(ui.Heure2->currentText());
+  in.capacityCaption = label("Label1", 12);
+  in.capacity = S(ui.ComboChargeTempo->currentText());
+  in.voltageCorrection = S(ui.correctionV->text());
+  return in;
+}
+
+void MaintenanceFrame::Rapport_Click() {
+  if (!ctx_.mayCommand(true)) return;
+  // The report records what the controller holds: only after a whole read
+  // of the chosen controller whose settings can be its own.
+  std::string why = ctx_.device.ImageWriteRefusal();
+  if (!why.empty()) return ctx_.ShowFailure(why + " No report was written.");
+  frmProduction dialog(
+      ctx_.dialogs, [this] { return ReportFromScreen(); }, &ctx_.window);
+  dialog.exec();
+}
+
+}  // namespace hx

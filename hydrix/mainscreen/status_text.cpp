@@ -1,0 +1,58 @@
+#include "hydrix/mainscreen/status_text.h"
+
+namespace hx {
+
+namespace {
+
+// Puts `value` in place of every "%1" of `text`.
+std::string Fill(const std::string& text, const std::string& value) {
+  std::string out;
+  std::size_t from = 0;
+  for (auto at = text.find("%1"); at != std::string::npos; at = text.find("%1", from)) {
+    out.append(text, from, at - from).append(value);
+    from = at + 2;
+  }
+  return out.append(text, from);
+}
+
+}  // namespace
+
+StatusLine StatusText(const StatusFacts& f, const StatusTexts& text) {
+  StatusLine line;
+  if (f.usbId == 0 || !f.chosen) {
+    line.controller = text("StatusNoController", "No controller chosen: choose one with USB Connect.");
+  } else {
+    line.controller = Fill(text("StatusController", "Controller %1"), std::to_string(f.usbId));
+    if (!f.controller.empty()) line.controller += ": " + f.controller;
+    line.controller += " ";
+    if (f.timeOut) {
+      line.controller +=
+          text("StatusStopped",
+               "stopped answering: check its USB cable and power, then choose it again with USB Connect.");
+    } else if (f.partAnswers) {
+      line.controller += text("StatusIncomplete", "(not answering: its answers come incomplete)");
+    } else if (f.implausible) {
+      line.controller += text("StatusZeros", "(not answering properly: its settings read as zeros)");
+    } else {
+      line.controller += text("StatusAnswering", "(answering)");
+    }
+  }
+  // The log's line tells whether rows are being added.
+  if (!f.logFile.empty()) {
+    line.log = f.reading ? Fill(text("StatusLogging", "Logging measures to %1"), f.logFile)
+                         : Fill(text("StatusLogPaused", "Measure log %1 paused: Continuous Reading is off"),
+                                f.logFile);
+  }
+  return line;
+}
+
+std::string TickFailureText(std::string_view step, std::string_view reason) {
+  std::string text = "Continuous reading stopped: ";
+  text += step;
+  text += " failed (";
+  text += reason.empty() ? std::string_view("no reason given") : reason;
+  text += ").";
+  return text;
+}
+
+}  // namespace hx

@@ -1,0 +1,41 @@
+// What the main window's status bar says: the line about the chosen
+// controller, the line about the measure log, and the report of a step of
+// continuous reading that failed. Plain values in, texts out; the window
+// only copies them into its labels.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace hx {
+
+// What the status bar tells from.
+struct StatusFacts {
+  std::int32_t usbId = 0;    // the chosen controller's identifier, 0 for none
+  bool chosen = false;       // a controller is chosen
+  std::string controller;    // its identity as the selection listed it (may be empty)
+  bool timeOut = false;      // the link to it was given up
+  bool partAnswers = false;  // the last read got answers, but not whole ones
+  bool implausible = false;  // the last read's settings cannot be the controller's own
+  std::string logFile;       // the open measure log, empty when none is open
+  bool reading = false;      // continuous reading is on
+};
+
+struct StatusLine {
+  std::string controller;  // the controller's line
+  std::string log;         // the measure log's line, empty when no log is open
+};
+
+// A catalogue text by code in the language on screen, `english` when it
+// has none. "%1" in the text stands for the value the line fills in.
+using StatusTexts = std::function<std::string(const char* code, const char* english)>;
+
+StatusLine StatusText(const StatusFacts& facts, const StatusTexts& text);
+
+// What the status bar says when a step of a continuous-reading tick failed:
+// the step and the reason, and that reading stopped.
+std::string TickFailureText(std::string_view step, std::string_view reason);
+
+}  // namespace hx

@@ -1,0 +1,80 @@
+#include "hydrix/mainscreen/status_text.h"
+
+#include <gtest/gtest.h>
+
+namespace hx {
+namespace {
+
+struct StatusCase {
+  const char* name;
+  StatusFacts facts;
+  const char* controller;
+  const char* log;
+};
+
+class StatusTextTest : public ::testing::TestWithParam<StatusCase> {};
+
+// The English texts, as the window shows them before a language is chosen.
+std::string English(const char*, const char* english) { return english; }
+
+TEST_P(StatusTextTest, SaysWhatTheControllerAndTheLogAreDoing) {
+  const StatusLine line = StatusText(GetParam().facts, English);
+  EXPECT_EQ(line.controller, GetParam().controller);
+  EXPECT_EQ(line.log, GetParam().log);
+}
+
+StatusFacts Facts(std::int32_t id, bool chosen, std::string listed = {}) {
+  StatusFacts f;
+  f.usbId = id;
+  f.chosen = chosen;
+  f.controller = std::move(listed);
+  return f;
+}
+StatusFacts With(StatusFacts f, bool StatusFacts::*flag) {
+  f.*flag = true;
+  return f;
+}
+StatusFacts Logging(StatusFacts f, bool reading) {
+  f.logFile = "/tmp/m.csv";
+  f.reading = reading;
+  return f;
+}
+
+const StatusCase kCases[] = {
+    {"NoneChosen", Facts(0, false), "No controller chosen: choose one with USB Connect.", ""},
+    {"ChoiceCleared", Facts(5, false), "No controller chosen: choose one with USB Connect.", ""},
+    {"Answering", Facts(5, true), "Controller 5 (answering)", ""},
+    {"AnsweringListed", Facts(5, true, "5 (serial 1234)"), "Controller 5: 5 (serial 1234) (answering)", ""},
+    {"Stopped", With(Facts(5, true), &StatusFacts::timeOut),
+     "Controller 5 stopped answering: check its USB cable and power, then choose it again with USB Connect.",
+     ""},
+    // A link given up says so before whatever the last read got.
+    {"StoppedAfterPartAnswers", With(With(Facts(5, true), &StatusFacts::partAnswers), &StatusFacts::timeOut),
+     "Controller 5 stopped answering: check its USB cable and power, then choose it again with USB Connect.",
+     ""},
+    {"PartAnswers", With(Facts(7, true), &StatusFacts::partAnswers),
+     "Controller 7 (not answering: its answers come incomplete)", ""},
+    {"Zeros", With(Facts(8, true), &StatusFacts::implausible),
+     "Controller 8 (not answering properly: its settings read as zeros)", ""},
+    {"LogWritten", Logging(Facts(5, true), true), "Controller 5 (answering)",
+     "Logging measures to /tmp/m.csv"},
+    {"LogPaused", Logging(Facts(0, false), false), "No controller chosen: choose one with USB Connect.",
+     "Measure log /tmp/m.csv paused: Continuous Reading is off"},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, StatusTextTest, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The catalogue's text stands in for the English one, the identifier filling
+// its marker wherever the translation puts it.
+TEST(StatusText, TakesTheCatalogueTextsAndTheTickFailureNamesStepAndReason) {
+  const auto french = [](const char* code, const char* english) -> std::string {
+    return std::string(code) == "StatusController" ? "Contrôleur %1 (%1)" : english;
+  };
+  EXPECT_EQ(StatusText(Facts(3, true), french).controller, "Contrôleur 3 (3) (answering)");
+  EXPECT_EQ(TickFailureText("reading the measures", "bad block"),
+            "Continuous reading stopped: reading the measures failed (bad block).");
+  EXPECT_EQ(TickFailureText("logging", ""), "Continuous reading stopped: logging failed (no reason given).");
+}
+
+}  // namespace
+}  // namespace hx
