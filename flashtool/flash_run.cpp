@@ -14,15 +14,17 @@
 
 #include "common/safe_file.h"
 #include "flashtool/products.h"
+#include "wire/boot_memory_map.h"
 
 namespace hx::flash {
 
 namespace {
 
-constexpr std::uint32_t kDeviceIdAddress = 0x3FFFFE;
-constexpr std::uint32_t kApplicationCheckAddress = 0x000201;
-constexpr std::uint8_t kGotoOpcode = 0xEF;  // high byte of the application's reset-vector GOTO
-constexpr std::uint32_t kBootFlagAddress = 0xFF;
+using boot::kApplicationCheckAddress;
+using boot::kBootFlagAddress;
+using boot::kConfigBase;
+using boot::kDeviceIdAddress;
+using boot::kGotoOpcode;
 constexpr const char* kCannotConnect = "Cannot connect. Please check the USB cable";
 constexpr const char* kBootFlagError = "Error writing the boot flag";
 
@@ -715,9 +717,10 @@ bool FlashTool::LockController() {
 }
 
 std::string FlashTool::ConfigSummary() {
-  const int a = ReadConfigByte(0x300002);
-  const int b = ReadConfigByte(0x300003);
-  const int c = ReadConfigByte(0x300006);
+  // CONFIG2L, CONFIG2H and CONFIG4L.
+  const int a = ReadConfigByte(kConfigBase + 2);
+  const int b = ReadConfigByte(kConfigBase + 3);
+  const int c = ReadConfigByte(kConfigBase + 6);
   return "CNF " + HexText(a) + ":" + HexText(b) + ":" + HexText(c);
 }
 
@@ -948,7 +951,7 @@ int FlashTool::ProgramFlash(std::uint8_t writeblock, std::uint8_t bytesperaddr, 
 
 int FlashTool::WriteFlashMarker(std::uint8_t writeblock, std::uint8_t bytesperaddr, std::uint8_t command) {
   if (bytesperaddr == 0) return 0x8000;
-  const std::uint32_t address = (info_.pmrangehigh & 0xFFFFF0) / bytesperaddr;
+  const std::uint32_t address = (info_.pmrangehigh & boot::kRowAddressMask) / bytesperaddr;
   const boot::BootRequest request{command,    16,           static_cast<std::int32_t>(address),
                                   writeblock, bytesperaddr, 0};
   std::array<std::uint8_t, 16> data;
