@@ -3,6 +3,7 @@
 #include <array>
 
 #include "wire/boot_memory_map.h"
+#include "wire/boot_protocol.h"
 
 namespace hx::flash {
 
@@ -34,6 +35,19 @@ std::string_view TargetSection(std::string_view device) {
   const Product* p = FindProduct(device);
   if (p && !p->targetSection.empty()) return p->targetSection;
   return device;
+}
+
+std::vector<std::string> ProductsIn(const ParameterFile& ini) {
+  std::vector<std::string> products;
+  for (const auto& section : ini.SectionNames()) {
+    long len = 0, val = 0;
+    if (!ini.ReadIni(TargetSection(section), "TARGET").empty() &&
+        ParseInteger(ini.ReadIni(section, "CMDLEN"), 1, boot::kBootCommandBufferSize, len) &&
+        ParseInteger(ini.ReadIni(section, "CMDVAL"), -32768, 65535, val)) {
+      products.push_back(section);
+    }
+  }
+  return products;
 }
 
 }  // namespace hx::flash
