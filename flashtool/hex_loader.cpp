@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/safe_file.h"
+#include "wire/boot_memory_map.h"
 
 namespace hx::flash {
 
@@ -181,14 +182,15 @@ const char* RecordProblem(std::string_view line, Record& rec) {
 // taken off its address in the list (the data EEPROM keeps its 16-bit
 // address). False for data that belongs to no list.
 bool RegionOf(std::uint64_t address, ListKind& kind, std::uint32_t& base, int& stage) {
-  if (address < 0x200000) {
+  using namespace boot;
+  if (address < kUserIdBase) {
     kind = ListKind::Program, base = 0, stage = 8;
-  } else if (address >= 0x200000 && address < 0x210000) {
+  } else if (address >= kUserIdBase && address < kUserIdBase + kHexRegionSize) {
     kind = ListKind::UserId, base = 0, stage = 9;
-  } else if (address >= 0x300000 && address < 0x310000) {
+  } else if (address >= kConfigBase && address < kConfigBase + kHexRegionSize) {
     kind = ListKind::Config, base = 0, stage = 10;
-  } else if (address >= 0xF00000 && address < 0xF10000) {
-    kind = ListKind::Eeprom, base = 0xF00000, stage = 11;
+  } else if (address >= kEepromHexBase && address < kEepromHexBase + kHexRegionSize) {
+    kind = ListKind::Eeprom, base = kEepromHexBase, stage = 11;
   } else {
     return false;
   }

@@ -2,18 +2,23 @@
 
 #include <array>
 
+#include "wire/boot_memory_map.h"
+#include "wire/boot_protocol.h"
+
 namespace hx::flash {
 
 namespace {
+using boot::kConfigBase;
+
 const std::vector<Product>& Table() {
   static const std::vector<Product> table = {
-      {"PAXTER", {{0x300002, 0x0D}, {0x300003, 0x0F}}, false, false, "ARVEL"},
-      {"ARVEL5-12", {{0x300002, 0x01}, {0x300003, 0x0F}}, false, false, ""},
-      {"ARVEL", {{0x300002, 0x03}, {0x300003, 0x0F}}, false, false, ""},
-      {"ARVEL12-24", {{0x300002, 0x07}, {0x300003, 0x0F}}, false, false, ""},
-      {"MERVO", {{0x300002, 0x1F}, {0x300003, 0x0F}, {0x300005, 0x83}}, true, false, ""},
-      {"HOSPER", {{0x300002, 0x19}, {0x300003, 0x0F}}, false, false, ""},
-      {"DUNIX", {{0x300002, 0x1F}, {0x300003, 0x0F}}, false, true, ""},
+      {"PAXTER", {{kConfigBase + 2, 0x0D}, {kConfigBase + 3, 0x0F}}, false, false, "ARVEL"},
+      {"ARVEL5-12", {{kConfigBase + 2, 0x01}, {kConfigBase + 3, 0x0F}}, false, false, ""},
+      {"ARVEL", {{kConfigBase + 2, 0x03}, {kConfigBase + 3, 0x0F}}, false, false, ""},
+      {"ARVEL12-24", {{kConfigBase + 2, 0x07}, {kConfigBase + 3, 0x0F}}, false, false, ""},
+      {"MERVO", {{kConfigBase + 2, 0x1F}, {kConfigBase + 3, 0x0F}, {kConfigBase + 5, 0x83}}, true, false, ""},
+      {"HOSPER", {{kConfigBase + 2, 0x19}, {kConfigBase + 3, 0x0F}}, false, false, ""},
+      {"DUNIX", {{kConfigBase + 2, 0x1F}, {kConfigBase + 3, 0x0F}}, false, true, ""},
   };
   return table;
 }
@@ -30,6 +35,19 @@ std::string_view TargetSection(std::string_view device) {
   const Product* p = FindProduct(device);
   if (p && !p->targetSection.empty()) return p->targetSection;
   return device;
+}
+
+std::vector<std::string> ProductsIn(const ParameterFile& ini) {
+  std::vector<std::string> products;
+  for (const auto& section : ini.SectionNames()) {
+    long len = 0, val = 0;
+    if (!ini.ReadIni(TargetSection(section), "TARGET").empty() &&
+        ParseInteger(ini.ReadIni(section, "CMDLEN"), 1, boot::kBootCommandBufferSize, len) &&
+        ParseInteger(ini.ReadIni(section, "CMDVAL"), -32768, 65535, val)) {
+      products.push_back(section);
+    }
+  }
+  return products;
 }
 
 }  // namespace hx::flash

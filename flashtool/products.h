@@ -1,9 +1,13 @@
-// The built-in product table: the configuration bytes each product gets.
+// The built-in product table (the configuration bytes each product gets)
+// and the products a parameter file offers.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
+
+#include "flashtool/parameter_file.h"
 
 namespace hx::flash {
 
@@ -26,5 +30,9 @@ const Product* FindProduct(std::string_view device);
 
 // The section whose TARGET key lists the chips `device` may hold.
 std::string_view TargetSection(std::string_view device);
+
+// The products the parameter file offers: its sections with a TARGET (the
+// product PAXTER takes ARVEL's) and a usable boot command, in file order.
+std::vector<std::string> ProductsIn(const ParameterFile& ini);
 
 }  // namespace hx::flash

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "flashtool/hex_loader.h"
+#include "wire/boot_memory_map.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ class CheckingSink : public RowSink {
   bool Row(ListKind kind, std::uint32_t address, const std::uint8_t*) override {
     if (address > 0xFFFFFF) std::abort();
     if (limits_) {
-      const std::uint64_t base = kind == ListKind::Eeprom ? 0xF00000 : 0;
+      const std::uint64_t base = kind == ListKind::Eeprom ? hx::boot::kEepromHexBase : 0;
       bool touched = false;
       for (const auto& r : limits_->ranges) {
         if (base + address <= r.high && r.low <= base + address + 15) touched = true;

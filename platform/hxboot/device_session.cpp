@@ -10,7 +10,6 @@ namespace hx::boot {
 namespace {
 constexpr std::int16_t kSessionWriteFailed = static_cast<std::int16_t>(0x8000 | 0x7F);
 constexpr std::size_t kRowSize = 16;
-constexpr std::uint32_t kBootFlagAddress = 0xFF;
 // Program memory is written in whole 16-byte rows, as many as fit a packet.
 constexpr std::size_t kProgramChunk = (kDeviceMaxData / kRowSize) * kRowSize;
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/hxusb_device/bulk_link.h"
+#include "wire/boot_memory_map.h"
 
 namespace hx::boot {
 
@@ -28,7 +29,7 @@ inline constexpr std::uint8_t kDevWriteConfig = 0x07;
 inline constexpr std::uint8_t kDevReset = 0xFF;
 // Addresses from here on (user ID, configuration, device ID) are read with
 // kDevReadConfig; program memory below with kDevReadProgram.
-inline constexpr std::uint32_t kConfigSpaceBase = 0x200000;
+inline constexpr std::uint32_t kConfigSpaceBase = kUserIdBase;
 
 // One packet: the 5-byte header, then `data`.
 std::vector<std::uint8_t> MakeDevicePacket(std::uint8_t command, std::uint8_t length, std::uint32_t address,

@@ -77,7 +77,7 @@ BootLoaderModel::BootLoaderModel(ChipModel chip, std::array<std::uint8_t, 256>& 
     flash_[a] = static_cast<std::uint8_t>((a * 37 + 11) & 0xFF);
   }
   if (flash_.size() >= 4) {
-    flash_[0] = 0x20, flash_[1] = 0xEF, flash_[2] = 0x00, flash_[3] = 0xF0;  // GOTO 0x000040
+    flash_[0] = 0x20, flash_[1] = boot::kGotoOpcode, flash_[2] = 0x00, flash_[3] = 0xF0;  // GOTO 0x000040
   }
 }
 
@@ -189,15 +189,15 @@ void BootLoaderModel::Program(std::uint32_t address, std::span<const std::uint8_
 
 void BootLoaderModel::InstallApplication() {
   // GOTO 0x000240 at the reset vector, then a loop at 0x000240.
-  const std::uint8_t reset[] = {0x20, 0xEF, 0x01, 0xF0};
+  const std::uint8_t reset[] = {0x20, boot::kGotoOpcode, 0x01, 0xF0};
   const std::uint8_t body[] = {0x00, 0x00, 0xFF, 0xD7, 0x12, 0x00};
   Program(kApplicationResetVector, reset);
   Program(0x000240, body);
 }
 
 bool BootLoaderModel::ApplicationPresent() const {
-  if (flash_.size() < kApplicationResetVector + 2) return false;
-  return flash_[kApplicationResetVector + 1] == 0xEF;
+  if (flash_.size() <= boot::kApplicationCheckAddress) return false;
+  return flash_[boot::kApplicationCheckAddress] == boot::kGotoOpcode;
 }
 
 bool BootLoaderModel::StartsApplication() const {

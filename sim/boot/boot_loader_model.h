@@ -16,17 +16,19 @@
 #include <string_view>
 #include <vector>
 
+#include "wire/boot_memory_map.h"
 #include "wire/boot_protocol.h"
 
 namespace hx::sim {
 
-inline constexpr std::uint32_t kUserIdBase = 0x200000;
+// The boot loader's memory map, as the model names it.
+using boot::kApplicationResetVector;
+using boot::kBootFlagAddress;
+using boot::kConfigBase;
+using boot::kUserIdBase;
+inline constexpr std::uint32_t kDeviceIdBase = boot::kDeviceIdAddress;
 inline constexpr std::uint32_t kUserIdSize = 8;
-inline constexpr std::uint32_t kConfigBase = 0x300000;
 inline constexpr std::uint32_t kConfigSize = 14;
-inline constexpr std::uint32_t kDeviceIdBase = 0x3FFFFE;
-inline constexpr std::uint32_t kApplicationResetVector = 0x000200;
-inline constexpr std::uint32_t kBootFlagAddress = 0xFF;
 
 struct ChipModel {
   std::string name;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "flashtool/flash_run.h"
+#include "flashtool/chip_info.h"
 #include "flashtool/parameter_file.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// The parameter file reader, GetToken and the command line (Form_Load).
+// The parameter file reader, GetToken, the command line parser and Form_Load.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -35,6 +35,54 @@ TEST(GetToken, SplitsAtTheFirstDelimiterAndTrimsOnlyTheRest) {
   std::string blank = "   ";
   EXPECT_EQ(GetToken(blank, "="), "");
   EXPECT_EQ(blank, "");
+}
+
+// The command tail alone: each row is a tail and what it parses to, or its error.
+TEST(ParseCommandLine, ReadsEveryAcceptedFormAndReportsAMissingUsbId) {
+  struct Row {
+    std::string tail;
+    std::int32_t usbId;
+    std::string device, hexPath, flags, error;
+  };
+  const std::string noId = "USB device ID not supplied";
+  const Row rows[] = {
+      {"device=arvel;usbid=1;prg=/fw/a.hex", 1, "ARVEL", "/fw/a.hex", "", ""},
+      {" DEVICE = ARVEL ; USBID=1 ; PRG = /fw/a.hex", 1, "ARVEL", "/fw/a.hex", "", ""},
+      {"LANGUE=English ;device=arvel;USBID=2;prg=x.hex", 2, "ARVEL", "x.hex", "", ""},
+      {"idonly;usbid=1", 1, "", "", "noprog idonly", ""},
+      {"device=mervo;usbid=1", 1, "MERVO", "", "old_mode", ""},
+      {"device=dunix;usbid=1;boot;spy", 1, "DUNIX", "", "noprog boot spy", ""},
+      {"noverify;OLD_MODE;noprog=0;usbid= 7 ", 7, "", "", "noprog old_mode noverify", ""},
+      {"device=arvel;usbid=1;prg=/home/op/My Firmware/v2.hex", 1, "ARVEL", "/home/op/My Firmware/v2.hex", "",
+       ""},
+      {"device=arvel;usbid=1;prg=/fw/a;b.hex", 1, "ARVEL", "/fw/a", "", ""},
+      {"usbid=1;usbid=3;;idonly;", 3, "", "", "noprog idonly", ""},
+      {"usbid=2.5", 2, "", "", "", ""},
+      {"usbid=abc;device=arvel", -1, "ARVEL", "", "", noId},
+      {"usbid=-1", -1, "", "", "", noId},
+      {"   ", -1, "", "", "", noId},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.tail);
+    const ParsedCommandLine parsed = ParseCommandLine(row.tail);
+    const CommandLine& c = parsed.command;
+    std::string flags;
+    for (const auto& [on, name] : {std::pair{c.noprog, "noprog"},
+                                   {c.idonly, "idonly"},
+                                   {c.boot, "boot"},
+                                   {c.spy, "spy"},
+                                   {c.old_mode, "old_mode"},
+                                   {c.noverify, "noverify"}}) {
+      if (on) flags += (flags.empty() ? "" : " ") + std::string(name);
+    }
+    EXPECT_EQ(c.UsbID, row.usbId);
+    EXPECT_EQ(c.device, row.device);
+    EXPECT_EQ(c.hexPath, row.hexPath);
+    EXPECT_EQ(flags, row.flags);
+    EXPECT_EQ(parsed.error, row.error);
+    EXPECT_EQ(parsed.usage, row.tail == "   ");
+    EXPECT_EQ(parsed.deviceNamed, !row.device.empty());
+  }
 }
 
 class FormLoad : public ::testing::Test {
