@@ -100,7 +100,6 @@ TEST(NotAReading, TypeZeroZerosWithoutADateAndShortAnswers) {
     const char* starts;  // "" for a reading
   };
   const Row rows[] = {
-      {some, true, hydrix, "07/03/24 - 14:05:09", ""},
       {zeros, true, hydrix, "07/03/24 - 14:05:09", ""},
       {zeros, true, std::nullopt, "00/00/00 - 00:00:00",
        "Every measure of controller 5 is 0 and its clock reads 00/00/00"},
