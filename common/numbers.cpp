@@ -81,11 +81,17 @@ std::optional<double> ParseNumber(std::string_view text) {
     const bool negative = s[start] == '-';
     const auto e = s.find_first_of("eE");
     const bool hugeExp = e != std::string::npos && s[e + 1] != '-';
-    if (hugeExp) return negative ? -std::numeric_limits<double>::infinity()
-                                 : std::numeric_limits<double>::infinity();
+    if (hugeExp)
+      return negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
     return negative ? -0.0 : 0.0;
   }
   if (ec != std::errc()) return std::nullopt;
+  return v;
+}
+
+std::optional<double> ParseNumberIn(std::string_view text, double min, double max) {
+  const auto v = ParseNumber(text);
+  if (!v || !std::isfinite(*v) || !(*v >= min && *v <= max)) return std::nullopt;
   return v;
 }
 

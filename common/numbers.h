@@ -30,6 +30,11 @@ bool IsNumeric(std::string_view text);
 // of the process locale.
 std::optional<double> ParseNumber(std::string_view text);
 
+// The value of a text that IsNumeric accepts when it is finite and within
+// [min, max]; nothing otherwise (infinities such as 1e309, and values
+// outside the target's range). Callers say the accepted range.
+std::optional<double> ParseNumberIn(std::string_view text, double min, double max);
+
 // Formats `value` with a screen pattern: an integer part of "0"s (minimum
 // digits) or "#" (no digit when the value is below 1), then optionally "."
 // and one "0" per decimal shown. Examples: "0", "00", "0.00", "#.00",

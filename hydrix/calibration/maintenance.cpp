@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "common/numbers.h"
+#include "hydrix/commands/image_recheck.h"
 #include "hydrix/config/byte_packing.h"
 
 namespace hx {
@@ -11,11 +12,25 @@ namespace {
 
 const std::string kEnglish = "English";
 
-// Re-reads the image and checks that it may be written back.
-std::string ReadForWrite(HydrixDevice& device) {
-  if (auto refusal = device.CommandRefusal(); !refusal.empty()) return refusal;
-  device.LitImage();
-  return device.ImageWriteRefusal();
+// Prepares a write of `sets` over the image read earlier from this
+// controller (read now when none is held): the controller is read again and
+// must still hold that image apart from `sets`. ImageEcriture then starts
+// as that image. Empty when the write may go ahead, else why not.
+std::string ReadForWrite(HydrixDevice& device, const ImageAddresses& sets) {
+  if (auto refusal = device.CommandRefusal(); !refusal.empty()) return refusal + " Nothing was written.";
+  if (!device.ImageComplete() || device.ImageUsbID() != device.UsbID()) device.LitImage();
+  if (auto refusal = device.ImageWriteRefusal(); !refusal.empty()) return refusal + " Nothing was written.";
+  if (const ImageRecheck recheck = RecheckImage(device, sets); !recheck.ok()) return recheck.message;
+  for (int a = 0; a <= HydrixDevice::kImageLast; ++a)
+    device.ImageEcriture()[static_cast<std::size_t>(a)] =
+        static_cast<std::uint8_t>(device.ImageParams()[static_cast<std::size_t>(a)]);
+  return {};
+}
+
+ImageAddresses Range(int first, int count) {
+  ImageAddresses set;
+  for (int a = first; a < first + count; ++a) set.set(static_cast<std::size_t>(a));
+  return set;
 }
 
 std::string NotConfirmed(const HydrixDevice& device) {
@@ -55,6 +70,24 @@ StepOutcome CalibrateVoltage(HydrixDevice& device, double volts) {
   return {true, {}};
 }
 
+VoltageCalibrationPlan PlanVoltageCalibration(std::int32_t measured_mV, std::int32_t correctionWord,
+                                              double referenceV) {
+  VoltageCalibrationPlan p;
+  p.measuredV = measured_mV / 1000.0;
+  p.referenceV = referenceV;
+  const double reference_mV = RoundHalfEven(referenceV * 1000);
+  p.correctionV = (reference_mV - (measured_mV - correctionWord)) / 1000.0;
+  p.farOff = !(std::fabs(reference_mV - measured_mV) <= kCalibrationTolerance * std::fabs(measured_mV));
+  if (p.farOff) {
+    p.question = "The controller measures " + FormatNumber(p.measuredV, "0.00") + " V, and the reference " +
+                 FormatNumber(p.referenceV, "0.000") +
+                 " V is more than 10 % away from it. Calibrating stores a voltage correction of " +
+                 FormatNumber(p.correctionV, "0.000") + " (now " +
+                 FormatNumber(correctionWord / 1000.0, "0.000") + "). Calibrate anyway?";
+  }
+  return p;
+}
+
 std::string VoltageCorrectionText(const HydrixDevice& device) {
   return FormatNumber(device.LitMotParams(2) / 1000.0, "0.000");
 }
@@ -62,7 +95,7 @@ std::string VoltageCorrectionText(const HydrixDevice& device) {
 std::int32_t ClockCorrectionNumber(const std::string& measured) {
   if (!IsNumeric(measured)) return 0;
   const auto f = ParseNumber(measured);
-  if (!f || *f == 0) return 0;
+  if (!f || !std::isfinite(*f) || *f == 0) return 0;
   const double x = (1 / *f - 1.0 / 16) * 16;
   if (x == 0) return 0;
   const double n = RoundHalfEven(1 / x);
@@ -71,8 +104,7 @@ std::int32_t ClockCorrectionNumber(const std::string& measured) {
 }
 
 StepOutcome CalibrateClock(HydrixDevice& device, std::int32_t N) {
-  if (auto refusal = ReadForWrite(device); !refusal.empty())
-    return {false, refusal + " Nothing was written."};
+  if (auto refusal = ReadForWrite(device, Range(81, 2)); !refusal.empty()) return {false, refusal};
   const auto bytes = MotVersOctets(N);
   device.ImageEcriture()[81] = bytes[0];
   device.ImageEcriture()[82] = bytes[1];
@@ -101,9 +133,14 @@ SerialCheck CheckSerial(const std::string& text) {
   return {n, {}};
 }
 
+std::string SerialOverwriteQuestion(std::int32_t current, std::int32_t next) {
+  if (current == 0 || current == next) return {};
+  return "The controller already holds serial number " + std::to_string(current) + ". Write " +
+         std::to_string(next) + " over it?";
+}
+
 StepOutcome ProgramSerial(HydrixDevice& device, std::int32_t serial) {
-  if (auto refusal = ReadForWrite(device); !refusal.empty())
-    return {false, refusal + " Nothing was written."};
+  if (auto refusal = ReadForWrite(device, Range(36, 4)); !refusal.empty()) return {false, refusal};
   const auto bytes = LongVersOctets(serial);
   for (int i = 0; i < 4; ++i)
     device.ImageEcriture()[36 + static_cast<std::size_t>(i)] = bytes[static_cast<std::size_t>(i)];

@@ -8,6 +8,8 @@
 
 #include "common/numbers.h"
 #include "common/sleeper.h"
+#include "hydrix/cli/cli_target.h"
+#include "hydrix/cli/controller_lock.h"
 #include "hydrix/cli/measures_watch.h"
 #include "hydrix/cli/production_cli.h"
 #include "hydrix/cli/profile_cli.h"
@@ -36,9 +38,12 @@ const char* const kHydrixCtlUsage =
     "  settings set KEY=VALUE... [--force]\n"
     "                 reads the settings, changes those keys, writes the whole image back and\n"
     "                 resets the controller, as Write Parameters does; values outside the\n"
-    "                 window's check bounds are refused unless --force\n"
-    "  calibrate-voltage VOLTS\n"
-    "                 sends the reference voltage measured on the battery; prints the new correction\n"
+    "                 window's check bounds are refused unless --force; values are stored as\n"
+    "                 the window shows them (11.556 as 11.56)\n"
+    "  calibrate-voltage VOLTS [--force]\n"
+    "                 sends the reference voltage measured on the battery; prints the new correction;\n"
+    "                 a reference more than 10 % away from the voltage the controller measures is\n"
+    "                 refused unless --force\n"
     "  calibrate-clock VALUE\n"
     "                 stores the clock correction for the clock value measured (nominal 16)\n"
     "  fast-clock on|off\n"
@@ -49,7 +54,8 @@ const char* const kHydrixCtlUsage =
     "  settings export FILE\n"
     "                 saves the settings Write Parameters writes to a profile (key = value lines)\n"
     "  settings import FILE [--id N]... | --all\n"
-    "                 writes a profile to one, several or all controllers, each reported on its line\n"
+    "                 writes a profile to one, several or all controllers, each reported on its line;\n"
+    "                 a profile saved from one type of controller is written to no other type\n"
     "  settings diff FILE\n"
     "                 lists key: controller -> file for each setting that differs (exit 1 when any)\n"
     "  message LANGUAGE CODE\n"
@@ -57,11 +63,15 @@ const char* const kHydrixCtlUsage =
     "  message --add LANGUAGE CODE [TEXT]\n"
     "                 the same, adding CODE with TEXT (or the code itself) when it is missing\n"
     "  languages      the catalogue's languages, the one selected for \"English\" marked \"* \"\n"
-    "--id N names the controller (default: the first listed).\n"
+    "--id N names the controller. Without it a command acts only when exactly one controller\n"
+    "answers; with several it does nothing, lists them and exits 2.\n"
     "--config PATH names the configuration file (default: config.xml next to hydrixctl).\n"
-    "Exit status: 0 done; 1 the act failed (no controller, no whole answer, a refused write,\n"
-    "a file not written; settings diff: the settings differ); 2 bad usage or bad input\n"
-    "(settings diff: also a controller that does not answer).\n";
+    "Every write of settings read earlier first reads them again: another controller on the\n"
+    "connection, or settings changed since by another program, and nothing is written.\n"
+    "Exit status: 0 done; 1 the act failed (no controller, no whole answer, no plausible\n"
+    "answer, a refused write, a file not written; settings diff: the settings differ); 2 bad\n"
+    "usage or bad input (several controllers and no --id; settings diff: also a controller\n"
+    "that does not answer).\n";
 
 MsgAnswer StreamDialogService::Message(const MessageBoxRequest& request) {
   const bool error = request.icon == MsgIcon::None || request.icon == MsgIcon::Critical;
@@ -144,7 +154,7 @@ int RunSettings(const std::vector<std::string>& words, HydrixDevice& device, std
       err << "hydrixctl: " << key << ": " << problem << "; nothing was written\n";
       return 2;
     }
-    if (f->check && !force && !CheckValue(value, *f->check).ok()) {
+    if (f->check && !force && !CheckField(*f, value).ok()) {
       err << "hydrixctl: " << key << " must be a number from " << ShortestDecimal(f->check->min) << " to "
           << ShortestDecimal(f->check->max) << ", not '" << value
           << "' (--force writes it anyway); nothing was written\n";
@@ -189,11 +199,19 @@ int RunDeviceCommand(const std::vector<std::string>& words, bool set, const std:
   // simulator out of reach): that reason comes first, before any exchange.
   if (list.ids.empty() && list.silent.empty() && !device.usb().BackendProblem().empty())
     return NoController(err, device.usb());
-  if (!id) {
-    if (list.ids.empty()) return NoController(err, device.usb());
-    id = list.ids.front();
-  }
+  const CliTarget target = ResolveTarget(list, id, device.usb(), err);
+  if (!target.id) return target.status;
+  id = target.id;
   device.Choose(*id);
+  // A command that writes an image it read holds the controller's lock from
+  // that read to the end of its write: two of them take turns.
+  ControllerLock lock;
+  const bool writesImage = (command == "settings" && words.size() > 1) || command == "calibrate-voltage" ||
+                           command == "calibrate-clock" || command == "serial";
+  if (std::string why; writesImage && !lock.Take(*id, ControllerLock::kWait, why)) {
+    err << "hydrixctl: " << why << "; nothing was written\n";
+    return 1;
+  }
 
   if (command == "settings") return RunSettings(words, device, out, err);
   if (IsProductionCommand(command)) {
@@ -227,7 +245,12 @@ int RunDeviceCommand(const std::vector<std::string>& words, bool set, const std:
     return RunMeasuresWatch({words.begin() + 2, words.end()}, device, sleeper, out, err, reconnect);
   }
   if (command == "measures") {
-    if (!ReadMeasureBlock(device)) return NoAnswer(err, *id, device);
+    device.LitMesuresEtDate();
+    if (!device.MeasuresWhole()) return NoAnswer(err, *id, device);
+    if (const std::string why = NotAReading(device); !why.empty()) {
+      err << "hydrixctl: " << why << "\n";
+      return 1;
+    }
     for (const auto& w : kMeasureWords) {
       const int v = device.LitMotValeur(w.index);
       out << w.name << '\t' << v;

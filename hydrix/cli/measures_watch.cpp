@@ -8,6 +8,7 @@
 
 #include "common/numbers.h"
 #include "hydrix/settings/measure_log.h"
+#include "hydrix/settings/measures_codec.h"
 
 namespace hx {
 
@@ -35,15 +36,6 @@ class StopOnSignal {
 };
 
 }  // namespace
-
-bool ReadMeasureBlock(HydrixDevice& device) {
-  bool whole = true;
-  for (int i = 0; i < HydrixDevice::kMeasureCount; ++i) {
-    device.ImageMesures()[static_cast<std::size_t>(i)] = device.LitVariable(static_cast<std::uint8_t>(i));
-    whole = whole && device.LastAnswerComplete();
-  }
-  return whole;
-}
 
 int RunMeasuresWatch(const std::vector<std::string>& options, HydrixDevice& device, Sleeper& sleeper,
                      std::ostream& out, std::ostream& err, const std::function<bool()>& reconnect) {
@@ -115,10 +107,19 @@ int RunMeasuresWatch(const std::vector<std::string>& options, HydrixDevice& devi
     // After a miss the controller is looked for again: it may have been
     // unplugged and come back.
     bool answered = !(missed && reconnect && !reconnect());
-    answered = answered && ReadMeasureBlock(device);
+    std::string notReading;
+    if (answered) {
+      device.LitMesuresEtDate();
+      answered = device.MeasuresWhole();
+      // Zeros from a controller that is not answering plausibly are no
+      // reading: neither written nor logged.
+      if (answered) notReading = NotAReading(device);
+      answered = answered && notReading.empty();
+    }
     const auto when = std::chrono::system_clock::now();
     if (!answered) {
-      err << "hydrixctl: controller " << device.UsbID() << " did not answer\n";
+      if (notReading.empty()) notReading = "controller " + std::to_string(device.UsbID()) + " did not answer";
+      err << "hydrixctl: " << notReading << "\n";
       if (!keepGoing) return 1;
       missed = true;
       out << MeasureLogMissedLine(when) << std::endl;

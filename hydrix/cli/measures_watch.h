@@ -14,14 +14,12 @@
 
 namespace hx {
 
-// Variables 0..27 into the device's measure block; true when every read was
-// answered in full.
-bool ReadMeasureBlock(HydrixDevice& device);
-
 // Runs the watch with `options` (the words after "--watch"): a reading every
 // interval, on a fixed period from the first one. Returns 0 when the count
 // was reached or Ctrl-C stopped it, 1 when the controller stopped answering
-// or the file could not be written, 2 for bad options. With --keep-going a
+// or the file could not be written, 2 for bad options. A reading that is no
+// reading (NotAReading: zeros from a controller not answering plausibly)
+// counts as no answer and is neither written nor logged. With --keep-going a
 // reading that got no answer writes a line with the time and empty measure
 // fields (and says so on `err`), `reconnect` enumerates the controllers and
 // chooses the watched one again before the next reading (false when it is

@@ -9,6 +9,7 @@
 #include "hydrix/config/captions.h"
 #include "hydrix/config/config_file.h"
 #include "hydrix/config/date_helpers.h"
+#include "hydrix/settings/measures_codec.h"
 #include "hydrix/settings/parameter_map.h"
 
 namespace hx {
@@ -119,19 +120,39 @@ int RunProductionCommand(const std::vector<std::string>& words, HydrixDevice& de
                          const std::vector<std::string>& languages, std::ostream& out, std::ostream& err) {
   const std::string& verb = words[0];
   if (verb == "report") return Report(words, device, languages, out, err);
-  if (words.size() != 2) return Bad(err, verb + " needs one value");
+  const bool force = verb == "calibrate-voltage" && words.size() == 3 && words[2] == "--force";
+  if (words.size() != 2 && !force) return Bad(err, verb + " needs one value");
   const std::string& value = words[1];
 
   if (verb == "calibrate-voltage") {
-    if (!CheckValue(value, kReferenceVolts).ok())
-      return Bad(err, "the reference must be a number of volts from 0 to 65.535");
-    const StepOutcome o = CalibrateVoltage(device, ParseNumber(value).value_or(0));
+    const auto volts = ParseNumberIn(value, kReferenceVolts.min, kReferenceVolts.max);
+    if (!volts)
+      return Bad(err, "the reference must be a number of volts from 0 to 65.535, not '" + value + "'");
+    if (!force) {
+      // A reference far from what the controller measures is a slip (volts
+      // typed as tenths, another battery): refused unless --force.
+      device.LitMesuresEtDate();
+      if (!device.MeasuresWhole())
+        return Fail(err, device, {false, "did not answer the measure read; nothing was sent"});
+      if (const std::string why = NotAReading(device); !why.empty())
+        return Fail(err, device, {false, why + " Nothing was sent."});
+      const auto plan = PlanVoltageCalibration(device.LitMotValeur(0), 0, *volts);
+      if (plan.farOff) {
+        err << "hydrixctl: the reference " << FormatNumber(plan.referenceV, "0.000")
+            << " V is more than 10 % away from the " << FormatNumber(plan.measuredV, "0.00")
+            << " V controller " << device.UsbID()
+            << " measures (--force calibrates anyway); nothing was sent\n";
+        return 2;
+      }
+    }
+    const StepOutcome o = CalibrateVoltage(device, *volts);
     if (!o.done) return Fail(err, device, o);
     out << "voltage_correction\t" << VoltageCorrectionText(device) << "\n";
     return 0;
   }
   if (verb == "calibrate-clock") {
-    if (!IsNumeric(value)) return Bad(err, "the clock value must be a number");
+    if (!ParseNumberIn(value, kClockValueBounds.min, kClockValueBounds.max))
+      return Bad(err, "the clock value must be a number from 0 to 32 (nominal 16), not '" + value + "'");
     const std::int32_t N = ClockCorrectionNumber(value);
     const StepOutcome o = CalibrateClock(device, N);
     if (!o.done) return Fail(err, device, o);

@@ -1,7 +1,10 @@
 #include "hydrix/cli/profile_cli.h"
 
 #include <ostream>
+#include <sstream>
 
+#include "hydrix/cli/cli_target.h"
+#include "hydrix/cli/controller_lock.h"
 #include "hydrix/config/date_helpers.h"
 #include "hydrix/settings/parameter_set.h"
 #include "hydrix/settings/settings_profile.h"
@@ -17,10 +20,21 @@ int Bad(std::ostream& err, const std::string& what) {
 
 void Select(HydrixDevice& device, std::int32_t id) { device.Choose(id); }
 
-// Writes the profile's values over the settings read from one controller,
-// resets it and reads them back. Empty when the controller holds the file's
-// values afterwards; otherwise why not.
-std::string Import(HydrixDevice& device, const ParameterTexts& values) {
+// Writes the profile's values over the settings read from one controller of
+// the profile's type, resets it and reads them back, holding the
+// controller's lock from the read to the end. Empty when the controller
+// holds the file's values afterwards; otherwise why not.
+std::string Import(HydrixDevice& device, const ProfileParse& profile) {
+  const ParameterTexts& values = profile.values;
+  const auto& known = device.state().Identities;
+  const auto identity = known.find(device.UsbID());
+  if (auto refusal = ProfileTypeRefusal(
+          profile, identity == known.end() ? std::nullopt : std::optional(identity->second), device.UsbID());
+      !refusal.empty())
+    return refusal;
+  ControllerLock lock;
+  if (std::string why; !lock.Take(device.UsbID(), ControllerLock::kWait, why))
+    return why + "; nothing was written";
   ParameterSet parameters(device);
   ParameterTexts texts = parameters.LitParametres();
   if (!parameters.Whole()) return "did not answer every read; nothing was written";
@@ -75,12 +89,15 @@ int RunProfileCommand(const std::vector<std::string>& words, const std::vector<s
 
   const DeviceList list = selection.RemplitListe(true);
   std::vector<std::int32_t> targets = all ? list.ids : ids;
-  if (targets.empty() && !(all && !list.silent.empty())) {
-    if (list.ids.empty()) {
-      err << "hydrixctl: no controller answered\n";
-      return 1;
-    }
-    targets.push_back(list.ids.front());
+  if (all && targets.empty() && list.silent.empty()) {
+    err << "hydrixctl: no controller answered\n";
+    return 1;
+  }
+  if (!all && ids.size() <= 1) {
+    const CliTarget target =
+        ResolveTarget(list, ids.empty() ? std::nullopt : std::optional(ids.front()), device.usb(), err);
+    if (!target.id) return target.status;
+    targets = {*target.id};
   }
 
   if (verb == "export") {
@@ -148,8 +165,19 @@ int RunProfileCommand(const std::vector<std::string>& words, const std::vector<s
     }
   }
   for (std::int32_t id : targets) {
+    if (ids.size() > 1) {
+      // Each controller named is reported on its line, one not attached too.
+      std::ostringstream why;
+      if (ResolveTarget(list, id, device.usb(), why).status != 0) {
+        allDone = false;
+        std::string text = why.str();
+        text = text.substr(11, text.size() - 12);  // without "hydrixctl: " and the newline
+        out << "controller " << id << ": FAILED: " << text << "\n";
+        continue;
+      }
+    }
     Select(device, id);
-    const std::string problem = Import(device, profile.values);
+    const std::string problem = Import(device, profile);
     if (problem.empty()) {
       out << "controller " << id << ": settings written from " << file.string() << "\n";
     } else {

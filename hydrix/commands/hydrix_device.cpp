@@ -161,6 +161,12 @@ bool HydrixDevice::EcritImage() {
     EcritEEprom(address, imageEcriture_[static_cast<std::size_t>(address)]);
     answered = answered && lastComplete_;
   }
+  // What the controller now holds is what was written: a later write is
+  // checked against it, not against the image before this one.
+  if (answered) {
+    for (int address = 0; address <= kImageLast; ++address)
+      imageParams_[static_cast<std::size_t>(address)] = imageEcriture_[static_cast<std::size_t>(address)];
+  }
   return answered;
 }
 

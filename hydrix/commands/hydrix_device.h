@@ -58,6 +58,7 @@ class HydrixDevice {
   // `needsAnswer`) the chosen one has stopped answering. Empty when it may.
   std::string CommandRefusal(bool needsAnswer = true) const;
   LinkState& state() { return state_; }
+  const LinkState& state() const { return state_; }
   MULTIUSB& link() { return link_; }
   UsbInterface& usb() { return usb_; }
   DialogService& dialogs() { return dialogs_; }
@@ -91,7 +92,7 @@ class HydrixDevice {
   bool LitImage();
   // Writes addresses 0..128 from ImageEcriture (129 exchanges). Refuses,
   // sending nothing, whenever ImageWriteRefusal() has a reason. True when
-  // every write was answered.
+  // every write was answered; ImageParams then holds what was written.
   bool EcritImage();
   bool ImageComplete() const { return imageComplete_; }
   // The controller the images were last read from (0: none read yet).

@@ -71,6 +71,7 @@ DeviceList DeviceSelection::RemplitListe(bool /*VoirTout*/) {
     const std::int32_t id = usb_.GetDeviceUniqueID(i);
     list.texts.push_back(text);
     list.ids.push_back(id);
+    list.serials.push_back(serial);
     list.details.push_back((serial ? " \u00B7 serial " + std::to_string(*serial) : std::string()) +
                            " \u00B7 id " + std::to_string(id));
     if (id == previous || (previous == 0 && id == preferred_ && list.selected < 0))

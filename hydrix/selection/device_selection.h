@@ -20,8 +20,9 @@ struct DeviceList {
   // What tells controllers of one type apart, shown after each text:
   // " · serial 24001001 · id 1001" (no serial when it could not be read).
   std::vector<std::string> details;
-  int selected = -1;                 // the item of the controller chosen before, or -1
-  std::vector<std::int32_t> silent;  // attached controllers that did not answer the probe
+  std::vector<std::optional<std::int32_t>> serials;  // each one's serial number, when it could be read
+  int selected = -1;                                 // the item of the controller chosen before, or -1
+  std::vector<std::int32_t> silent;                  // attached controllers that did not answer the probe
 };
 
 class DeviceSelection {

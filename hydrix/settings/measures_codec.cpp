@@ -1,9 +1,50 @@
 #include "hydrix/settings/measures_codec.h"
 
+#include <algorithm>
+
 #include "common/numbers.h"
 #include "hydrix/config/byte_packing.h"
 
 namespace hx {
+
+namespace {
+
+// A clock text "dd/mm/yy - hh:mm:ss" whose day and month make a date.
+bool IsDate(const std::string& clock) {
+  if (clock.size() < 5 || clock[2] != '/') return false;
+  const auto day = ParseNumber(clock.substr(0, 2));
+  const auto month = ParseNumber(clock.substr(3, 2));
+  return day && month && *day >= 1 && *day <= 31 && *month >= 1 && *month <= 12;
+}
+
+}  // namespace
+
+std::string NotAReading(const MeasureBlock& block, bool whole,
+                        const std::optional<std::array<std::uint8_t, 5>>& identity, const std::string& clock,
+                        std::int32_t UsbID) {
+  const std::string who = "controller " + std::to_string(UsbID);
+  if (!whole) return "No whole answer from " + who + ": these measures are not a reading.";
+  if (identity && (*identity)[1] == 0 && (*identity)[2] == 0 && (*identity)[3] == 0 && (*identity)[4] == 0) {
+    return "The identity of " + who +
+           " reads as type 0, firmware 0.00: it is not answering plausibly, and these measures are not a "
+           "reading.";
+  }
+  const bool zeros = std::all_of(block.begin(), block.begin() + HydrixDevice::kMeasureCount,
+                                 [](std::uint8_t b) { return b == 0; });
+  if (zeros && !IsDate(clock)) {
+    return "Every measure of " + who + " is 0 and its clock reads " + clock +
+           ", which is no date: it is not answering plausibly, and these measures are not a reading.";
+  }
+  return {};
+}
+
+std::string NotAReading(const HydrixDevice& device) {
+  std::optional<std::array<std::uint8_t, 5>> identity;
+  const auto& known = device.state().Identities;
+  if (auto it = known.find(device.UsbID()); it != known.end()) identity = it->second;
+  return NotAReading(device.ImageMesures(), device.MeasuresWhole(), identity, device.txtCurrentTime(),
+                     device.UsbID());
+}
 
 std::int32_t MeasureWord(const MeasureBlock& block, int index) {
   if (index < 0 || index > 31) return 0;

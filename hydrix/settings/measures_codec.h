@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "hydrix/commands/hydrix_device.h"
+
 namespace hx {
 
 // The block as HydrixDevice holds it (ImageMesures).
@@ -61,6 +63,18 @@ struct StateView {
   std::array<std::string, 4> delays;  // State(1..4): on start, after charge, before charge, before relay
 };
 StateView DecodeEtat(const MeasureBlock& block);
+
+// Why a measure read is not a reading of the controller, "" when it is: a
+// read that got no answer or short answers (`whole` false), an identity that
+// reads as type 0 / version 0.00, or a block of zeros (variables 0..27)
+// with a clock text that is no date ("00/00/00 - 00:00:00"). Such values
+// are neither shown, logged nor charted. `identity` is the probe's answer
+// when known, `clock` the clock text read with the measures.
+std::string NotAReading(const MeasureBlock& block, bool whole,
+                        const std::optional<std::array<std::uint8_t, 5>>& identity, const std::string& clock,
+                        std::int32_t UsbID);
+// The same for the device's last LitMesuresEtDate.
+std::string NotAReading(const HydrixDevice& device);
 
 // The text of an operating state code 1..6; empty for any other code.
 std::string StateText(int code);

@@ -166,7 +166,9 @@ EncodeResult EncodeParametres(const ParameterTexts& screen, const std::array<std
           r.problems.push_back({f.key, "\"" + text + "\" is not a number"});
           break;
         }
-        const double device = RoundHalfEven(*v * f.den / f.num);
+        // The value is stored as the screen shows it, so what is read back
+        // is what was written.
+        const double device = RoundHalfEven(ShownValue(f, *v) * f.den / f.num);
         if (!(device >= 0 && device <= 32767)) {
           const Bounds fit = WordFit(f);
           r.problems.push_back(
@@ -198,15 +200,35 @@ EncodeResult EncodeParametres(const ParameterTexts& screen, const std::array<std
   return r;
 }
 
-Bounds WordFit(const ParameterField& f) { return {0, 32767 * f.num / f.den}; }
+double ShownValue(const ParameterField& f, double value) {
+  if (!std::isfinite(value)) return value;
+  if (!*f.format) return RoundHalfEven(value);
+  return ParseNumber(FormatNumber(value, f.format)).value_or(value);
+}
+
+Bounds WordFit(const ParameterField& f) {
+  // The largest value the screen can show whose stored word fits.
+  const std::string_view format = f.format;
+  const auto point = format.find('.');
+  const double scale = std::pow(10.0, point == std::string_view::npos ? 0 : format.size() - point - 1);
+  return {0, std::floor(32767 * f.num / f.den * scale + 1e-9) / scale};
+}
+
+CheckResult CheckField(const ParameterField& f, const std::string& text) {
+  if (!f.check) return {};
+  const auto v = IsNumeric(text) ? ParseNumber(text) : std::nullopt;
+  if (!v) return {CheckResult::Outcome::NotNumeric};
+  const double shown = ShownValue(f, *v);
+  if (!(shown >= f.check->min && shown <= f.check->max)) return {CheckResult::Outcome::OutOfBounds};
+  return {};
+}
 
 std::vector<OutOfBounds> OutOfCheckBounds(const ParameterTexts& screen) {
   std::vector<OutOfBounds> out;
   for (const auto& f : kMap) {
     if (!f.written || !f.check || f.control_kind != ControlKind::TextBox) continue;
     const std::string text = Get(screen, f.key);
-    if (CheckValue(text, *f.check).outcome == CheckResult::Outcome::OutOfBounds)
-      out.push_back({f.key, *f.check});
+    if (CheckField(f, text).outcome == CheckResult::Outcome::OutOfBounds) out.push_back({f.key, *f.check});
   }
   return out;
 }

@@ -92,9 +92,16 @@ struct EncodeResult {
 EncodeResult EncodeParametres(const ParameterTexts& screen, const std::array<std::uint8_t, 256>& image,
                               std::int32_t dateCount);
 
-// The range of values a Word field's stored word can carry: the controller
-// keeps signed 16-bit words, and the byte split takes no negative value, so
-// 0..32767 once scaled.
+// A typed value as the screen shows it: rounded to the decimals of the
+// field's format ("#.00": 11.556 is 11.56), or to a whole number. Values
+// are written, checked and compared as shown, so that a value accepted and
+// written reads back as accepted.
+double ShownValue(const ParameterField& f, double value);
+
+// The range of values a Word field's stored word can carry as the screen
+// shows them: the controller keeps signed 16-bit words, and the byte split
+// takes no negative value, so 0..32767 once scaled, the top cut to the
+// format's decimals (32.76 V, as 32.77 would not fit).
 Bounds WordFit(const ParameterField& f);
 
 // A setting written from the screen whose number lies outside the bounds of
@@ -112,6 +119,10 @@ struct CheckResult {
   bool ok() const { return outcome == Outcome::Good; }
 };
 CheckResult CheckValue(const std::string& text, Bounds bounds);
+// The edit check of a setting's typed value: its bounds applied to the value
+// as the screen shows it (ShownValue), so 20.004 V passes like the 20.00 it
+// shows and 4.994 V fails like 4.99. Good for a field without bounds.
+CheckResult CheckField(const ParameterField& f, const std::string& text);
 
 // The message of a failed check: the catalogue texts of "Value must be
 // numeric", or of "Value Must be between " and " and " joined with the

@@ -1,6 +1,7 @@
 #include "hydrix/settings/parameter_set.h"
 
 #include "common/numbers.h"
+#include "hydrix/commands/image_recheck.h"
 #include "hydrix/config/date_helpers.h"
 
 namespace hx {
@@ -25,6 +26,13 @@ ParameterSet::WriteOutcome ParameterSet::EcritParametres(const ParameterTexts& s
     return {false, why};
   }
   device_.ImageEcriture() = encoded.image;
+  // The controller must still hold what was read, apart from what this
+  // write sets: the values changed on screen, the date and the validity mark.
+  ImageAddresses sets = ChangedAddresses(device_);
+  for (int a = 40; a < 44; ++a) sets.set(static_cast<std::size_t>(a));
+  sets.set(kValidityAddress).set(kValidityAddress + 1);
+  if (const ImageRecheck recheck = RecheckImage(device_, sets); !recheck.ok())
+    return {false, recheck.message};
   if (!device_.EcritImage()) {
     return {false,
             "The controller did not confirm every byte of the settings; it was not reset. "

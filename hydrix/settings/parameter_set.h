@@ -32,7 +32,9 @@ class ParameterSet {
   };
   // Encodes the screen into the image of the last read and writes it. Writes
   // nothing when the image may not be written (see ImageWriteRefusal) or the
-  // screen holds a value that cannot be stored.
+  // screen holds a value that cannot be stored, nor when the controller read
+  // again no longer holds the image read (RecheckImage: another unit, or
+  // settings this write does not set changed since).
   WriteOutcome EcritParametres(const ParameterTexts& screen);
 
   // "Write Parameters": EcritParametres; then, only when every byte was

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -13,6 +14,7 @@
 #include "common/safe_file.h"
 #include "hydrix/config/byte_packing.h"
 #include "hydrix/config/config_file_system.h"
+#include "wire/identity.h"
 
 namespace hx {
 
@@ -111,7 +113,7 @@ std::string ValueProblem(const ParameterField& f, const std::string& text, bool 
   screen[f.key] = ScreenValue(f, text);
   const EncodeResult r = EncodeParametres(screen, {}, 0);
   if (!r.problems.empty()) return r.problems.front().text;
-  if (withBounds && f.check && f.control_kind == ControlKind::TextBox && !CheckValue(text, *f.check).ok()) {
+  if (withBounds && f.check && f.control_kind == ControlKind::TextBox && !CheckField(f, text).ok()) {
     return "\"" + text + "\" is outside " + ShortestDecimal(f.check->min) + " to " +
            ShortestDecimal(f.check->max);
   }
@@ -148,6 +150,23 @@ ProfileParse ParseProfile(const std::string& text) {
   for (int number = 1; std::getline(in, line); ++number) {
     const std::string where = "line " + std::to_string(number) + ": ";
     const std::string t = Trim(line);
+    if (t.rfind("# controller:", 0) == 0 && !p.typeCode) {
+      // "# controller: Hydrix (11) 1.05, firmware ...": the type is the
+      // name up to the first code in parentheses.
+      const std::string rest = Trim(t.substr(13));
+      const auto open = rest.find(" (");
+      const auto close = rest.find(')', open == std::string::npos ? 0 : open);
+      if (open != std::string::npos && close != std::string::npos && close > open + 2) {
+        const std::string code = rest.substr(open + 2, close - open - 2);
+        int n = -1;
+        const auto r = std::from_chars(code.data(), code.data() + code.size(), n);
+        if (r.ec == std::errc() && r.ptr == code.data() + code.size() && n >= 0 && n <= 255) {
+          p.typeCode = n;
+          p.typeText = rest.substr(0, close + 1);
+        }
+      }
+      continue;
+    }
     if (t.empty() || t[0] == '#') continue;
     const auto eq = t.find('=');
     if (eq == std::string::npos) {
@@ -177,6 +196,21 @@ ProfileParse ParseProfile(const std::string& text) {
   }
   if (p.errors.empty() && p.values.empty()) p.errors.push_back("the file holds no setting");
   return p;
+}
+
+std::string ProfileTypeRefusal(const ProfileParse& profile,
+                               const std::optional<std::array<std::uint8_t, 5>>& identity,
+                               std::int32_t UsbID) {
+  if (!profile.typeCode) return {};
+  const std::string who = "controller " + std::to_string(UsbID);
+  if (!identity) {
+    return "The profile was saved from a controller of type " + profile.typeText + ", and the type of " +
+           who + " is not known; nothing was written.";
+  }
+  const int code = (*identity)[2];
+  if (code == *profile.typeCode) return {};
+  return "The profile was saved from a controller of type " + profile.typeText + ", and " + who +
+         " is of type " + NomAppareil(code) + " (" + std::to_string(code) + "); nothing was written.";
 }
 
 ProfileParse ReadProfile(const std::filesystem::path& file) {

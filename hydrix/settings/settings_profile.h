@@ -12,8 +12,11 @@
 //   ...
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -52,6 +55,11 @@ std::string ValueProblem(const ParameterField& f, const std::string& text, bool 
 struct ProfileParse {
   ParameterTexts values;            // key -> text, only the keys the file holds
   std::vector<std::string> errors;  // "line 4: ...", in file order; non-empty: never apply
+  // The type of the controller it was saved from, from its header line
+  // "# controller: Hydrix (11) 1.05, ...": the type code and "Hydrix (11)".
+  // Nothing for a profile without that line (written by hand).
+  std::optional<int> typeCode;
+  std::string typeText;
 };
 // Reads a profile: blank lines and lines starting with '#' are skipped; every
 // other line must be "key = value" with a profile key given once, and a value
@@ -59,6 +67,14 @@ struct ProfileParse {
 // screen shows them ("2.0" as capacity index "2"), so the window and
 // hydrixctl apply the same settings.
 ProfileParse ParseProfile(const std::string& text);
+
+// Why `profile` may not be applied to controller `UsbID`, whose identity
+// probe answered `identity`, "" when it may: a profile is applied only to a
+// controller of the type it was saved from. A profile without a type line
+// applies to any; a controller whose type is not known takes none that has.
+std::string ProfileTypeRefusal(const ProfileParse& profile,
+                               const std::optional<std::array<std::uint8_t, 5>>& identity,
+                               std::int32_t UsbID);
 
 // Reads and parses a file (refusing one that is not a regular file or is
 // larger than any profile could be).

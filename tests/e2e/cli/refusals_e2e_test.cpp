@@ -71,7 +71,7 @@ TEST_F(RefusalsEndToEnd, AControllerAnsweringZerosIsNeverWrittenNorRecorded) {
   EXPECT_FALSE(fs::exists(exported));
   // The calibration command went out (the controller answered it), but the
   // correction read back is not shown.
-  const auto r = Ctl({"--id", "5", "calibrate-voltage", "12.5"});
+  const auto r = Ctl({"--id", "5", "calibrate-voltage", "12.5", "--force"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out.find("voltage_correction"), std::string::npos);
   EXPECT_EQ(FirstLine(r.err),
@@ -94,7 +94,7 @@ TEST_F(RefusalsEndToEnd, BadInputExitsTwoAndWritesNothing) {
       {{"calibrate-voltage", "abc"}, "hydrixctl: the reference must be a number"},
       {{"settings", "set", "alarm_level_V=40"},
        "hydrixctl: alarm_level_V: \"40\" does not fit the controller's 16-bit word: the largest value that "
-       "fits is 32.767; nothing was written"},
+       "fits is 32.76; nothing was written"},
       {{"settings", "set", "alarm_level_V=40", "--force"}, "hydrixctl: alarm_level_V: \"40\" does not fit"},
       {{"settings", "set", "start_level_low_battery_V=3"}, "hydrixctl: start_level_low_battery_V must be"},
       {{"report", "--log", log, "--order", "1", "--language", "Klingon"},

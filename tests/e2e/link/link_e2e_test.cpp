@@ -124,7 +124,7 @@ TEST_F(LinkEndToEnd, HydrixctlListsReadsAndSetsTheClock) {
   EXPECT_EQ(list.status, 0);
   EXPECT_EQ(list.out, "5\tHydrix (11) 1.05\n8\tGeneric Ostrel (0) 0.00\n");
 
-  auto image = Ctl({"image"});
+  auto image = Ctl({"--id", "5", "image"});
   EXPECT_EQ(image.status, 0) << image.err;
   EXPECT_EQ(image.out.rfind("0000: 10 0E 00 00", 0), 0u) << image.out;
   EXPECT_NE(image.out.find("\n0080: 00\n"), std::string::npos);
@@ -139,7 +139,7 @@ TEST_F(LinkEndToEnd, HydrixctlListsReadsAndSetsTheClock) {
   EXPECT_NE(measures.out.find("battery_voltage_mV\t"), std::string::npos);
   EXPECT_NE(measures.out.find("\nstate\t6\tNormal state\n"), std::string::npos) << measures.out;
 
-  auto set = Ctl({"clock", "--set"});
+  auto set = Ctl({"--id", "5", "clock", "--set"});
   EXPECT_EQ(set.status, 0) << set.err;
   EXPECT_EQ(set.out.rfind("hydrixctl: Time Set\nclock set to ", 0), 0u) << set.out;
   // The controller clock runs on from the time set.
@@ -152,7 +152,7 @@ TEST_F(LinkEndToEnd, HydrixctlListsReadsAndSetsTheClock) {
   const auto now = seconds(Dump(5, "clock").substr(0, 19));
   EXPECT_GE(now, sent);
   EXPECT_LE(now, sent + 5);
-  auto clock = Ctl({"clock"});
+  auto clock = Ctl({"--id", "5", "clock"});
   EXPECT_EQ(clock.status, 0);
   EXPECT_EQ(clock.out.size(), std::string("07/03/24 - 14:05:09\n").size());
 }

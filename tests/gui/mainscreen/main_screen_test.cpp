@@ -434,7 +434,7 @@ TEST_F(MainScreenTest, OutOfLimitsValuesAskFirstAndOversizedWordsAreRefused) {
   ASSERT_EQ(dialogs.messages.size(), 1u);  // refused outright: no question first
   EXPECT_NE(dialogs.messages[0].text.find(Label("LabelAlarmLevel").toStdString() +
                                           ": \"40\" does not fit the controller's 16-bit word: the largest "
-                                          "value that fits is 32.767"),
+                                          "value that fits is 32.76"),
             std::string::npos)
       << dialogs.messages[0].text;
 }
@@ -462,9 +462,9 @@ TEST_F(MainScreenTest, NoWriteWithoutAWholeReadAndNoResetAfterAPartWrite) {
   EXPECT_TRUE(EepromWrites(from).empty());
   EXPECT_NE(dialogs.Texts().back().find("did not complete"), std::string::npos);
 
-  // A write that the controller stops answering half-way: no reset, no
-  // "written".
-  auto& halfway = usb.Add(8, {Faults::Mode::After, 258 + 28 + 1 + 60});
+  // A write that the controller stops answering half-way (after the read,
+  // the read again before writing and 60 bytes): no reset, no "written".
+  auto& halfway = usb.Add(8, {Faults::Mode::After, 258 + 28 + 1 + 129 + 60});
   (void)halfway;
   window_->device().Choose(8);
   window_->LitTout();

