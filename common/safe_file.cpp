@@ -151,20 +151,25 @@ FileStatus OpenForAppend(const std::filesystem::path& path, int& fd) {
   return {};
 }
 
-bool LockExclusive(int fd, std::chrono::milliseconds wait, std::string& reason) {
+FileStatus LockExclusive(int fd, std::chrono::milliseconds wait) {
   const auto deadline = std::chrono::steady_clock::now() + wait;
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK && errno != EINTR) {
-      reason = std::strerror(errno);
-      return false;
-    }
+    if (errno != EWOULDBLOCK && errno != EINTR) return Failure(errno);
     if (std::chrono::steady_clock::now() >= deadline) {
-      reason = "another program holds it locked";
-      return false;
+      FileStatus busy;
+      busy.reason = "another program holds it locked";
+      busy.error = EWOULDBLOCK;
+      return busy;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  return true;
+  return {};
+}
+
+bool LockExclusive(int fd, std::chrono::milliseconds wait, std::string& reason) {
+  const FileStatus status = LockExclusive(fd, wait);
+  if (!status.ok()) reason = status.reason;
+  return status.ok();
 }
 
 int WriteAll(int fd, const char* bytes, std::size_t size) {

@@ -57,6 +57,9 @@ FileStatus OpenForAppend(const std::filesystem::path& path, int& fd);
 // holder. False with the reason (errno text, or "another program holds it")
 // otherwise. The lock goes with the descriptor.
 bool LockExclusive(int fd, std::chrono::milliseconds wait, std::string& reason);
+// The same, as a status whose `error` is EWOULDBLOCK when another holder
+// kept the lock for the whole wait.
+FileStatus LockExclusive(int fd, std::chrono::milliseconds wait);
 
 // Writes all of `bytes` at the descriptor's position (or end, for an append
 // descriptor), going on after interruptions. 0, or the errno value of the

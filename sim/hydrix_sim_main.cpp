@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
     if (!rest.empty()) return Usage("unexpected '" + rest[0] + "'");
     // One daemon per state folder, and only one that can keep what it
     // acknowledges.
-    hx::sim::LockFile stateLock;
+    hx::LockFile stateLock;
     std::string error;
     if (!state.empty() && !hx::sim::LockStateFolder(state, stateLock, error)) {
       std::cerr << "hydrix-sim: " << error << "\n";

@@ -85,9 +85,14 @@ bool SimServer::Listen(const std::string& socketPath, std::string& error) {
     error = std::strerror(errno);
     return false;
   }
-  bool busy = false;
-  if (!socketLock_.TryLock(socketPath + ".lock", busy, error)) {
-    if (busy) error = "another simulator already serves " + socketPath;
+  LockOptions lockOptions;
+  lockOptions.removeOnRelease = true;
+  lockOptions.identity = std::to_string(::getpid());
+  if (const FileStatus status = socketLock_.TryLock(socketPath + ".lock", lockOptions); !status.ok()) {
+    const std::string holder = LockHolder(socketPath + ".lock");
+    error = status.error == EWOULDBLOCK ? "another simulator already serves " + socketPath +
+                                              (holder.empty() ? std::string() : " (process " + holder + ")")
+                                        : socketPath + ".lock: " + status.reason;
     return false;
   }
   // A socket file left by a daemon that died is replaced; one that a live

@@ -1,19 +1,23 @@
 #include "sim/state_store.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <string_view>
 
+#include "common/atomic_file.h"
 #include "common/safe_file.h"
 
 namespace hx::sim {
 
 namespace {
 constexpr std::size_t kStateFileLimit = std::size_t{16} << 20;
+
+// The daemon holding a lock, as a message adds it: " (process 1234)".
+std::string Holder(const std::filesystem::path& lock) {
+  const std::string pid = LockHolder(lock);
+  return pid.empty() ? std::string() : " (process " + pid + ")";
+}
 }  // namespace
 
 std::optional<std::vector<std::uint8_t>> LoadFile(const std::filesystem::path& path) {
@@ -28,78 +32,16 @@ bool SaveFileAtomically(const std::filesystem::path& path, const std::vector<std
                         std::string& error) {
   std::error_code ec;
   std::filesystem::create_directories(path.parent_path(), ec);
-  const std::filesystem::path temp = path.string() + ".tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error = temp.string() + ": " + std::strerror(errno);
-    return false;
-  }
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = temp.string() + ": " + std::strerror(errno);
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    error = temp.string() + ": " + std::strerror(errno);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    error = path.string() + ": " + std::strerror(errno);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  // The rename itself reaches the disk with its folder.
-  const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
-  if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
-}
-
-LockFile::~LockFile() { Unlock(); }
-
-bool LockFile::TryLock(const std::filesystem::path& path, bool& busy, std::string& error) {
-  Unlock();
-  busy = false;
-  for (;;) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      error = "cannot create " + path.string() + ": " + std::strerror(errno);
-      return false;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      busy = errno == EWOULDBLOCK;
-      error = busy ? path.string() + " is held by another process"
-                   : "cannot lock " + path.string() + ": " + std::strerror(errno);
-      ::close(fd);
-      return false;
-    }
-    struct stat held {
-    }, named{};
-    if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
-        held.st_dev == named.st_dev) {
-      path_ = path;
-      fd_ = fd;
-      return true;
-    }
-    ::close(fd);
-  }
-}
-
-void LockFile::Unlock() {
-  if (fd_ < 0) return;
-  ::unlink(path_.c_str());
-  ::close(fd_);
-  fd_ = -1;
+  // One daemon holds the state folder, so the temporary file has a fixed name.
+  ReplaceOptions options;
+  options.temporaryName = path.filename().string() + ".tmp";
+  const FileStatus status = AtomicReplace(
+      path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), options);
+  if (status.ok()) return true;
+  // A failure on the way names the temporary file, a refusal the file itself.
+  const bool aside = status.reason.find("temporary file") != std::string::npos;
+  error = (aside ? path.parent_path() / options.temporaryName : path).string() + ": " + status.reason;
+  return false;
 }
 
 bool LockStateFolder(const std::filesystem::path& folder, LockFile& lock, std::string& error) {
@@ -109,14 +51,18 @@ bool LockStateFolder(const std::filesystem::path& folder, LockFile& lock, std::s
     error = "the state folder " + folder.string() + " cannot be created" + (ec ? ": " + ec.message() : "");
     return false;
   }
-  bool busy = false;
-  std::string reason;
-  if (!lock.TryLock(folder / "hydrix-sim.lock", busy, reason)) {
-    error = busy ? "another simulator uses the state folder " + folder.string()
-                 : "the state folder " + folder.string() + " cannot be written (" + reason + ")";
+  LockOptions options;
+  options.removeOnRelease = true;
+  options.identity = std::to_string(::getpid());
+  if (const FileStatus status = lock.TryLock(folder / "hydrix-sim.lock", options); !status.ok()) {
+    error = status.error == EWOULDBLOCK
+                ? "another simulator uses the state folder " + folder.string() +
+                      Holder(folder / "hydrix-sim.lock")
+                : "the state folder " + folder.string() + " cannot be written (" + status.reason + ")";
     return false;
   }
   // The lock file alone is no proof: a full disk still takes an empty file.
+  std::string reason;
   if (!SaveFileAtomically(folder / "hydrix-sim.probe", std::vector<std::uint8_t>(256, 0), reason)) {
     lock.Unlock();
     error = "the state folder " + folder.string() + " cannot be written (" + reason + ")";

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "common/lock_file.h"
 #include "common/safe_file.h"
 
 namespace hx {
@@ -69,10 +70,11 @@ std::string AppendReport(const std::filesystem::path& file, const std::vector<st
   // Several stations may append to one log: the lock is held from the size
   // taken before the append to the cut back after a failure, so that a cut
   // never removes a report another station appended meanwhile.
-  std::string why;
-  if (!LockExclusive(fd, kLogLockWait, why)) {
+  LockFile lock;
+  if (const FileStatus status = lock.LockDescriptor(fd, kLogLockWait); !status.ok()) {
     ::close(fd);
-    return "The production log " + file.string() + " cannot be locked: " + why + ". Nothing was written.";
+    return "The production log " + file.string() + " cannot be locked: " + status.reason +
+           ". Nothing was written.";
   }
   struct stat st {};
   const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
@@ -81,7 +83,8 @@ std::string AppendReport(const std::filesystem::path& file, const std::vector<st
   // A report that did not go in whole is cut back to the old end.
   int cutError = 0;
   if (error != 0) cutError = before < 0 ? EIO : (::ftruncate(fd, before) == 0 ? 0 : errno);
-  const bool closed = ::close(fd) == 0;  // releases the lock
+  lock.Unlock();  // appended and, after a failure, cut back: the lock is done with
+  const bool closed = ::close(fd) == 0;
   if (error == 0 && !closed) {
     error = errno;
     cutError = EIO;  // the descriptor is gone: nothing can be cut back any more

@@ -1,17 +1,17 @@
 #include "hydrix/config/config_file_system.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <system_error>
-#include <thread>
+#include <utility>
 
+#include "common/atomic_file.h"
+#include "common/lock_file.h"
 #include "common/safe_file.h"
 
 namespace hx {
@@ -36,23 +36,13 @@ bool Target(const std::filesystem::path& path, std::filesystem::path& target, st
   return true;
 }
 
-// The lock file is removed by its holder before it lets go, so that none is
-// left beside the file; a program that opened it before the removal finds,
-// once it has the lock, that the name no longer leads to what it locked, and
-// starts again.
+// The lock file goes with the lock, so that none is left beside the file.
 class PosixFileLock : public FileLock {
  public:
-  PosixFileLock(std::filesystem::path path, int fd) : path_(std::move(path)), fd_(fd) {}
-  ~PosixFileLock() override {
-    ::unlink(path_.c_str());
-    ::close(fd_);
-  }
-  PosixFileLock(const PosixFileLock&) = delete;
-  PosixFileLock& operator=(const PosixFileLock&) = delete;
+  explicit PosixFileLock(LockFile lock) : lock_(std::move(lock)) {}
 
  private:
-  std::filesystem::path path_;
-  int fd_;
+  LockFile lock_;
 };
 
 }  // namespace
@@ -63,34 +53,16 @@ std::unique_ptr<FileLock> PosixConfigFileSystem::Lock(const std::filesystem::pat
   if (!Target(path, target, error)) return nullptr;
   std::filesystem::path lockPath = target;
   lockPath += ".lock";
-  const auto deadline = std::chrono::steady_clock::now() + wait;
-  for (;;) {
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      error = "cannot create the lock file " + lockPath.string() + ": " + ErrnoText(errno);
-      return nullptr;
-    }
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      if (errno != EWOULDBLOCK && errno != EINTR) {
-        error = "cannot lock " + lockPath.string() + ": " + ErrnoText(errno);
-        ::close(fd);
-        return nullptr;
-      }
-      if (std::chrono::steady_clock::now() >= deadline) {
-        error = "another program holds the lock " + lockPath.string();
-        ::close(fd);
-        return nullptr;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    struct stat held {
-    }, named{};
-    if (::fstat(fd, &held) == 0 && ::stat(lockPath.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
-        held.st_dev == named.st_dev) {
-      return std::make_unique<PosixFileLock>(lockPath, fd);
-    }
-    ::close(fd);  // the holder removed it meanwhile: take the new one
+  LockOptions options;
+  options.mode = 0600;
+  options.removeOnRelease = true;
+  LockFile lock;
+  if (const FileStatus status = lock.Lock(lockPath, wait, options); !status.ok()) {
+    error = status.error == EWOULDBLOCK ? "another program holds the lock " + lockPath.string()
+                                        : lockPath.string() + ": " + status.reason;
+    return nullptr;
   }
+  return std::make_unique<PosixFileLock>(std::move(lock));
 }
 
 bool PosixConfigFileSystem::Stat(const std::filesystem::path& path, FileStamp& stamp, std::string& error) {
@@ -120,68 +92,26 @@ bool PosixConfigFileSystem::ReadAll(const std::filesystem::path& path, std::stri
 
 bool PosixConfigFileSystem::ReplaceFile(const std::filesystem::path& path, std::string_view bytes,
                                         std::string& error) {
-  std::filesystem::path target;
-  if (!Target(path, target, error)) return false;
   // Only an existing regular file with write permission is replaced: a
   // device or a FIFO renamed away would be lost to the whole system.
-  if (const FileStatus status = CheckWriteTarget(target); !status.ok() || status.missing) {
-    error = status.missing ? ErrnoText(ENOENT) : status.reason;
-    return false;
-  }
-  struct stat old {};
-  if (::stat(target.c_str(), &old) != 0) {
-    error = ErrnoText(errno);
-    return false;
-  }
-
-  static std::atomic<unsigned> counter{0};
-  std::filesystem::path folder = target.parent_path();
-  std::filesystem::path temp = folder / ("." + target.filename().string() + ".tmp-" +
-                                         std::to_string(::getpid()) + "-" + std::to_string(counter++));
-  auto fail = [&](int err, const char* what, int fd) {
-    error = std::string(what) + ": " + ErrnoText(err);
-    if (fd >= 0) ::close(fd);
-    ::unlink(temp.c_str());
-    return false;
+  ReplaceOptions options;
+  options.mayCreate = false;
+  options.injectError = [this](ReplaceStep step) {
+    switch (step) {
+      case ReplaceStep::CreateTemporary:
+        return InjectedError(SaveStep::CreateTemporary);
+      case ReplaceStep::Write:
+        return InjectedError(SaveStep::Write);
+      case ReplaceStep::Sync:
+        return InjectedError(SaveStep::Sync);
+      case ReplaceStep::Rename:
+        return InjectedError(SaveStep::Rename);
+    }
+    return 0;
   };
-
-  int err = InjectedError(SaveStep::CreateTemporary);
-  int fd = err ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    error = "cannot create a temporary file in " + folder.string() + ": " + ErrnoText(err ? err : errno);
-    return false;
-  }
-  // The new file keeps the old one's permissions and, where allowed, owner.
-  (void)::fchmod(fd, old.st_mode & 07777);
-  if (::geteuid() == 0) (void)::fchown(fd, old.st_uid, old.st_gid);
-
-  std::size_t done = 0;
-  if ((err = InjectedError(SaveStep::Write)) != 0) {
-    // Fail half-way, as a full disk would.
-    done = bytes.size() / 2;
-    if (done > 0 && ::write(fd, bytes.data(), done) < 0) err = errno;
-    return fail(err, "cannot write the temporary file", fd);
-  }
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return fail(errno, "cannot write the temporary file", fd);
-    done += static_cast<std::size_t>(n);
-  }
-  if ((err = InjectedError(SaveStep::Sync)) != 0 || ::fsync(fd) != 0) {
-    return fail(err ? err : errno, "cannot flush the temporary file to disk", fd);
-  }
-  if (::close(fd) != 0) return fail(errno, "cannot close the temporary file", -1);
-  if ((err = InjectedError(SaveStep::Rename)) != 0 || ::rename(temp.c_str(), target.c_str()) != 0) {
-    return fail(err ? err : errno, "cannot put the new file in place", -1);
-  }
-  // Make the rename itself durable.
-  int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    (void)::fsync(dir);
-    ::close(dir);
-  }
-  return true;
+  const FileStatus status = AtomicReplace(path, bytes, options);
+  if (!status.ok()) error = status.reason;
+  return status.ok();
 }
 
 std::int64_t PosixConfigFileSystem::NowNs() {

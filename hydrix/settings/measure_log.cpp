@@ -1,7 +1,6 @@
 #include "hydrix/settings/measure_log.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/lock_file.h"
 #include "common/numbers.h"
 #include "common/safe_file.h"
 
@@ -98,15 +98,17 @@ std::string MeasureLog::AppendMissed(std::chrono::system_clock::time_point when)
 std::string MeasureLog::WriteLine(const std::string& line) {
   const std::string text = line + "\n";
   std::string why;
-  int error = 0;
-  if (LockExclusive(fd_, kLineLockWait, why)) {
+  LockFile lock;
+  if (const FileStatus status = lock.LockDescriptor(fd_, kLineLockWait); status.ok()) {
     struct stat st {};
     const off_t before = ::fstat(fd_, &st) == 0 ? st.st_size : -1;
-    error = WriteAll(fd_, text.data(), text.size());
+    const int error = WriteAll(fd_, text.data(), text.size());
     if (error != 0 && before >= 0) (void)::ftruncate(fd_, before);
-    ::flock(fd_, LOCK_UN);
+    lock.Unlock();
     if (error == 0) return {};
     why = std::strerror(error);
+  } else {
+    why = status.reason;
   }
   Close();
   return "The measure log " + path_.string() + " could not be written (" + why + "); logging stopped.";

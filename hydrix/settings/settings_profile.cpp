@@ -6,10 +6,10 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <set>
 #include <sstream>
 
+#include "common/atomic_file.h"
 #include "common/numbers.h"
 #include "common/safe_file.h"
 #include "hydrix/config/byte_packing.h"
@@ -223,24 +223,9 @@ ProfileParse ReadProfile(const std::filesystem::path& file) {
 
 std::string SaveProfile(const std::filesystem::path& file, const std::string& text) {
   // A device, a FIFO, a folder or a read-only file is refused before
-  // anything is written.
-  const FileStatus target = CheckWriteTarget(file);
-  if (!target.ok()) return "cannot save " + file.string() + ": " + target.reason;
-  PosixConfigFileSystem fs;
-  std::error_code ec;
-  // The atomic replace needs a file to replace: a new profile starts empty.
-  const bool created = target.missing;
-  if (created) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return "cannot create " + file.string() + ": " + std::strerror(errno);
-    ::close(fd);
-  }
-  std::string error;
-  if (!fs.ReplaceFile(file, text, error)) {
-    if (created) std::filesystem::remove(file, ec);
-    return "cannot save " + file.string() + ": " + error;
-  }
-  return {};
+  // anything is written; a failed save leaves no new file behind.
+  const FileStatus status = AtomicReplace(file, text);
+  return status.ok() ? std::string() : "cannot save " + file.string() + ": " + status.reason;
 }
 
 std::vector<ProfileDifference> CompareWithImage(std::span<const std::int32_t> image,

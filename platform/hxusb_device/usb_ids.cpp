@@ -1,12 +1,10 @@
 #include "platform/hxusb_device/usb_ids.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
+#include "common/atomic_file.h"
 #include "common/paths.h"
 #include "common/safe_file.h"
 
@@ -54,18 +52,11 @@ void PortMemory::Save() {
   }
   std::error_code ec;
   fs::create_directories(fs::path(file_).parent_path(), ec);
-  // Written aside and renamed, so that another process never reads half a file.
-  const std::string temp = file_ + "." + std::to_string(::getpid()) + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::trunc);
-    for (const auto& [port, id] : ports_) out << port << ' ' << id << '\n';
-    if (!out.flush()) {
-      fs::remove(temp, ec);
-      return;
-    }
-  }
-  fs::rename(temp, file_, ec);
-  if (ec) fs::remove(temp, ec);
+  // Replaced as one step, so that another process never reads half a file;
+  // a save that fails only makes the memory forget.
+  std::string text;
+  for (const auto& [port, id] : ports_) text += port + ' ' + std::to_string(id) + '\n';
+  (void)AtomicReplace(file_, text);
 }
 
 std::string PortMemory::PortMemoryProblem(const std::string& reason) const {
