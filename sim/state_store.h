@@ -38,6 +38,13 @@ class LockFile {
   int fd_ = -1;
 };
 
+// Checks, before a daemon starts, that nothing but a folder stands where the
+// state folder of each controller goes and nothing but a regular file where
+// its state files go (a link, a FIFO or a folder there is refused, never
+// replaced). False with a message naming the path.
+bool CheckStatePaths(const std::filesystem::path& folder, const std::vector<std::int32_t>& ids,
+                     std::string& error);
+
 // Locks a state folder for one daemon (creating it when missing) and checks
 // that a file can be written and flushed there. False with a message naming
 // the folder.
