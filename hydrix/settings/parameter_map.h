@@ -96,6 +96,9 @@ EncodeResult EncodeParametres(const ParameterTexts& screen, const std::array<std
 // keeps signed 16-bit words, and the byte split takes no negative value, so
 // 0..32767 once scaled.
 Bounds WordFit(const ParameterField& f);
+// A limit of `f` as messages show it: with as many decimals as one step of
+// its word takes ("104854.4" for the solenoid pulse, "32.767" for a voltage).
+std::string LimitText(const ParameterField& f, double value);
 
 // A setting written from the screen whose number lies outside the bounds of
 // its edit check (the box shows pink). Write Parameters asks before writing
