@@ -24,6 +24,9 @@ const char* const kUsage =
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // A file-size limit (ulimit -f, a quota) makes a write fail with EFBIG,
+  // handled as a full disk is, instead of ending the program unseen.
+  std::signal(SIGXFSZ, SIG_IGN);
   // Answered before Qt opens a display, so that they work without one.
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];

@@ -10,6 +10,7 @@
 
 #include "sim/sim_client.h"
 #include "sim/sim_server.h"
+#include "sim/state_store.h"
 
 namespace {
 
@@ -49,6 +50,9 @@ int main(int argc, char** argv) {
   // A reader that goes away (a closed pipe, a FIFO's reader) makes a write
   // fail with EPIPE, which is reported, instead of ending the program unseen.
   ::signal(SIGPIPE, SIG_IGN);
+  // A file-size limit makes a state save fail with EFBIG, which is
+  // reported, instead of ending the daemon unseen.
+  ::signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 1 && args[0] == "--version") {
     std::cout << "hydrix-sim " HYDRIX_VERSION "\n";
@@ -116,6 +120,12 @@ int main(int argc, char** argv) {
     hx::LockFile stateLock;
     std::string error;
     if (!state.empty() && !hx::sim::LockStateFolder(state, stateLock, error)) {
+      std::cerr << "hydrix-sim: " << error << "\n";
+      return 1;
+    }
+    std::vector<std::int32_t> ids;
+    for (const auto& c : controllers) ids.push_back(c.identity.id);
+    if (!state.empty() && !hx::sim::CheckStatePaths(state, ids, error)) {
       std::cerr << "hydrix-sim: " << error << "\n";
       return 1;
     }

@@ -43,8 +43,11 @@ std::optional<ControllerSpec> ParseControllerSpec(const std::string& text, std::
     const std::string value = item.substr(eq + 1);
     long long n = 0;
     if (key == "id") {
-      if (!ToInt(value, n) || n < INT32_MIN || n > INT32_MAX || n == -1 || n == 0) {
-        error = "id must be a 32-bit number other than 0 and -1";
+      // The factory serial number is 24000000 + id, a signed 32-bit number.
+      constexpr long long kHighest = INT32_MAX - 24000000LL;
+      if (!ToInt(value, n) || n < INT32_MIN || n > kHighest || n == -1 || n == 0) {
+        error = "id must be a number from " + std::to_string(INT32_MIN) + " to " + std::to_string(kHighest) +
+                ", other than 0 and -1 (the serial number 24000000 + id must fit 32 bits)";
         return std::nullopt;
       }
       spec.identity.id = static_cast<std::int32_t>(n);

@@ -1,5 +1,6 @@
 #include "sim/state_store.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,7 +19,42 @@ std::string Holder(const std::filesystem::path& lock) {
   const std::string pid = LockHolder(lock);
   return pid.empty() ? std::string() : " (process " + pid + ")";
 }
+
+// What stands at `path` when it is not what is wanted there ("a FIFO", "a
+// symbolic link", ...); empty when nothing is there or it is of `wanted`.
+std::string WrongKind(const std::filesystem::path& path, mode_t wanted) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || (st.st_mode & S_IFMT) == wanted) return {};
+  const mode_t m = st.st_mode;
+  return S_ISLNK(m)                 ? "a symbolic link"
+         : S_ISFIFO(m)              ? "a FIFO"
+         : S_ISDIR(m)               ? "a folder"
+         : S_ISREG(m)               ? "a regular file"
+         : S_ISSOCK(m)              ? "a socket"
+         : S_ISCHR(m) || S_ISBLK(m) ? "a device"
+                                    : "a special file";
+}
 }  // namespace
+
+bool CheckStatePaths(const std::filesystem::path& folder, const std::vector<std::int32_t>& ids,
+                     std::string& error) {
+  for (const std::int32_t id : ids) {
+    const std::filesystem::path controller = folder / ("controller-" + std::to_string(id));
+    if (const std::string kind = WrongKind(controller, S_IFDIR); !kind.empty()) {
+      error = controller.string() + " is " + kind + ", not a folder; the state of controller " +
+              std::to_string(id) + " cannot be kept there";
+      return false;
+    }
+    for (const char* name : {"eeprom.bin", "flash.bin", "config.bin"}) {
+      const std::filesystem::path file = controller / name;
+      if (const std::string kind = WrongKind(file, S_IFREG); !kind.empty()) {
+        error = file.string() + " is " + kind + ", not a regular file; it is never replaced";
+        return false;
+      }
+    }
+  }
+  return true;
+}
 
 std::optional<std::vector<std::uint8_t>> LoadFile(const std::filesystem::path& path) {
   // State files are small images: anything but a regular file of at most
@@ -32,6 +68,12 @@ bool SaveFileAtomically(const std::filesystem::path& path, const std::vector<std
                         std::string& error) {
   std::error_code ec;
   std::filesystem::create_directories(path.parent_path(), ec);
+  // Only a regular file is replaced: a link or a FIFO there was put there
+  // by someone, and a folder cannot be.
+  if (const std::string kind = WrongKind(path, S_IFREG); !kind.empty()) {
+    error = path.string() + " is " + kind + ", not a regular file; it was left as it is";
+    return false;
+  }
   // One daemon holds the state folder, so the temporary file has a fixed name.
   ReplaceOptions options;
   options.temporaryName = path.filename().string() + ".tmp";

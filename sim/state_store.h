@@ -17,6 +17,13 @@ std::optional<std::vector<std::uint8_t>> LoadFile(const std::filesystem::path& p
 bool SaveFileAtomically(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes,
                         std::string& error);
 
+// Checks, before a daemon starts, that nothing but a folder stands where the
+// state folder of each controller goes and nothing but a regular file where
+// its state files go (a link, a FIFO or a folder there is refused, never
+// replaced). False with a message naming the path.
+bool CheckStatePaths(const std::filesystem::path& folder, const std::vector<std::int32_t>& ids,
+                     std::string& error);
+
 // Locks a state folder for one daemon (creating it when missing; the lock
 // file holds the daemon's process id and goes with the lock) and checks that
 // a file can be written and flushed there. False with a message naming the

@@ -46,8 +46,13 @@ bool ReadExactly(int fd, std::uint8_t* out, std::size_t n, std::optional<Clock::
 bool SocketAddress(const std::string& socketPath, sockaddr_un& addr, std::string& error) {
   addr = sockaddr_un{};
   addr.sun_family = AF_UNIX;
-  if (socketPath.empty() || socketPath.size() >= sizeof addr.sun_path) {
-    error = "unusable socket path: '" + socketPath + "'";
+  if (socketPath.empty()) {
+    error = "the simulator's socket path is empty";
+    return false;
+  }
+  if (socketPath.size() >= sizeof addr.sun_path) {
+    error = "the socket path " + socketPath + " is " + std::to_string(socketPath.size()) +
+            " bytes long; a socket path holds at most " + std::to_string(sizeof addr.sun_path - 1);
     return false;
   }
   std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);

@@ -37,10 +37,15 @@ void frmProduction::PrintReport_Click() {
     dialogs_.Message({hx::kOrderMissing, hx::ProgramTitle(), hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
     return;
   }
+  const std::string comments = ui_->Commentaires->toPlainText().toStdString();
+  if (const std::string problem = hx::ReportFieldProblem(order, comments); !problem.empty()) {
+    dialogs_.Message({problem, hx::ProgramTitle(), hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
+    return;
+  }
   hx::ReportInput in = screen_();
   in.orderCaption = ui_->LabelNumeroCommande->text().toStdString();
   in.order = order;
-  in.comments = ui_->Commentaires->toPlainText().toStdString();
+  in.comments = comments;
   const std::string problem = hx::AppendReport(*file, hx::ReportLines(in));
   if (!problem.empty()) {
     // The window stays open so the operator can choose another file.

@@ -11,6 +11,7 @@
 
 #include "common/lock_file.h"
 #include "common/safe_file.h"
+#include "common/shown_text.h"
 
 namespace hx {
 
@@ -59,6 +60,14 @@ std::vector<std::string> ReportLines(const ReportInput& in) {
 std::string ProposedLogName(const std::string& order) {
   if (order.empty()) return {};
   return Lower(order).find(".log") != std::string::npos ? order : order + ".log";
+}
+
+std::string ReportFieldProblem(const std::string& order, const std::string& comments) {
+  if (auto what = UnprintableInText(order))
+    return "The order number holds " + *what + "; nothing was written.";
+  if (auto what = UnprintableInText(comments, "\t\n"))
+    return "The comments hold " + *what + "; nothing was written.";
+  return {};
 }
 
 std::string AppendReport(const std::filesystem::path& file, const std::vector<std::string>& lines) {

@@ -38,6 +38,12 @@ std::vector<std::string> ReportLines(const ReportInput& in);
 // for an empty number.
 std::string ProposedLogName(const std::string& order);
 
+// Why the order number or the comments cannot go into the log, which is
+// UTF-8 text read by people: a control character (the comments may hold
+// tabs and line breaks) or bytes that are not UTF-8, with the field named.
+// Empty when both can.
+std::string ReportFieldProblem(const std::string& order, const std::string& comments);
+
 // Appends the lines, each followed by a line end, in one write: either the
 // whole report is added or the file is left as it was (a failed or short
 // write is cut back to the old length, under an exclusive lock on the log

@@ -165,7 +165,8 @@ int RunSettings(const std::vector<std::string>& words, HydrixDevice& device, std
   ParameterSet parameters(device);
   ParameterTexts texts = parameters.LitParametres();
   if (!parameters.Whole()) {
-    err << "hydrixctl: controller " << device.UsbID() << " did not answer every read; nothing was written\n";
+    err << "hydrixctl: controller " << device.UsbID() << " did not answer every read; "
+        << (set ? "nothing was written" : "its settings could not be read") << "\n";
     return 1;
   }
   if (!set) {
@@ -291,6 +292,8 @@ int RunHydrixCtl(std::vector<std::string> args, UsbInterface& usb, std::ostream&
       auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
       if (ec != std::errc() || ptr != v.data() + v.size())
         return Usage(err, "--id needs a number, not '" + v + "'");
+      // The USB library's "no controller" and "not found": never a controller.
+      if (n == 0 || n == -1) return Usage(err, "--id " + v + " names no controller (0 and -1 never do)");
       ids.push_back(n);
     } else if (args[i] == "--help" || args[i] == "-h") {
       out << kHydrixCtlUsage;

@@ -13,6 +13,9 @@ int main(int argc, char** argv) {
   // A reader that goes away (a closed pipe, a FIFO's reader) makes a write
   // fail with EPIPE, which is reported, instead of ending the program unseen.
   std::signal(SIGPIPE, SIG_IGN);
+  // A file-size limit (ulimit -f, a quota) makes a write fail with EFBIG,
+  // handled as a full disk is, instead of ending the program unseen.
+  std::signal(SIGXFSZ, SIG_IGN);
   hx::UsbLibrary usb;
   return hx::RunHydrixCtl({argv + 1, argv + argc}, usb, std::cout, std::cerr);
 }

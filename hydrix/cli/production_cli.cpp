@@ -52,6 +52,10 @@ int Report(const std::vector<std::string>& words, HydrixDevice& device,
     err << "hydrixctl: " << kOrderMissing << "\n";
     return 2;
   }
+  if (const std::string problem = ReportFieldProblem(order, comments); !problem.empty()) {
+    err << "hydrixctl: " << problem << "\n";
+    return 2;
+  }
   if (!languages.empty() && std::none_of(languages.begin(), languages.end(), [&](const std::string& name) {
         return LanguageNamesEqual(name, language);
       })) {

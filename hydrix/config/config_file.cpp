@@ -108,22 +108,22 @@ int NestingDepth(const pugi::xml_document& doc, int limit) {
 
 // The first character of UTF-8 text that an XML 1.0 document cannot hold
 // (control characters other than tab and line ends, U+FFFE, U+FFFF, bytes
-// that are not UTF-8); nothing when every character is allowed.
-std::optional<char32_t> CharacterXmlRefuses(std::string_view s) {
+// that are not UTF-8), named: "U+001B", or "the byte 0xFF, which is not
+// UTF-8" (a byte is no character); nothing when every character is allowed.
+std::optional<std::string> CharacterXmlRefuses(std::string_view s) {
+  static const char* kHex = "0123456789ABCDEF";
   for (std::size_t i = 0; i < s.size();) {
     std::size_t start = i;
     char32_t cp = NextCodePoint(s, i);
-    if (cp >= 0x80 && i - start == 1) return cp;  // not UTF-8
-    if ((cp < 0x20 && cp != 0x9 && cp != 0xA && cp != 0xD) || cp == 0xFFFE || cp == 0xFFFF) return cp;
+    if (cp >= 0x80 && i - start == 1)
+      return std::string("the byte 0x") + kHex[cp >> 4] + kHex[cp & 0xF] + ", which is not UTF-8";
+    if ((cp < 0x20 && cp != 0x9 && cp != 0xA && cp != 0xD) || cp == 0xFFFE || cp == 0xFFFF) {
+      std::string name = "U+";
+      for (int shift = 12; shift >= 0; shift -= 4) name += kHex[(cp >> shift) & 0xF];
+      return name;
+    }
   }
   return std::nullopt;
-}
-
-std::string CodePointName(char32_t cp) {
-  static const char* kHex = "0123456789ABCDEF";
-  std::string out = "U+";
-  for (int shift = cp > 0xFFFF ? 20 : 12; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 0xF];
-  return out;
 }
 
 bool IsContent(pugi::xml_node n) {
@@ -455,8 +455,8 @@ struct ConfigFile::Impl {
   bool Writable(const std::string& text, const char* what) {
     auto refused = CharacterXmlRefuses(text);
     if (!refused) return true;
-    SetProblem("A " + std::string(what) + " holds a character that an XML file cannot hold (" +
-               CodePointName(*refused) + "); it was not written to " + path.string() + ".");
+    SetProblem("A " + std::string(what) + " holds a character that an XML file cannot hold (" + *refused +
+               "); it was not written to " + path.string() + ".");
     return false;
   }
 
@@ -542,6 +542,19 @@ struct ConfigFile::Impl {
     }
   }
 
+  // Sets the code (position 0) or the text (1) of a copied entry. A CDATA
+  // section standing there on its own that would have to be split around a
+  // character the file's encoding lacks (which would move the entry's
+  // positions) becomes plain text, which holds the character's reference.
+  void SetEntryText(pugi::xml_node entry, int position, const std::string& value) {
+    pugi::xml_node n = ContentChild(entry, position);
+    if (n.type() == pugi::node_cdata && !XmlEncodingHolds(decoded.encoding, value)) {
+      n = entry.insert_child_before(pugi::node_pcdata, n);
+      entry.remove_child(n.next_sibling());
+    }
+    SetText(n, value);
+  }
+
   // Appends a copy of the language's first entry holding `code` and `text`
   // after its last entry, with the same indentation.
   void AddEntry(pugi::xml_node language, const std::string& languageName, const std::string& code,
@@ -557,8 +570,8 @@ struct ConfigFile::Impl {
     }
     pugi::xml_document scratch;
     pugi::xml_node copy = scratch.append_copy(first);
-    SetText(ContentChild(copy, 0), code);
-    SetText(ContentChild(copy, 1), text);
+    SetEntryText(copy, 0, code);
+    SetEntryText(copy, 1, text);
     // Stray text after the code and the text (around a skipped processing
     // instruction, say) is left out of the copy: written next to the new
     // text it would read back as part of it.

@@ -1,5 +1,6 @@
 #include "hydrix/config/xml_encoding.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -77,6 +78,34 @@ void AppendCharRef(std::string& out, char32_t cp) {
   out += "&#";
   out += std::to_string(static_cast<unsigned long>(cp));
   out += ';';
+}
+
+// Whether a single-byte encoding (or any Unicode one) has a byte for `cp`.
+bool EncodingHolds(XmlEncoding encoding, char32_t cp) {
+  switch (encoding) {
+    case XmlEncoding::Utf8:
+    case XmlEncoding::Utf16LE:
+    case XmlEncoding::Utf16BE:
+      return true;
+    case XmlEncoding::Ascii:
+      return cp < 0x80;
+    case XmlEncoding::Latin1:
+      return cp <= 0xFF;
+    case XmlEncoding::Windows1252:
+      if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return true;
+      return std::find(kCp1252High.begin(), kCp1252High.end(), cp) != kCp1252High.end();
+  }
+  return false;
+}
+
+// Appends the byte of `cp` in a single-byte encoding that holds it.
+void AppendEncoded(std::string& out, XmlEncoding encoding, char32_t cp) {
+  if (encoding == XmlEncoding::Windows1252 && ((cp >= 0x80 && cp < 0xA0) || cp > 0xFF)) {
+    const auto at = std::find(kCp1252High.begin(), kCp1252High.end(), cp);
+    out += static_cast<char>(0x80 + (at - kCp1252High.begin()));
+    return;
+  }
+  out += static_cast<char>(cp);
 }
 
 }  // namespace
@@ -233,33 +262,52 @@ std::string EncodeXml(std::string_view utf8, XmlEncoding encoding, bool byteOrde
       break;
   }
   out.reserve(utf8.size());
+  // Inside a CDATA section a character reference is literal text, so a
+  // character the encoding lacks closes the section around its reference.
+  // Comments and processing instructions are passed over, so that
+  // "<![CDATA[" written inside one starts nothing.
+  bool inCdata = false;
   for (std::size_t i = 0; i < utf8.size();) {
-    char32_t cp = NextCodePoint(utf8, i);
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-      continue;
-    }
-    if (encoding == XmlEncoding::Latin1 && cp <= 0xFF) {
-      out += static_cast<char>(cp);
-      continue;
-    }
-    if (encoding == XmlEncoding::Windows1252) {
-      if (cp >= 0xA0 && cp <= 0xFF) {
-        out += static_cast<char>(cp);
-        continue;
-      }
-      bool written = false;
-      for (std::size_t k = 0; k < kCp1252High.size() && !written; ++k) {
-        if (kCp1252High[k] == cp) {
-          out += static_cast<char>(0x80 + k);
-          written = true;
+    const std::string_view rest = utf8.substr(i);
+    if (!inCdata && rest.starts_with("<!--")) {
+      const std::size_t end = rest.find("-->");
+      const std::size_t skip = end == std::string_view::npos ? 4 : end + 3;
+      for (const std::size_t stop = i + skip; i < stop;) {
+        const char32_t cp = NextCodePoint(utf8, i);
+        if (EncodingHolds(encoding, cp)) {
+          AppendEncoded(out, encoding, cp);
+        } else {
+          AppendCharRef(out, cp);
         }
       }
-      if (written) continue;
+      continue;
     }
-    AppendCharRef(out, cp);
+    if (rest.starts_with(inCdata ? "]]>" : "<![CDATA[")) {
+      const std::size_t n = inCdata ? 3 : 9;
+      out.append(rest.substr(0, n));
+      i += n;
+      inCdata = !inCdata;
+      continue;
+    }
+    const char32_t cp = NextCodePoint(utf8, i);
+    if (EncodingHolds(encoding, cp)) {
+      AppendEncoded(out, encoding, cp);
+    } else if (inCdata) {
+      out += "]]>";
+      AppendCharRef(out, cp);
+      out += "<![CDATA[";
+    } else {
+      AppendCharRef(out, cp);
+    }
   }
   return out;
+}
+
+bool XmlEncodingHolds(XmlEncoding encoding, std::string_view utf8) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    if (!EncodingHolds(encoding, NextCodePoint(utf8, i))) return false;
+  }
+  return true;
 }
 
 }  // namespace hx

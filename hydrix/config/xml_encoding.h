@@ -24,8 +24,12 @@ bool DecodeXml(std::string_view bytes, DecodedXml& out, std::string& error);
 
 // Encodes UTF-8 text back into `encoding` (with a byte order mark when
 // asked). A character that the encoding cannot hold is written as a numeric
-// character reference (&#NNN;), never dropped.
+// character reference (&#NNN;), never dropped; inside a CDATA section the
+// section is closed around the reference, so the text reads back the same.
 std::string EncodeXml(std::string_view utf8, XmlEncoding encoding, bool byteOrderMark);
+
+// Whether `encoding` holds every character of the UTF-8 text as it is.
+bool XmlEncodingHolds(XmlEncoding encoding, std::string_view utf8);
 
 // The display name of an encoding ("UTF-8", "ISO-8859-1", ...).
 const char* XmlEncodingName(XmlEncoding encoding);

@@ -61,6 +61,17 @@ bool EndsWithLineEnd(const std::filesystem::path& path, off_t size) {
   return !read || last == '\n';
 }
 
+// The first `count` bytes of a regular file (fewer when it is shorter).
+std::string FirstBytes(const std::filesystem::path& path, std::size_t count) {
+  int fd = -1;
+  if (!OpenRegularForRead(path, fd).ok()) return {};
+  std::string bytes(count, '\0');
+  const ssize_t got = ::pread(fd, bytes.data(), count, 0);
+  ::close(fd);
+  bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  return bytes;
+}
+
 }  // namespace
 
 std::string MeasureLog::Open(const std::filesystem::path& path) {
@@ -77,6 +88,20 @@ std::string MeasureLog::Open(const std::filesystem::path& path) {
     return "The measure log " + path.string() + " cannot be written: " + why + ".";
   }
   if (st.st_size == 0) return WriteLine(MeasureLogHeader());
+  // Rows go only under this log's own header: appended to another
+  // program's file they would spoil it. A byte-order mark left by an
+  // editor is let through, and a file holding nothing else gets the header.
+  const std::string header = MeasureLogHeader();
+  const std::string bom = "\xEF\xBB\xBF";
+  std::string start = FirstBytes(path, bom.size() + header.size() + 2);
+  if (start.starts_with(bom)) start.erase(0, bom.size());
+  if (start.empty() && st.st_size == static_cast<off_t>(bom.size())) return WriteLine(header);
+  if (!(start == header || start.starts_with(header + "\n") || start.starts_with(header + "\r\n"))) {
+    Close();
+    return "The measure log " + path.string() +
+           " cannot be written: its first line is not the header of a measure log, so it is taken for "
+           "another program's file.";
+  }
   // The next row starts on a line of its own.
   if (!EndsWithLineEnd(path, st.st_size)) return WriteLine({});
   return {};

@@ -173,8 +173,8 @@ EncodeResult EncodeParametres(const ParameterTexts& screen, const std::array<std
           const Bounds fit = WordFit(f);
           r.problems.push_back(
               {f.key, "\"" + text + "\" does not fit the controller's 16-bit word: the " +
-                          (device < 0 ? "smallest value that fits is " + ShortestDecimal(fit.min)
-                                      : "largest value that fits is " + ShortestDecimal(fit.max))});
+                          (device < 0 ? "smallest value that fits is " + LimitText(f, fit.min)
+                                      : "largest value that fits is " + LimitText(f, fit.max))});
           break;
         }
         PutWord(r.image, f.address, device);
@@ -221,6 +221,19 @@ CheckResult CheckField(const ParameterField& f, const std::string& text) {
   const double shown = ShownValue(f, *v);
   if (!(shown >= f.check->min && shown <= f.check->max)) return {CheckResult::Outcome::OutOfBounds};
   return {};
+}
+
+std::string LimitText(const ParameterField& f, double value) {
+  // As many decimals as one step of the word takes (3.2 ms: one; 0.001 V:
+  // three), so that 32767 steps of 3.2 read 104854.4, not the binary
+  // fraction's 104854.40000000001.
+  int decimals = 0;
+  for (double step = f.num / f.den; decimals < 6; ++decimals, step *= 10) {
+    if (std::fabs(step - std::round(step)) < 1e-9) break;
+  }
+  char buf[64];
+  const auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+  return ec == std::errc() ? std::string(buf, ptr) : ShortestDecimal(value);
 }
 
 std::vector<OutOfBounds> OutOfCheckBounds(const ParameterTexts& screen) {

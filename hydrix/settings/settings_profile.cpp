@@ -12,6 +12,7 @@
 #include "common/atomic_file.h"
 #include "common/numbers.h"
 #include "common/safe_file.h"
+#include "common/shown_text.h"
 #include "hydrix/config/byte_packing.h"
 #include "hydrix/config/config_file_system.h"
 #include "wire/identity.h"
@@ -170,14 +171,14 @@ ProfileParse ParseProfile(const std::string& text) {
     if (t.empty() || t[0] == '#') continue;
     const auto eq = t.find('=');
     if (eq == std::string::npos) {
-      p.errors.push_back(where + "\"" + t + "\" is not key = value");
+      p.errors.push_back(where + "\"" + ShownText(t) + "\" is not key = value");
       continue;
     }
     const std::string key = Trim(t.substr(0, eq));
     const std::string value = Trim(t.substr(eq + 1));
     const ParameterField* f = FindParameter(key);
     if (!f) {
-      p.errors.push_back(where + "unknown setting \"" + key + "\"");
+      p.errors.push_back(where + "unknown setting \"" + ShownText(key) + "\"");
       continue;
     }
     if (!f->written) {
@@ -189,7 +190,7 @@ ProfileParse ParseProfile(const std::string& text) {
       continue;
     }
     if (const std::string problem = ValueProblem(*f, value); !problem.empty()) {
-      p.errors.push_back(where + key + ": " + problem);
+      p.errors.push_back(where + key + ": " + ShownText(problem));
       continue;
     }
     p.values[key] = ScreenValue(*f, value);

@@ -7,9 +7,11 @@
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "common/paths.h"
 #include "common/safe_file.h"
+#include "common/shown_text.h"
 
 namespace hx::usbconf {
 
@@ -48,7 +50,7 @@ constexpr const char* kIdentityKeys = "vendor, product, interface, out, in";
 // with the line and the values it accepts.
 std::string SetIdentityKey(UsbIdentity& id, const std::string& key, std::string_view value, bool& vendorSet,
                            bool& productSet) {
-  const std::string line = key + "=" + std::string(value);
+  const std::string line = ShownText(key + "=" + std::string(value));
   if (key == "vendor" || key == "product") {
     const auto n = ParseNumber(value, 0xFFFF);
     if (!n) return line + " is not a 16-bit number (accepted: 0 to 0xFFFF, decimal or 0x hexadecimal)";
@@ -68,7 +70,7 @@ std::string SetIdentityKey(UsbIdentity& id, const std::string& key, std::string_
     }
     (in ? id.endpointIn : id.endpointOut) = static_cast<std::uint8_t>(*n);
   } else {
-    return "unknown key \"" + key + "\" (accepted: " + kIdentityKeys + ")";
+    return "unknown key \"" + ShownText(key) + "\" (accepted: " + kIdentityKeys + ")";
   }
   return {};
 }
@@ -88,6 +90,7 @@ void ParseUsbConfig(std::string_view text, std::string_view name, UsbConfig& con
   std::string section;
   bool bootVendor = false, bootProduct = false, appVendor = false, appProduct = false;
   int lineNumber = 0;
+  std::map<std::string, int> firstLine;  // "section/key" -> the line that set it
   auto problem = [&](const std::string& what) {
     config.problems.push_back(std::string(name) + ":" + std::to_string(lineNumber) + ": " + what);
   };
@@ -102,36 +105,47 @@ void ParseUsbConfig(std::string_view text, std::string_view name, UsbConfig& con
     if (line.empty()) continue;
     if (line.front() == '[') {
       if (line.back() != ']') {
-        problem("unclosed section name \"" + std::string(line) + "\"");
+        problem("unclosed section name \"" + ShownText(line) + "\"");
         section = "?";
         continue;
       }
       section = Lower(Trim(line.substr(1, line.size() - 2)));
       if (section != "backend" && section != "bootloader" && section != "application") {
-        problem("unknown section [" + section + "] (accepted: " + kSections + ")");
+        problem("unknown section [" + ShownText(section) + "] (accepted: " + kSections + ")");
         section = "?";
       }
       continue;
     }
     const auto eq = line.find('=');
     if (eq == std::string_view::npos) {
-      problem("\"" + std::string(line) + "\" is not a key=value line");
+      problem("\"" + ShownText(line) + "\" is not a key=value line");
       continue;
     }
     const auto key = Lower(Trim(line.substr(0, eq)));
     const auto value = Trim(line.substr(eq + 1));
     std::string wrong;
+    // A key given twice is a mistake either way: the first was meant, or
+    // the second; taking one silently could reach the wrong device.
+    const std::string sectionKey = section + "/" + key;
+    if (section != "?" && !section.empty()) {
+      if (const auto first = firstLine.find(sectionKey); first != firstLine.end()) {
+        problem(ShownText(key) + "= is given a second time in [" + section + "] (first on line " +
+                std::to_string(first->second) + ")");
+        continue;
+      }
+      firstLine.emplace(sectionKey, lineNumber);
+    }
     if (section.empty()) {
-      wrong = "\"" + std::string(line) + "\" stands before any section (accepted: " + kSections + ")";
+      wrong = "\"" + ShownText(line) + "\" stands before any section (accepted: " + kSections + ")";
     } else if (section == "?") {
       continue;  // the section itself was reported
     } else if (section == "backend") {
       if (key != "type") {
-        wrong = "unknown key \"" + key + "\" (accepted: type)";
+        wrong = "unknown key \"" + ShownText(key) + "\" (accepted: type)";
       } else if (auto b = ParseBackend(value)) {
         config.backend = *b;
       } else {
-        wrong = "unknown backend type \"" + std::string(value) + "\" (accepted: sim, usb)";
+        wrong = "unknown backend type \"" + ShownText(value) + "\" (accepted: sim, usb)";
       }
     } else if (section == "bootloader") {
       wrong = SetIdentityKey(config.bootLoader, key, value, bootVendor, bootProduct);
@@ -157,6 +171,16 @@ UsbConfig LoadUsbConfig(const std::string& libraryDir) {
   for (const auto& candidate : ConfigSearchPath(libraryDir)) {
     std::string text;
     const FileStatus status = ReadRegularFile(candidate, kSmallFileLimit, text);
+    std::error_code ec;
+    if (status.missing && std::filesystem::is_symlink(std::filesystem::symlink_status(candidate, ec))) {
+      // A link left pointing nowhere was meant to configure: falling back
+      // to the next file would silently use another backend.
+      config.file = candidate;
+      config.problems.push_back(candidate + ": is a symbolic link to " +
+                                std::filesystem::read_symlink(candidate, ec).string() +
+                                ", which does not exist");
+      break;
+    }
     if (status.missing) continue;
     config.file = candidate;
     // A file that is there but cannot be read is not skipped for the next
@@ -172,7 +196,7 @@ UsbConfig LoadUsbConfig(const std::string& libraryDir) {
     if (auto b = ParseBackend(env)) {
       config.backend = *b;
     } else {
-      config.problems.push_back("HYDRIX_USB_BACKEND=" + std::string(env) +
+      config.problems.push_back("HYDRIX_USB_BACKEND=" + ShownText(env) +
                                 ": unknown backend (accepted: sim, usb)");
     }
   }

@@ -131,14 +131,24 @@ CommandResult RunProgram(const std::vector<std::string>& command,
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  // The program starts as from a shell: a SIGXFSZ this test ignores (to set
+  // a file-size limit on itself) is at its default action again.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGXFSZ);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t pid = -1;
   CommandResult r;
-  if (posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
+  if (posix_spawn(&pid, args[0].c_str(), &actions, &attributes, argv.data(), envp.data()) == 0) {
     int status = 0;
     waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   r.out = ReadAll(outPath);
   r.err = ReadAll(errPath);
   std::filesystem::remove(outPath);

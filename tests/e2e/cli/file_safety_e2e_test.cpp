@@ -7,6 +7,7 @@
 
 #include <fstream>
 
+#include "support/file_size_limit.h"
 #include "support/sim_daemon.h"
 
 namespace {
@@ -17,6 +18,13 @@ using hx::test::RunProgram;
 using hx::test::SimDaemon;
 
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+std::vector<std::string> Names(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 std::string Read(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -127,6 +135,26 @@ TEST_F(FileSafetyEndToEnd, ABadUsbConfigurationIsNamedByLine) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(FirstLine(r.err), "hydrixctl: HYDRIX_USB_BACKEND=usbb: unknown backend (accepted: sim, usb)");
 
+  // A key given twice, a line holding an escape sequence (shown escaped,
+  // never sent to the terminal) and a link leading nowhere are named too.
+  std::ofstream(conf) << "[backend]\ntype=sim\ntype=usb\n";
+  r = Ctl({"list"}, {env});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(FirstLine(r.err), "hydrixctl: " + conf.string() +
+                                  ":3: type= is given a second time in [backend] (first on line 2)");
+  std::ofstream(conf) << "[backend]\ntype=\x1b[2J\x1b[31musb\x07\n";
+  r = Ctl({"list"}, {env});
+  EXPECT_EQ(FirstLine(r.err),
+            "hydrixctl: " + conf.string() +
+                ":2: unknown backend type \"\\x1B[2J\\x1B[31musb\\x07\" (accepted: sim, usb)");
+  fs::remove(conf);
+  fs::create_symlink(xdg / "missing.conf", conf);
+  r = Ctl({"list"}, {env});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(FirstLine(r.err), "hydrixctl: " + conf.string() + ": is a symbolic link to " +
+                                  (xdg / "missing.conf").string() + ", which does not exist");
+  fs::remove(conf);
+
   // flashtool shows the same under its connection message.
   std::ofstream(conf) << "[backend]\ntype=usbb\n";
   r = RunProgram({FLASHTOOL_EXE, "--batch", "idonly;usbid=9105"},
@@ -135,6 +163,69 @@ TEST_F(FileSafetyEndToEnd, ABadUsbConfigurationIsNamedByLine) {
   EXPECT_NE((r.out + r.err).find(conf.string() + ":2: unknown backend type \"usbb\" (accepted: sim, usb)"),
             std::string::npos)
       << r.out << r.err;
+}
+
+// Under a file-size limit (a quota, ulimit -f) hydrixctl is not killed by
+// SIGXFSZ: each failed write is told with the file's name and leaves the
+// file as a full disk would: the report log as it was, the measure log with
+// whole lines, a profile as it was and no temporary file beside it.
+TEST_F(FileSafetyEndToEnd, AFileSizeLimitFailsTheWriteNotTheProgram) {
+  const fs::path folder = daemon->folder() / "limited";
+  fs::create_directories(folder);
+  const fs::path log = folder / "4711.log", csv = folder / "measures.csv", profile = folder / "profile.txt";
+  ASSERT_EQ(Ctl({"report", "--log", log.string(), "--order", "4711"}).status, 0);
+  ASSERT_EQ(Ctl({"measures", "--watch", "--count", "1", "--interval", "0.1", "--csv", csv.string()}).status,
+            0);
+  std::ofstream(profile) << "kept\n";
+  const std::string logBefore = Read(log), csvBefore = Read(csv);
+  const auto namesBefore = Names(folder);
+
+  // Each limit leaves room for part of one more report, row or profile (and
+  // for the message on the standard error, a file too).
+  auto limited = [&](std::size_t bytes, std::vector<std::string> args) {
+    hx::test::FileSizeLimit full(bytes);
+    return Ctl(std::move(args));
+  };
+  const CommandResult report =
+      limited(logBefore.size() + 100, {"report", "--log", log.string(), "--order", "4712"});
+  const CommandResult watch = limited(csvBefore.size() + 40, {"measures", "--watch", "--count", "3",
+                                                              "--interval", "0.1", "--csv", csv.string()});
+  const CommandResult save = limited(250, {"settings", "export", profile.string()});
+  EXPECT_EQ(report.status, 1) << report.err;
+  EXPECT_EQ(FirstLine(report.err), "hydrixctl: The report could not be written to " + log.string() +
+                                       ": File too large. The log is as it was before.");
+  EXPECT_EQ(Read(log), logBefore);
+
+  EXPECT_EQ(watch.status, 1) << watch.err;
+  EXPECT_EQ(FirstLine(watch.err), "hydrixctl: The measure log " + csv.string() +
+                                      " could not be written (File too large); logging stopped.");
+  const std::string rows = Read(csv);
+  EXPECT_EQ(rows.substr(0, csvBefore.size()), csvBefore);
+  EXPECT_EQ(rows.back(), '\n');
+
+  EXPECT_EQ(save.status, 1) << save.err;
+  EXPECT_EQ(FirstLine(save.err), "hydrixctl: cannot save " + profile.string() +
+                                     ": cannot write the temporary file: File too large");
+  EXPECT_EQ(Read(profile), "kept\n");
+  EXPECT_EQ(Names(folder), namesBefore);  // no temporary file left
+}
+
+// The log is UTF-8 text read by people: an order number or comments with a
+// control character or bytes that are not UTF-8 are refused, by field,
+// before anything is written.
+TEST_F(FileSafetyEndToEnd, AReportWithControlCharactersOrNonUtf8IsRefusedByField) {
+  const fs::path log = daemon->folder() / "4711.log";
+  auto r = Ctl({"report", "--log", log.string(), "--order", "47\x1b[2J11"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(FirstLine(r.err),
+            "hydrixctl: The order number holds the control character 0x1B; nothing was written.");
+  r = Ctl({"report", "--log", log.string(), "--order", "4711", "--comments", "ok\tline\nnext \xFF"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(FirstLine(r.err),
+            "hydrixctl: The comments hold the byte 0xFF, which is not UTF-8; nothing was written.");
+  EXPECT_FALSE(fs::exists(log));
+  r = Ctl({"report", "--log", log.string(), "--order", "4711", "--comments", "ok\tline\nnext \xC2\xB0"});
+  EXPECT_EQ(r.status, 0) << r.err;
 }
 
 }  // namespace

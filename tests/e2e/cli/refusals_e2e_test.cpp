@@ -97,6 +97,12 @@ TEST_F(RefusalsEndToEnd, BadInputExitsTwoAndWritesNothing) {
        "fits is 32.76; nothing was written"},
       {{"settings", "set", "alarm_level_V=40", "--force"}, "hydrixctl: alarm_level_V: \"40\" does not fit"},
       {{"settings", "set", "start_level_low_battery_V=3"}, "hydrixctl: start_level_low_battery_V must be"},
+      {{"settings", "set", "solenoid_pulse_ms=200000"},
+       "hydrixctl: solenoid_pulse_ms: \"200000\" does not fit the controller's 16-bit word: the largest "
+       "value "
+       "that fits is 104854.4; nothing was written"},
+      {{"--id", "0", "list"}, "hydrixctl: --id 0 names no controller (0 and -1 never do)"},
+      {{"--id", "-1", "list"}, "hydrixctl: --id -1 names no controller (0 and -1 never do)"},
       {{"report", "--log", log, "--order", "1", "--language", "Klingon"},
        "hydrixctl: the catalogue has no language 'Klingon'; its languages are: English, Français, Deutsch"},
   };
@@ -110,6 +116,25 @@ TEST_F(RefusalsEndToEnd, BadInputExitsTwoAndWritesNothing) {
   }
   EXPECT_EQ(Eeprom(5), before);
   EXPECT_FALSE(fs::exists(log));
+}
+
+// A failure says what failed: a read-only command that got no answer says
+// the settings could not be read, and a socket path too long for a socket
+// says so.
+TEST_F(RefusalsEndToEnd, FailuresSayWhatFailed) {
+  ASSERT_EQ(Sim({"--id", "8", "fault", "silent"}).status, 0);
+  auto r = Ctl({"--id", "8", "settings"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("hydrixctl: controller 8 did not answer every read; its settings could not be read"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("nothing was written"), std::string::npos) << r.err;
+
+  const std::string longPath = "/tmp/" + std::string(120, 's') + ".sock";
+  r = RunProgram({HYDRIX_SIM_EXE, "serve", "--socket", longPath, "--controller", "id=5"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(FirstLine(r.err), "hydrix-sim: the socket path " + longPath +
+                                  " is 130 bytes long; a socket path holds at most 107");
 }
 
 TEST_F(RefusalsEndToEnd, ImportToAllNamesAControllerThatDoesNotAnswer) {

@@ -227,6 +227,51 @@ TEST_F(DaemonEndToEnd, AStateFolderThatCannotBeWrittenIsRefused) {
   }
 }
 
+// What stands where a state file goes and is not a regular file (a FIFO, a
+// link, a folder) stops the daemon at start, named, and is left as it was;
+// so is an identifier whose serial number would not fit.
+TEST_F(DaemonEndToEnd, StatePathsThatAreNotFilesAndIdsOutOfRangeAreRefusedAtStart) {
+  namespace fs = std::filesystem;
+  StartWith({"id=5"});
+  const fs::path state = daemon->folder() / "odd-state", controller = state / "controller-7";
+  const std::string socket = (daemon->folder() / "other.sock").string();
+  auto serve = [&](const std::string& spec) {
+    return RunProgram(
+        {HYDRIX_SIM_EXE, "serve", "--socket", socket, "--state", state.string(), "--controller", spec});
+  };
+  const fs::path eeprom = controller / "eeprom.bin", flash = controller / "flash.bin";
+  fs::create_directories(controller);
+  ASSERT_EQ(::mkfifo(eeprom.c_str(), 0600), 0);
+  auto r = serve("id=7");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "hydrix-sim: " + eeprom.string() + " is a FIFO, not a regular file; it is never replaced\n");
+  EXPECT_TRUE(fs::is_fifo(eeprom));
+
+  fs::remove(eeprom);
+  fs::create_symlink("/nonexistent-target", flash);
+  r = serve("id=7");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "hydrix-sim: " + flash.string() +
+                       " is a symbolic link, not a regular file; it is never replaced\n");
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(flash)));
+
+  fs::remove(flash);
+  fs::create_directory(eeprom);
+  r = serve("id=7");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "hydrix-sim: " + eeprom.string() + " is a folder, not a regular file; it is never replaced\n");
+  EXPECT_FALSE(fs::exists(socket));
+
+  r = serve("id=2123483648");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(
+      r.err.substr(0, r.err.find('\n')),
+      "hydrix-sim: --controller id=2123483648: id must be a number from -2147483648 to 2123483647, other "
+      "than 0 and -1 (the serial number 24000000 + id must fit 32 bits)");
+}
+
 TEST_F(DaemonEndToEnd, AFailedSaveIsReportedAndNotApplied) {
   StartWith({"id=5"});
   ASSERT_EQ(Sim({"set", "--id", "5", "eeprom", "100=0x11"}).status, 0);

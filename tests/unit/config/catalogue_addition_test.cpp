@@ -45,5 +45,41 @@ TEST(CatalogueAddition, AnEntryWhoseCodeAndTextWouldReadBackAsOneIsNotCopied) {
   EXPECT_EQ(test::ReadBytes(file), xml);  // nothing was written
 }
 
+// A template whose code or text is a CDATA section, in a file whose encoding
+// lacks a character of the new code: the character must read back as
+// written, or the entry would be added again at every later run.
+TEST(CatalogueAddition, CdataTemplatesInNarrowEncodingsReadBackAsWritten) {
+  const std::string templates[] = {
+      "<Entree><![CDATA[Lire]]><Texte>Read</Texte></Entree>",
+      "<Entree><Code>Lire</Code><![CDATA[Read]]></Entree>",
+      "<Entree><Code><![CDATA[Lire]]></Code><Texte><![CDATA[Read]]></Texte></Entree>",
+  };
+  const std::string codes[] = {
+      "Temperature (\xC2\xB0"
+      "C)",
+      "R (\xCE\xA9)"};  // ° and Ω
+  for (const char* encoding : {"US-ASCII", "ISO-8859-1"}) {
+    for (const auto& entry : templates) {
+      SCOPED_TRACE(std::string(encoding) + " " + entry);
+      test::TempFolder folder;
+      const auto file = folder / "config.xml";
+      test::WriteBytes(file, "<?xml version=\"1.0\" encoding=\"" + std::string(encoding) +
+                                 "\"?>\n<Configuration><MESSAGES><Langage NOM=\"English\">\n  " + entry +
+                                 "\n</Langage></MESSAGES></Configuration>\n");
+      std::string afterFirstRun;
+      for (int run = 0; run < 3; ++run) {
+        ConfigFile config(file);
+        for (const auto& code : codes) EXPECT_EQ(config.LitMessage("English", code, ""), code);
+        EXPECT_EQ(config.LastProblem(), "");
+        if (run == 0) afterFirstRun = test::ReadBytes(file);
+      }
+      EXPECT_EQ(test::ReadBytes(file), afterFirstRun);  // nothing added after the first run
+      ConfigFile reread(file);
+      for (const auto& code : codes) EXPECT_EQ(reread.FindMessage("English", code), code);
+      EXPECT_EQ(reread.FindMessage("English", "Lire"), "Read");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace hx

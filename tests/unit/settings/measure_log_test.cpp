@@ -113,5 +113,35 @@ TEST(MeasureLog, TheFileEndsWithWholeLinesAfterAFullDisk) {
   fs::remove(file);
 }
 
+// Rows go only under this log's own header: another program's CSV or random
+// bytes are refused untouched, naming the file; a file holding only a
+// byte-order mark gets the header after it.
+TEST(MeasureLog, AppendsOnlyUnderItsOwnHeader) {
+  const fs::path file =
+      fs::temp_directory_path() / ("hydrix-log-foreign-" + std::to_string(::getpid()) + ".csv");
+  const auto when = std::chrono::system_clock::now();
+  MeasureLog log;
+  for (const std::string foreign :
+       std::vector<std::string>{"name,value\nx,1\n", std::string("\x89PNG\r\n\x1a\n\0\0", 10),
+                                "\xEF\xBB\xBFname\n", MeasureLogHeader() + ",extra\n"}) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << foreign;
+    EXPECT_EQ(log.Open(file), "The measure log " + file.string() +
+                                  " cannot be written: its first line is not the header of a measure log, so "
+                                  "it is taken for another program's file.");
+    EXPECT_FALSE(log.IsOpen());
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), foreign);
+  }
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << "\xEF\xBB\xBF";
+  ASSERT_EQ(log.Open(file), "");
+  ASSERT_EQ(log.Append(when, Block()), "");
+  log.Close();
+  ASSERT_EQ(log.Open(file), "");  // its own header, after the mark
+  const auto lines = Lines(file);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "\xEF\xBB\xBF" + MeasureLogHeader());
+  fs::remove(file);
+}
+
 }  // namespace
 }  // namespace hx
