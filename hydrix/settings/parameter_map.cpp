@@ -224,13 +224,12 @@ CheckResult CheckField(const ParameterField& f, const std::string& text) {
 }
 
 std::string LimitText(const ParameterField& f, double value) {
-  // As many decimals as one step of the word takes (3.2 ms: one; 0.001 V:
-  // three), so that 32767 steps of 3.2 read 104854.4, not the binary
+  // With the decimals the screen shows for the setting (none without a
+  // format), so that a limit reads 104854 or 32.76, never the binary
   // fraction's 104854.40000000001.
-  int decimals = 0;
-  for (double step = f.num / f.den; decimals < 6; ++decimals, step *= 10) {
-    if (std::fabs(step - std::round(step)) < 1e-9) break;
-  }
+  const std::string_view format = f.format;
+  const auto point = format.find('.');
+  const int decimals = point == std::string_view::npos ? 0 : static_cast<int>(format.size() - point - 1);
   char buf[64];
   const auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
   return ec == std::errc() ? std::string(buf, ptr) : ShortestDecimal(value);

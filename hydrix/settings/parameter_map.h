@@ -103,8 +103,8 @@ double ShownValue(const ParameterField& f, double value);
 // takes no negative value, so 0..32767 once scaled, the top cut to the
 // format's decimals (32.76 V, as 32.77 would not fit).
 Bounds WordFit(const ParameterField& f);
-// A limit of `f` as messages show it: with as many decimals as one step of
-// its word takes ("104854.4" for the solenoid pulse, "32.767" for a voltage).
+// A limit of `f` as messages show it: with the decimals the screen shows for
+// it ("104854" for the solenoid pulse, "32.76" for a voltage).
 std::string LimitText(const ParameterField& f, double value);
 
 // A setting written from the screen whose number lies outside the bounds of

@@ -100,7 +100,7 @@ TEST_F(RefusalsEndToEnd, BadInputExitsTwoAndWritesNothing) {
       {{"settings", "set", "solenoid_pulse_ms=200000"},
        "hydrixctl: solenoid_pulse_ms: \"200000\" does not fit the controller's 16-bit word: the largest "
        "value "
-       "that fits is 104854.4; nothing was written"},
+       "that fits is 104854; nothing was written"},
       {{"--id", "0", "list"}, "hydrixctl: --id 0 names no controller (0 and -1 never do)"},
       {{"--id", "-1", "list"}, "hydrixctl: --id -1 names no controller (0 and -1 never do)"},
       {{"report", "--log", log, "--order", "1", "--language", "Klingon"},
