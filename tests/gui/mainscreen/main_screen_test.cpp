@@ -679,6 +679,7 @@ TEST_F(MainScreenTest, FirmwareUpdateStartsFlashtoolWithTheWholeCommandTail) {
       std::vector<std::string>{"LANGUE=English ;device=arvel;USBID=5;prg=/srv/firmware files/v2  final.hex"});
   EXPECT_EQ(dialogs.messages[0].title, "Hydrix IP");
   EXPECT_EQ(dialogs.messages[0].buttons, hx::MsgButtons::YesNo);
+  EXPECT_TRUE(dialogs.messages[0].defaultNo);  // Enter and Escape answer No
   EXPECT_EQ(dialogs.fileDialogs.back().filter, "INHEX32 Files (*.HEX)|*.HEX");
 }
 
