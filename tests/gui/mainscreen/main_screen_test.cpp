@@ -506,6 +506,45 @@ TEST_F(MainScreenTest, FactoryValuesAsksThenResetsAndShowsWhatTheControllerHolds
   EXPECT_EQ(dialogs.messages.size(), 2u);
 }
 
+// Factory Values with a controller that stopped answering: the link's one
+// box, the first write unconfirmed, then no reset and no read; the screen
+// keeps what was read and the status bar says nothing was reset. An answer
+// that comes short is told in a box of its own.
+TEST_F(MainScreenTest, FactoryValuesStopsAtTheFirstUnconfirmedWriteAndResetsNothing) {
+  usb.Add(5);
+  Eeprom(5)[13] = 0x10, Eeprom(5)[14] = 0x36;  // 13.84 V
+  Start();
+  const std::string failed =
+      "Factory values not restored: the controller did not confirm the write of address 21. Nothing was "
+      "reset; read the parameters once it answers again.";
+  usb.Find(5)->faults().mode = Faults::Mode::Silent;
+  std::size_t from = usb.writes.size();
+  dialogs.answers = {hx::MsgAnswer::Yes};
+  Click("Raz");
+  ASSERT_EQ(dialogs.messages.size(), 2u);
+  EXPECT_EQ(dialogs.messages[1].text, "Missing Hydrix");
+  EXPECT_EQ(EepromWrites(from), (std::vector<std::pair<int, int>>{{21, 0}}));
+  EXPECT_EQ(usb.writes.size(), from + 1);  // no reset, no read
+  EXPECT_EQ(Eeprom(5)[21], 170);
+  EXPECT_EQ(Eeprom(5)[22], 85);
+  EXPECT_EQ(Text("Text1", 4), "13.84");
+  EXPECT_EQ(window_->statusBar()->currentMessage().toStdString(), failed);
+
+  usb.Find(5)->faults().mode = Faults::Mode::None;
+  Answer(Choice::First);
+  window_->findChild<QAction*>("MnuConnect")->trigger();
+  usb.Find(5)->faults().mode = Faults::Mode::Short;
+  dialogs.messages.clear();
+  from = usb.writes.size();
+  dialogs.answers = {hx::MsgAnswer::Yes};
+  Click("Raz");
+  ASSERT_EQ(dialogs.messages.size(), 2u);
+  EXPECT_EQ(dialogs.messages[1].text, failed);
+  EXPECT_EQ(dialogs.messages[1].icon, hx::MsgIcon::Critical);
+  EXPECT_EQ(EepromWrites(from).size(), 1u);
+  EXPECT_EQ(Resets(from), 0);
+}
+
 // The shipped catalogue words the range message without the design's
 // doubled blanks.
 TEST_F(MainScreenTest, TheEditCheckColoursTheBoxAndExplains) {
