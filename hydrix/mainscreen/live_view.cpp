@@ -120,6 +120,9 @@ void LiveView::TickFailed(const char* step, const std::string& reason) {
 }
 
 void LiveView::Timer_Timer() {
+  // No tick while a box or dialog of the window is open (the timer fires
+  // inside its event loop); the next tick after it closes reads as usual.
+  if (ctx_.modal.Open()) return;
   // A step that throws stops continuous reading; the status bar names the
   // step and the reason, and the tick goes no further.
   auto step = [this](const char* what, auto&& f) {

@@ -137,6 +137,7 @@ void MaintenanceFrame::Rapport_Click() {
   if (!why.empty()) return ctx_.ShowFailure(why + " No report was written.");
   frmProduction dialog(
       ctx_.dialogs, [this] { return ReportFromScreen(); }, &ctx_.window);
+  const ModalCount::Scope open(ctx_.modal);
   dialog.exec();
 }
 

@@ -308,3 +308,43 @@ TEST_F(LiveViewTest, NoReadingShowsDashesAndGreyLampsNeverZeros) {
 
 }  // namespace
 }  // namespace hx::test
+
+namespace hx::test {
+namespace {
+
+// No tick runs while a box of the window is open, and reading goes on once
+// it closes, and after Factory Values: with the controller gone, Activate
+// shows one "Missing Hydrix", not a second one from a tick run inside the
+// first.
+TEST_F(LiveViewTest, NoTickRunsWhileABoxIsOpenAndReadingGoesOnAfterIt) {
+  usb.Add(5);
+  Start();
+  Get<QCheckBox>("LectureContinu")->setChecked(true);
+  std::size_t sentInside = 0;
+  dialogs.whileOpen = [&](const MessageBoxRequest&) {
+    const std::size_t before = usb.writes.size();
+    Tick();
+    Tick();
+    sentInside += usb.writes.size() - before;
+  };
+  Click("Raz");  // its question, answered No
+  dialogs.answers = {MsgAnswer::Yes};
+  Click("Raz");  // Yes: reset and read back, and reading goes on as after the other actions
+  EXPECT_EQ(sentInside, 0u);
+  EXPECT_EQ(Sent(cmd::kReset).size(), 1u);
+  EXPECT_EQ(window_->statusBar()->currentMessage(),
+            "Factory values restored: the screen shows what the controller now holds.");
+  const std::size_t from = usb.writes.size();
+  Tick();
+  EXPECT_EQ(Sent(cmd::kReadVariable, from).size(), 28u);
+
+  usb.Find(5)->faults().mode = sim::Faults::Mode::Silent;
+  Click("ActivateRelay");
+  EXPECT_EQ(sentInside, 0u);
+  ASSERT_EQ(dialogs.messages.size(), 3u);  // the two questions, then one box
+  EXPECT_EQ(dialogs.messages[2].text, "Missing Hydrix");
+  EXPECT_TRUE(window_->findChild<QTimer*>("Timer")->isActive());
+}
+
+}  // namespace
+}  // namespace hx::test
