@@ -163,6 +163,13 @@ bool MainScreen::Connect() {
   }
   if (device_.Chosen()) remembered_.SetLastController(device_.UsbID());
   UpdateStatus();
+  if (const std::string log = live_->ControllerChosen(); !log.empty()) {
+    statusBar()->showMessage(language_
+                                 ->Text("StatusLogStopped",
+                                        "Measure log %1 stopped: another controller was chosen. Its "
+                                        "measures go to a new log.")
+                                 .arg(Q(log)));
+  }
   return device_.Chosen() && !device_.TimeOut();
 }
 

@@ -346,5 +346,43 @@ TEST_F(LiveViewTest, NoTickRunsWhileABoxIsOpenAndReadingGoesOnAfterIt) {
   EXPECT_TRUE(window_->findChild<QTimer*>("Timer")->isActive());
 }
 
+// A measure log is one controller's: choosing another one with USB Connect
+// stops it and says so, and its file takes no rows of the other controller.
+TEST_F(LiveViewTest, ChoosingAnotherControllerStopsTheMeasureLog) {
+  usb.Add(5);
+  usb.Add(6);
+  Start();  // controller 5
+  auto* menu = window_->findChild<QAction*>("mnuJournal");
+  const auto first = folder_ / "measures.csv";
+  const auto second = folder_ / "measures-6.csv";
+  dialogs.files.push_back(first.string());
+  menu->trigger();
+  Get<QCheckBox>("LectureContinu")->setChecked(true);
+  Tick();
+  QTimer::singleShot(0, [] {
+    auto* list = QApplication::activeModalWidget()->findChild<QListWidget*>("Listeeline");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+  });
+  window_->findChild<QAction*>("MnuConnect")->trigger();
+  ASSERT_EQ(window_->UsbID(), 6);
+  EXPECT_FALSE(menu->isChecked());
+  EXPECT_EQ(window_->statusBar()->currentMessage().toStdString(),
+            "Measure log " + first.string() +
+                " stopped: another controller was chosen. Its measures go to a new log.");
+  EXPECT_TRUE(window_->statusBar()->findChildren<QLabel*>().back()->text().isEmpty());
+  Tick();
+  EXPECT_EQ(FileLines(first).size(), 2u);
+
+  // The next log is a new file: the first one is refused for controller 6.
+  dialogs.files = {first.string(), second.string()};
+  menu->trigger();
+  EXPECT_FALSE(menu->isChecked());
+  EXPECT_NE(dialogs.Texts().back().find("holds the measures of controller 5"), std::string::npos);
+  menu->trigger();
+  Tick();
+  EXPECT_EQ(FileLines(first).size(), 2u);
+  EXPECT_EQ(FileLines(second).size(), 2u);
+}
+
 }  // namespace
 }  // namespace hx::test
