@@ -545,6 +545,23 @@ TEST_F(MainScreenTest, FactoryValuesStopsAtTheFirstUnconfirmedWriteAndResetsNoth
   EXPECT_EQ(Resets(from), 0);
 }
 
+// After a serial write the lines that name the controller name its new
+// serial: the status bar now, the device selection's list when it opens.
+TEST_F(MainScreenTest, AfterASerialWriteTheStatusBarAndTheSelectionNameTheNewSerial) {
+  usb.Add(5);
+  Start();
+  auto status = [this] { return window_->statusBar()->findChild<QLabel*>()->text().toStdString(); };
+  EXPECT_NE(status().find("serial 24000005"), std::string::npos) << status();
+  Type("ValeurNumeroSerie", -1, "123456");
+  Click("Programmer");
+  EXPECT_NE(status().find("Hydrix (11) 1.05 \u00B7 serial 123456 \u00B7 id 5"), std::string::npos)
+      << status();
+  Answer(Choice::First);
+  window_->findChild<QAction*>("MnuConnect")->trigger();
+  EXPECT_EQ(listed, std::vector<std::string>{"Hydrix (11) 1.05 \u00B7 serial 123456 \u00B7 id 5"});
+  EXPECT_NE(status().find("serial 123456"), std::string::npos) << status();
+}
+
 // The shipped catalogue words the range message without the design's
 // doubled blanks.
 TEST_F(MainScreenTest, TheEditCheckColoursTheBoxAndExplains) {
