@@ -40,13 +40,15 @@ MainScreen::MainScreen(Services services, QWidget* parent)
       services_(services),
       remembered_(services.rememberedState),
       remembering_(services.dialogs, remembered_),
-      dialogs_(remembering_),
+      idle_(remembering_),
+      dialogs_(idle_, modal_),
       device_(services.usb, services.config, dialogs_, services.sleeper, services.now),
       selection_(services.usb, device_.link(), device_.state(), dialogs_),
       context_{*this,
                *ui,
                device_,
                dialogs_,
+               modal_,
                services.config,
                services.now,
                [this](bool needsAnswer) { return MayCommand(needsAnswer); },
@@ -147,7 +149,10 @@ void MainScreen::Form_Load() {
 
 bool MainScreen::Connect() {
   frmConnect dialog(selection_, this);
-  dialog.exec();
+  {
+    const hx::ModalCount::Scope open(modal_);
+    dialog.exec();
+  }
   const auto& list = dialog.List();
   context_.controllerText.clear();
   context_.partAnswers = false;
@@ -158,6 +163,13 @@ bool MainScreen::Connect() {
   }
   if (device_.Chosen()) remembered_.SetLastController(device_.UsbID());
   UpdateStatus();
+  if (const std::string log = live_->ControllerChosen(); !log.empty()) {
+    statusBar()->showMessage(language_
+                                 ->Text("StatusLogStopped",
+                                        "Measure log %1 stopped: another controller was chosen. Its "
+                                        "measures go to a new log.")
+                                 .arg(Q(log)));
+  }
   return device_.Chosen() && !device_.TimeOut();
 }
 
@@ -231,6 +243,7 @@ void MainScreen::nmuBootLoad_Click() {
 void MainScreen::mnuApropos_Click() {
   frmAbout about(
       dialogs_, [this] { return SystemInformation(); }, this);
+  const hx::ModalCount::Scope open(modal_);
   about.exec();
 }
 

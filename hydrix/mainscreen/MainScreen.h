@@ -21,6 +21,7 @@
 #include "hydrix/mainscreen/control_array.h"
 #include "hydrix/mainscreen/firmware_launch.h"
 #include "hydrix/mainscreen/frame_context.h"
+#include "hydrix/mainscreen/modal_count.h"
 #include "hydrix/mainscreen/remembered_state.h"
 #include "hydrix/selection/device_selection.h"
 
@@ -115,7 +116,9 @@ class MainScreen : public QMainWindow {
   Services services_;
   hx::RememberedState remembered_;
   hx::RememberingDialogs remembering_;  // file dialogs open where the last one of their kind closed
-  hx::IdleCursorDialogs dialogs_;       // every box and file dialog, with the normal pointer
+  hx::IdleCursorDialogs idle_;          // every box and file dialog, with the normal pointer
+  hx::ModalCount modal_;                // a box or dialog of the window is open
+  hx::CountedDialogs dialogs_;          // every box and file dialog, counted as open while shown
   hx::HydrixDevice device_;
   hx::DeviceSelection selection_;
   std::unique_ptr<hx::ProcessStarter> ownStarter_;

@@ -17,7 +17,9 @@ bool LanceMiseAJour(DialogService& dialogs, MessageSource& messages, ProcessStar
                     const std::filesystem::path& folder, std::int32_t UsbID) {
   const std::string question =
       messages.LitMessage(kEnglish, "Etes vous sur de vouloir changer la version actuelle ? ", "");
-  if (dialogs.Message({question, kTitle, MsgButtons::YesNo, MsgIcon::Question}) != MsgAnswer::Yes)
+  // No is the default and the Escape answer: a stray Enter must not start
+  // an erase of the controller's program.
+  if (dialogs.Message({question, kTitle, MsgButtons::YesNo, MsgIcon::Question, true}) != MsgAnswer::Yes)
     return false;
 
   FileDialogRequest request;

@@ -13,6 +13,7 @@
 #include "hydrix/commands/hydrix_device.h"
 #include "hydrix/config/config_file.h"
 #include "hydrix/mainscreen/control_array.h"
+#include "hydrix/mainscreen/modal_count.h"
 
 namespace Ui {
 class MainScreen;
@@ -25,6 +26,9 @@ struct FrameContext {
   Ui::MainScreen& ui;
   HydrixDevice& device;
   DialogService& dialogs;
+  // Counts the window's open boxes and dialogs (those of `dialogs` by
+  // themselves); a dialog the window runs itself is counted with a Scope.
+  ModalCount& modal;
   ConfigFile& config;
   std::function<DateHeure()> now;
 

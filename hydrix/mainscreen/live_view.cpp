@@ -120,6 +120,9 @@ void LiveView::TickFailed(const char* step, const std::string& reason) {
 }
 
 void LiveView::Timer_Timer() {
+  // No tick while a box or dialog of the window is open (the timer fires
+  // inside its event loop); the next tick after it closes reads as usual.
+  if (ctx_.modal.Open()) return;
   // A step that throws stops continuous reading; the status bar names the
   // step and the reason, and the tick goes no further.
   auto step = [this](const char* what, auto&& f) {
@@ -226,10 +229,40 @@ void LiveView::mnuJournal_Click(bool checked) {
   if (!checked) return;
   const auto file = ctx_.dialogs.SaveFile(
       {"Measure Log", "CSV Files (*.csv)|*.csv|All Files (*.*)|*.*", "", "measures.csv"});
-  std::string why = file ? measureLog_.Open(*file) : std::string();
+  const std::int32_t id = ctx_.device.Chosen() ? ctx_.device.UsbID() : 0;
+  std::string why;
+  if (file) {
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::weakly_canonical(*file, ec);
+    const auto owner = logFiles_.find(path);
+    if (owner != logFiles_.end() && owner->second != 0 && owner->second != id) {
+      why = *file + " holds the measures of controller " + std::to_string(owner->second) +
+            ": choose a new file for the measures of controller " + std::to_string(id) + ".";
+    } else {
+      why = measureLog_.Open(*file);
+      if (why.empty()) logFiles_[path] = logController_ = id;
+    }
+  }
   if (!why.empty()) ctx_.Say(why);
   mnuJournal_->setChecked(measureLog_.IsOpen());
   ctx_.updateStatus();
+}
+
+std::string LiveView::ControllerChosen() {
+  if (!measureLog_.IsOpen() || !ctx_.device.Chosen()) return {};
+  const std::int32_t id = ctx_.device.UsbID();
+  if (logController_ == 0) {
+    // Opened before any choice: it is the log of the first one chosen.
+    std::error_code ec;
+    logFiles_[std::filesystem::weakly_canonical(measureLog_.path(), ec)] = logController_ = id;
+    return {};
+  }
+  if (id == logController_) return {};
+  const std::string file = measureLog_.path().string();
+  measureLog_.Close();
+  mnuJournal_->setChecked(false);
+  ctx_.updateStatus();
+  return file;
 }
 
 void LiveView::mnuExportChart_Click() {

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QPointer>
 #include <array>
+#include <filesystem>
+#include <map>
 #include <string>
 
 #include "hydrix/mainscreen/frame_context.h"
@@ -42,6 +44,11 @@ class LiveView : public QObject {
   bool Running() const;
   // The open measure log's file, empty when none is open.
   std::string LogFile() const;
+  // After the device selection: a measure log is one controller's, so a log
+  // of another than the one now chosen stops, and its file takes no rows of
+  // any other controller in this run. Returns the stopped log's file, empty
+  // when none stopped.
+  std::string ControllerChosen();
   // Stops the tick and closes the state window (the main window closes).
   void Stop();
 
@@ -77,6 +84,9 @@ class LiveView : public QObject {
   QAction* mnuJournal_;
   QPointer<frm_etat> etat_;
   MeasureLog measureLog_;
+  std::int32_t logController_ = 0;  // the controller the open log is of, 0 none yet
+  // The files logged to in this run, with the controller each is of.
+  std::map<std::filesystem::path, std::int32_t> logFiles_;
   bool measuresShown_ = false;
   // An output choice the operator made that the ticks must not overwrite
   // (solenoid, relay), and the states the controller last reported.

@@ -10,6 +10,7 @@
 #include "hydrix/config/about.h"
 #include "hydrix/mainscreen/live_view.h"
 #include "hydrix/mainscreen/settings_frame.h"
+#include "hydrix/mainscreen/status_text.h"
 #include "ui_MainScreen.h"
 
 namespace hx {
@@ -89,7 +90,9 @@ void MaintenanceFrame::Programmer_Click() {
     outcome = ProgramSerial(ctx_.device, *check.value);
   }
   if (!outcome.done) return ctx_.ShowFailure(outcome.why);
+  // Every line that names the controller names its new serial.
   ctx_.ui.NumeroSerie->setText(QString::number(*check.value));
+  ctx_.controllerText = ListedWithSerial(ctx_.controllerText, *check.value);
   ctx_.updateStatus();
 }
 
@@ -137,6 +140,7 @@ void MaintenanceFrame::Rapport_Click() {
   if (!why.empty()) return ctx_.ShowFailure(why + " No report was written.");
   frmProduction dialog(
       ctx_.dialogs, [this] { return ReportFromScreen(); }, &ctx_.window);
+  const ModalCount::Scope open(ctx_.modal);
   dialog.exec();
 }
 

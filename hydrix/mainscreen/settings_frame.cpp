@@ -8,6 +8,7 @@
 #include "common/busy_cursor.h"
 #include "common/numbers.h"
 #include "hydrix/config/captions.h"
+#include "hydrix/mainscreen/factory_values.h"
 #include "hydrix/mainscreen/live_view.h"
 #include "hydrix/settings/settings_profile.h"
 #include "ui_MainScreen.h"
@@ -152,18 +153,39 @@ void SettingsFrame::Raz_Click() {
       MsgAnswer::Yes) {
     return;
   }
-  live_.PauseReading();
+  const bool reading = live_.PauseReading();
+  QString report;
+  int shownFor = 15000;
   {
     BusyCursor busy;
-    if (const std::string why = parameters_.Raz(); !why.empty()) return ctx_.ShowFailure(why);
-    // The screen shows what the controller now holds, so that the next
-    // Write Parameters cannot undo the reset with the old values.
-    ctx_.readAll();
+    const FactoryOutcome outcome = RestoreFactoryValues(ctx_.device);
+    if (!outcome.refusal.empty()) {
+      ctx_.ShowFailure(outcome.refusal);
+    } else if (!outcome.reset) {
+      // Stopped before the reset: the screen keeps what was last read, and
+      // nothing claims a restore.
+      report = ctx_.text("StatusFactoryFailed",
+                         "Factory values not restored: the controller did not confirm the write of address "
+                         "%1. Nothing was reset; read the parameters once it answers again.")
+                   .arg(outcome.failedAddress);
+      shownFor = 0;
+      // A silent controller was told by the link's own box; an answer that
+      // came short is told here.
+      if (!ctx_.device.TimeOut()) ctx_.Say(S(report), MsgIcon::Critical);
+    } else {
+      // The screen shows what the controller now holds, so that the next
+      // Write Parameters cannot undo the reset with the old values.
+      ctx_.readAll();
+      report = ctx_.device.ImageComplete() && !ctx_.device.TimeOut()
+                   ? ctx_.text("StatusFactoryRestored",
+                               "Factory values restored: the screen shows what the controller now holds.")
+                   : ctx_.text("StatusFactoryUnread",
+                               "Factory values written and the controller reset, but it did not answer the "
+                               "read afterwards: read the parameters again.");
+    }
   }
-  ctx_.window.statusBar()->showMessage(
-      ctx_.text("StatusFactoryRestored",
-                "Factory values restored: the screen shows what the controller now holds."),
-      15000);
+  if (!report.isEmpty()) ctx_.window.statusBar()->showMessage(report, shownFor);
+  live_.ResumeReading(reading);
 }
 
 void SettingsFrame::SetTime_Click() {

@@ -46,6 +46,19 @@ StatusLine StatusText(const StatusFacts& f, const StatusTexts& text) {
   return line;
 }
 
+std::string ListedWithSerial(const std::string& listed, std::int32_t serial) {
+  static const std::string kSerial = " \u00B7 serial ";
+  static const std::string kId = " \u00B7 id ";
+  const std::string part = kSerial + std::to_string(serial);
+  if (const auto at = listed.find(kSerial); at != std::string::npos) {
+    const auto end = listed.find(" \u00B7", at + kSerial.size());
+    return listed.substr(0, at) + part + (end == std::string::npos ? std::string() : listed.substr(end));
+  }
+  if (const auto at = listed.rfind(kId); at != std::string::npos)
+    return listed.substr(0, at) + part + listed.substr(at);
+  return listed.empty() ? listed : listed + part;
+}
+
 std::string TickFailureText(std::string_view step, std::string_view reason) {
   std::string text = "Continuous reading stopped: ";
   text += step;

@@ -4,6 +4,7 @@ namespace hx::test {
 
 MsgAnswer RecordingDialogService::Message(const MessageBoxRequest& request) {
   messages.push_back(request);
+  if (whileOpen) whileOpen(request);
   if (!answers.empty()) {
     const MsgAnswer a = answers.front();
     answers.pop_front();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,9 @@ class RecordingDialogService : public DialogService {
   MsgAnswer defaultAnswer = MsgAnswer::No;
   // Files given in order; when empty, the dialog is cancelled.
   std::deque<std::optional<std::string>> files;
+
+  // Runs while each message box is open, before it is answered.
+  std::function<void(const MessageBoxRequest&)> whileOpen;
 
   std::vector<MessageBoxRequest> messages;
   std::vector<FileDialogRequest> fileDialogs;

@@ -308,3 +308,81 @@ TEST_F(LiveViewTest, NoReadingShowsDashesAndGreyLampsNeverZeros) {
 
 }  // namespace
 }  // namespace hx::test
+
+namespace hx::test {
+namespace {
+
+// No tick runs while a box of the window is open, and reading goes on once
+// it closes, and after Factory Values: with the controller gone, Activate
+// shows one "Missing Hydrix", not a second one from a tick run inside the
+// first.
+TEST_F(LiveViewTest, NoTickRunsWhileABoxIsOpenAndReadingGoesOnAfterIt) {
+  usb.Add(5);
+  Start();
+  Get<QCheckBox>("LectureContinu")->setChecked(true);
+  std::size_t sentInside = 0;
+  dialogs.whileOpen = [&](const MessageBoxRequest&) {
+    const std::size_t before = usb.writes.size();
+    Tick();
+    Tick();
+    sentInside += usb.writes.size() - before;
+  };
+  Click("Raz");  // its question, answered No
+  dialogs.answers = {MsgAnswer::Yes};
+  Click("Raz");  // Yes: reset and read back, and reading goes on as after the other actions
+  EXPECT_EQ(sentInside, 0u);
+  EXPECT_EQ(Sent(cmd::kReset).size(), 1u);
+  EXPECT_EQ(window_->statusBar()->currentMessage(),
+            "Factory values restored: the screen shows what the controller now holds.");
+  const std::size_t from = usb.writes.size();
+  Tick();
+  EXPECT_EQ(Sent(cmd::kReadVariable, from).size(), 28u);
+
+  usb.Find(5)->faults().mode = sim::Faults::Mode::Silent;
+  Click("ActivateRelay");
+  EXPECT_EQ(sentInside, 0u);
+  ASSERT_EQ(dialogs.messages.size(), 3u);  // the two questions, then one box
+  EXPECT_EQ(dialogs.messages[2].text, "Missing Hydrix");
+  EXPECT_TRUE(window_->findChild<QTimer*>("Timer")->isActive());
+}
+
+// A measure log is one controller's: choosing another one with USB Connect
+// stops it and says so, and its file takes no rows of the other controller.
+TEST_F(LiveViewTest, ChoosingAnotherControllerStopsTheMeasureLog) {
+  usb.Add(5);
+  usb.Add(6);
+  Start();  // controller 5
+  auto* menu = window_->findChild<QAction*>("mnuJournal");
+  const auto first = folder_ / "measures.csv";
+  const auto second = folder_ / "measures-6.csv";
+  dialogs.files.push_back(first.string());
+  menu->trigger();
+  Get<QCheckBox>("LectureContinu")->setChecked(true);
+  Tick();
+  QTimer::singleShot(0, [] {
+    auto* list = QApplication::activeModalWidget()->findChild<QListWidget*>("Listeeline");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+  });
+  window_->findChild<QAction*>("MnuConnect")->trigger();
+  ASSERT_EQ(window_->UsbID(), 6);
+  EXPECT_FALSE(menu->isChecked());
+  EXPECT_EQ(window_->statusBar()->currentMessage().toStdString(),
+            "Measure log " + first.string() +
+                " stopped: another controller was chosen. Its measures go to a new log.");
+  EXPECT_TRUE(window_->statusBar()->findChildren<QLabel*>().back()->text().isEmpty());
+  Tick();
+  EXPECT_EQ(FileLines(first).size(), 2u);
+
+  // The next log is a new file: the first one is refused for controller 6.
+  dialogs.files = {first.string(), second.string()};
+  menu->trigger();
+  EXPECT_FALSE(menu->isChecked());
+  EXPECT_NE(dialogs.Texts().back().find("holds the measures of controller 5"), std::string::npos);
+  menu->trigger();
+  Tick();
+  EXPECT_EQ(FileLines(first).size(), 2u);
+  EXPECT_EQ(FileLines(second).size(), 2u);
+}
+
+}  // namespace
+}  // namespace hx::test

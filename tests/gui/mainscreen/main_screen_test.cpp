@@ -506,6 +506,62 @@ TEST_F(MainScreenTest, FactoryValuesAsksThenResetsAndShowsWhatTheControllerHolds
   EXPECT_EQ(dialogs.messages.size(), 2u);
 }
 
+// Factory Values with a controller that stopped answering: the link's one
+// box, the first write unconfirmed, then no reset and no read; the screen
+// keeps what was read and the status bar says nothing was reset. An answer
+// that comes short is told in a box of its own.
+TEST_F(MainScreenTest, FactoryValuesStopsAtTheFirstUnconfirmedWriteAndResetsNothing) {
+  usb.Add(5);
+  Eeprom(5)[13] = 0x10, Eeprom(5)[14] = 0x36;  // 13.84 V
+  Start();
+  const std::string failed =
+      "Factory values not restored: the controller did not confirm the write of address 21. Nothing was "
+      "reset; read the parameters once it answers again.";
+  usb.Find(5)->faults().mode = Faults::Mode::Silent;
+  std::size_t from = usb.writes.size();
+  dialogs.answers = {hx::MsgAnswer::Yes};
+  Click("Raz");
+  ASSERT_EQ(dialogs.messages.size(), 2u);
+  EXPECT_EQ(dialogs.messages[1].text, "Missing Hydrix");
+  EXPECT_EQ(EepromWrites(from), (std::vector<std::pair<int, int>>{{21, 0}}));
+  EXPECT_EQ(usb.writes.size(), from + 1);  // no reset, no read
+  EXPECT_EQ(Eeprom(5)[21], 170);
+  EXPECT_EQ(Eeprom(5)[22], 85);
+  EXPECT_EQ(Text("Text1", 4), "13.84");
+  EXPECT_EQ(window_->statusBar()->currentMessage().toStdString(), failed);
+
+  usb.Find(5)->faults().mode = Faults::Mode::None;
+  Answer(Choice::First);
+  window_->findChild<QAction*>("MnuConnect")->trigger();
+  usb.Find(5)->faults().mode = Faults::Mode::Short;
+  dialogs.messages.clear();
+  from = usb.writes.size();
+  dialogs.answers = {hx::MsgAnswer::Yes};
+  Click("Raz");
+  ASSERT_EQ(dialogs.messages.size(), 2u);
+  EXPECT_EQ(dialogs.messages[1].text, failed);
+  EXPECT_EQ(dialogs.messages[1].icon, hx::MsgIcon::Critical);
+  EXPECT_EQ(EepromWrites(from).size(), 1u);
+  EXPECT_EQ(Resets(from), 0);
+}
+
+// After a serial write the lines that name the controller name its new
+// serial: the status bar now, the device selection's list when it opens.
+TEST_F(MainScreenTest, AfterASerialWriteTheStatusBarAndTheSelectionNameTheNewSerial) {
+  usb.Add(5);
+  Start();
+  auto status = [this] { return window_->statusBar()->findChild<QLabel*>()->text().toStdString(); };
+  EXPECT_NE(status().find("serial 24000005"), std::string::npos) << status();
+  Type("ValeurNumeroSerie", -1, "123456");
+  Click("Programmer");
+  EXPECT_NE(status().find("Hydrix (11) 1.05 \u00B7 serial 123456 \u00B7 id 5"), std::string::npos)
+      << status();
+  Answer(Choice::First);
+  window_->findChild<QAction*>("MnuConnect")->trigger();
+  EXPECT_EQ(listed, std::vector<std::string>{"Hydrix (11) 1.05 \u00B7 serial 123456 \u00B7 id 5"});
+  EXPECT_NE(status().find("serial 123456"), std::string::npos) << status();
+}
+
 // The shipped catalogue words the range message without the design's
 // doubled blanks.
 TEST_F(MainScreenTest, TheEditCheckColoursTheBoxAndExplains) {
@@ -679,6 +735,7 @@ TEST_F(MainScreenTest, FirmwareUpdateStartsFlashtoolWithTheWholeCommandTail) {
       std::vector<std::string>{"LANGUE=English ;device=arvel;USBID=5;prg=/srv/firmware files/v2  final.hex"});
   EXPECT_EQ(dialogs.messages[0].title, "Hydrix IP");
   EXPECT_EQ(dialogs.messages[0].buttons, hx::MsgButtons::YesNo);
+  EXPECT_TRUE(dialogs.messages[0].defaultNo);  // Enter and Escape answer No
   EXPECT_EQ(dialogs.fileDialogs.back().filter, "INHEX32 Files (*.HEX)|*.HEX");
 }
 
