@@ -23,7 +23,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "hydrix/mainscreen/TrendChart.h"
+#include "hydrix/mainscreen/trend_chart.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <QTimer>
 
 #include "common/busy_cursor.h"
-#include "hydrix/mainscreen/TrendChart.h"
 #include "hydrix/mainscreen/frm_etat.h"
 #include "hydrix/mainscreen/output_tempo.h"
 #include "hydrix/mainscreen/status_text.h"
+#include "hydrix/mainscreen/trend_chart.h"
 #include "hydrix/settings/measures_codec.h"
 #include "ui_MainScreen.h"
 

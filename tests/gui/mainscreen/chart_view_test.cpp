@@ -15,7 +15,7 @@
 #include <QValueAxis>
 #include <QWheelEvent>
 
-#include "hydrix/mainscreen/TrendChart.h"
+#include "hydrix/mainscreen/trend_chart.h"
 #include "hydrix/settings/measure_log.h"
 #include "live_view_fixture.h"
 

@@ -9,7 +9,7 @@
 #include <QValueAxis>
 #include <fstream>
 
-#include "hydrix/mainscreen/TrendChart.h"
+#include "hydrix/mainscreen/trend_chart.h"
 #include "hydrix/settings/measure_log.h"
 #include "live_view_fixture.h"
 #include "support/file_size_limit.h"

@@ -1,4 +1,4 @@
-#include "TrendChart.h"
+#include "trend_chart.h"
 
 #include <QBuffer>
 #include <QCategoryAxis>
