@@ -68,4 +68,11 @@ std::vector<ListedController> ListControllers(IdentityProbe& probe, BootLibrary&
   return list;
 }
 
+int KeptChoice(const std::vector<ListedController>& list, std::optional<std::int32_t> chosen) {
+  if (!chosen) return -1;
+  const auto it =
+      std::find_if(list.begin(), list.end(), [&](const ListedController& c) { return c.UsbID == *chosen; });
+  return it == list.end() ? -1 : static_cast<int>(it - list.begin());
+}
+
 }  // namespace hx::flash

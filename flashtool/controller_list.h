@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,5 +58,13 @@ class HxUsbIfProbe : public IdentityProbe {
 
 // The answering controllers, then the boot loaders not already listed.
 std::vector<ListedController> ListControllers(IdentityProbe& probe, BootLibrary& boot);
+
+// The line to choose in a list read anew, given the connection chosen before:
+// the line of that connection, whether it runs its application or waits in
+// its boot loader (on USB the connection is the controller's serial number,
+// or its port's, so it names one physical controller), or -1 (nothing) when
+// nothing was chosen or it is no longer listed. Never another line: a
+// controller is programmed only when the operator or the command line chose it.
+int KeptChoice(const std::vector<ListedController>& list, std::optional<std::int32_t> chosen);
 
 }  // namespace hx::flash

@@ -66,6 +66,7 @@ frmMain::frmMain(std::string commandTail, hx::flash::FlashEnvironment env, hx::f
   connect(ui_->cmdBrowse, &QPushButton::clicked, this, &frmMain::BrowseClick);
   connect(ui_->cmdProgram, &QPushButton::clicked, this, [this] { ProgramClick(false); });
   connect(ui_->cmdIdentify, &QPushButton::clicked, this, [this] { ProgramClick(true); });
+  connect(ui_->cboController, &QComboBox::currentIndexChanged, this, &frmMain::EnableRunButtons);
 }
 
 frmMain::~frmMain() = default;
@@ -141,14 +142,21 @@ void frmMain::FillForm() {
   for (const auto& p : core_->Products()) ui_->cboProduct->addItem(QString::fromStdString(p));
   if (!device.empty()) ui_->cboProduct->setCurrentText(QString::fromStdString(device));
   ui_->txtHexFile->setText(QString::fromStdString(prg));
-  RefreshControllers();
-  if (!usbid.empty()) {
-    const int at = ui_->cboController->findData(QString::fromStdString(usbid).toInt());
-    if (at >= 0) ui_->cboController->setCurrentIndex(at);
-  }
+  // usbid= chooses the controller; without it the operator does.
+  std::optional<std::int32_t> chosen;
+  bool numeric = false;
+  const int id = QString::fromStdString(usbid).toInt(&numeric);
+  if (numeric) chosen = id;
+  ShowControllers(chosen);
 }
 
 void frmMain::RefreshControllers() {
+  std::optional<std::int32_t> chosen;
+  if (ui_->cboController->currentIndex() >= 0) chosen = ui_->cboController->currentData().toInt();
+  ShowControllers(chosen);
+}
+
+void frmMain::ShowControllers(std::optional<std::int32_t> chosen) {
   if (!probe_) return;
   std::vector<hx::flash::ListedController> list;
   {
@@ -157,19 +165,32 @@ void frmMain::RefreshControllers() {
     DoEvents();
     list = hx::flash::ListControllers(*probe_, library_);
   }
-  const QVariant before = ui_->cboController->currentData();
   ui_->cboController->clear();
   for (const auto& c : list) ui_->cboController->addItem(QString::fromStdString(c.Text()), c.UsbID);
-  const int at = ui_->cboController->findData(before);
-  if (at >= 0) ui_->cboController->setCurrentIndex(at);
+  // Adding lines makes the first one current: only the chosen controller may be.
+  const int kept = hx::flash::KeptChoice(list, chosen);
+  ui_->cboController->setCurrentIndex(kept);
+  EnableRunButtons();
   if (list.empty()) {
     ui_->cboController->setPlaceholderText("No controller found");
     const std::string problem = probe_->Problem();
     SetStatus("No controller found: check the USB cable, then press Refresh" +
               (problem.empty() ? std::string() : "\n" + problem));
-  } else {
-    SetStatus(std::to_string(list.size()) + (list.size() == 1 ? " controller found" : " controllers found"));
+    return;
   }
+  ui_->cboController->setPlaceholderText("Choose the controller");
+  std::string status =
+      std::to_string(list.size()) + (list.size() == 1 ? " controller found" : " controllers found");
+  if (chosen && kept < 0) {
+    status += "\nConnection " + std::to_string(*chosen) + " is not listed: choose the controller again";
+  }
+  SetStatus(status);
+}
+
+void frmMain::EnableRunButtons() {
+  const bool chosen = ui_->cboController->currentIndex() >= 0;
+  ui_->cmdProgram->setEnabled(chosen);
+  ui_->cmdIdentify->setEnabled(chosen);
 }
 
 void frmMain::BrowseClick() {
@@ -187,7 +208,9 @@ void frmMain::ProgramClick(bool identifyOnly) {
     dialogs_.Message({text, env_.title, hx::MsgButtons::Ok, hx::MsgIcon::Exclamation});
   };
   if (ui_->cboController->currentIndex() < 0) {
-    refuse("Choose a controller. None is listed: check the USB cable, then press Refresh.");
+    refuse(ui_->cboController->count() == 0
+               ? "Choose a controller. None is listed: check the USB cable, then press Refresh."
+               : "Choose the controller to program in the list.");
     return;
   }
   const std::string product = ui_->cboProduct->currentText().toStdString();

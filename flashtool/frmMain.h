@@ -63,7 +63,12 @@ class frmMain : public QWidget, public hx::flash::FlashUi {
   // One run of the core on `tail`; the result and exit status are kept.
   hx::flash::RunEnd RunTail(const std::string& tail);
   void FillForm();
+  // Lists the controllers anew, keeping the one chosen (by its connection),
+  // or choosing none when it has gone.
   void RefreshControllers();
+  void ShowControllers(std::optional<std::int32_t> chosen);
+  // Program and Identify only: only with a controller chosen.
+  void EnableRunButtons();
   void BrowseClick();
   void ProgramClick(bool identifyOnly);
   void SaveLogClick();

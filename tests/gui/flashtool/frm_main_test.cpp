@@ -197,6 +197,7 @@ TEST_F(FrmMainForm, OpensFilledFromTheOptionsAndWaitsForTheOperator) {
 
 TEST_F(FrmMainForm, ProgramsFromTheFormAndStaysOpenWithTheLog) {
   auto w = Form("");
+  Find<QComboBox>(*w, "cboController")->setCurrentIndex(0);  // the operator chooses
   // The file from the file dialog.
   dialogs.files = {(folder.path() / "fw.hex").string()};
   QTest::mouseClick(Find<QPushButton>(*w, "cmdBrowse"), Qt::LeftButton);
@@ -225,6 +226,7 @@ TEST_F(FrmMainForm, ProgramsFromTheFormAndStaysOpenWithTheLog) {
 
 TEST_F(FrmMainForm, CancelBeforeTheBootCommandSendsNothingAndAfterItLeavesTheBootLoader) {
   auto w = Form("prg=" + (folder.path() / "fw.hex").string());
+  Find<QComboBox>(*w, "cboController")->setCurrentIndex(0);  // the operator chooses
   auto* cancel = Find<QPushButton>(*w, "cmdCancel");
   EXPECT_FALSE(cancel->isEnabled());
   // Pressed as soon as the run starts.
