@@ -4,6 +4,8 @@
 #include <climits>
 #include <utility>
 
+#include "wire/boot_memory_map.h"
+
 namespace hx::flash {
 
 bool ReadChipSection(const ParameterFile& ini, const std::string& chip, DeviceInfo& info,
@@ -60,7 +62,7 @@ bool ReadChipSection(const ParameterFile& ini, const std::string& chip, DeviceIn
   return ok;
 }
 
-HexLimits SharedLimits(const std::vector<DeviceInfo>& chips) {
+HexLimits SharedLimits(const std::vector<DeviceInfo>& chips, bool markerRows) {
   HexLimits limits;
   if (chips.empty()) return limits;
   using Member = std::uint32_t DeviceInfo::*;
@@ -78,6 +80,10 @@ HexLimits SharedLimits(const std::vector<DeviceInfo>& chips) {
       high = std::min(high, c.*highOf);
     }
     if (any && low <= high) limits.ranges.push_back({low, high});
+  }
+  if (markerRows) {
+    for (const auto& c : chips)
+      limits.markerRows.push_back({c.pmrangehigh & boot::kRowAddressMask, c.pmrangehigh});
   }
   return limits;
 }

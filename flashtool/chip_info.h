@@ -36,7 +36,10 @@ bool ReadChipSection(const ParameterFile& ini, const std::string& chip, DeviceIn
                      std::string& reason);
 // The memory a HEX file may fill on every one of `chips`: program memory,
 // data EEPROM, user ID and configuration ranges, each the part all share.
-HexLimits SharedLimits(const std::vector<DeviceInfo>& chips);
+// With `markerRows`, the top program row of each chip (pmrangehigh AND
+// 0xFFFFF0 to pmrangehigh), where the run writes its flash marker, is kept
+// free.
+HexLimits SharedLimits(const std::vector<DeviceInfo>& chips, bool markerRows = false);
 
 // Reads section "PIC18FBOOT" in the order progmem, eedata, userid, config,
 // errorlog, debuglevel, devicemode, editor into `settings`; a number that

@@ -35,6 +35,7 @@ struct ParsedCommandLine {
   CommandLine command;
   bool deviceNamed = false;  // a DEVICE option was given (even an empty one)
   bool usage = false;        // the tail was blank: the usage text is shown
+  bool misused = false;      // an option was refused: the usage text follows the error
   std::string error;         // empty when the command is usable, else the message that ends the run
 };
 
@@ -45,8 +46,10 @@ struct ParsedCommandLine {
 std::string GetToken(std::string& str, std::string_view delim);
 
 // Reads the options of `tail` (split on ";", key before "=", keys without
-// regard to case, unknown keys ignored, a repeated key overriding). The
-// error is "USB device ID not supplied" when no numeric USBID was given.
+// regard to case, unknown keys ignored). Refused, naming the option: DEVICE,
+// PRG or USBID given twice, a switch (noprog, idonly, boot, spy, old_mode,
+// noverify) given a value, usbid=0 or usbid=-1. Otherwise the error is "USB
+// device ID not supplied" when no numeric USBID was given.
 ParsedCommandLine ParseCommandLine(std::string_view tail);
 
 // The usage text printed for an empty command line, one line each.

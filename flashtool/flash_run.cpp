@@ -4,6 +4,7 @@
 #include <chrono>
 #include <set>
 
+#include "common/shown_text.h"
 #include "flashtool/run_locks.h"
 #include "wire/boot_memory_map.h"
 
@@ -53,6 +54,10 @@ bool FlashTool::Form_Load(const std::string& commandTail) {
   if (parsed.deviceNamed) cmd_.target = ini_.ReadIni(TargetSection(cmd_.device), "TARGET");
   if (!parsed.error.empty()) {
     Error(parsed.error);
+    // What was wrong first, then how the options are written.
+    if (parsed.misused) {
+      for (const auto& line : UsageLines()) ui_.PrintLine(line);
+    }
     return false;
   }
   if (!ReadProduct()) return false;
@@ -64,28 +69,34 @@ bool FlashTool::ReadParameterFile(std::string& why) { return ini_.Load(IniPath()
 
 bool FlashTool::ReadProduct() {
   // The design's text, then where the file really is and what it offers.
-  std::string notFound = "Device " + cmd_.device +
-                         " not found in PROGRAMMER.INI\nParameter file: " + IniPath().string() +
-                         "\nProducts:";
-  for (const auto& p : Products()) notFound += " " + p;
-  if (Products().empty()) notFound += " none";
-  if (cmd_.target.empty() && !cmd_.device.empty()) {
-    Error(notFound);
+  auto notFound = [&](const std::string& why) {
+    std::string text = "Device " + ShownText(cmd_.device) + " not found in PROGRAMMER.INI" +
+                       (why.empty() ? "" : "\n" + why) + "\nParameter file: " + IniPath().string() +
+                       "\nProducts:";
+    for (const auto& p : Products()) text += " " + ShownText(p);
+    if (Products().empty()) text += " none";
+    Error(text);
     return false;
-  }
+  };
+  if (cmd_.target.empty() && !cmd_.device.empty()) return notFound("");
   if (cmd_.target.empty()) {
     cmd_.cmdLen = 9;
     cmd_.cmdVal = 23;
     return true;
   }
   // The boot command's length and value must be numbers; the length must
-  // fit the 51-byte boot command buffer.
+  // fit the 51-byte boot command buffer, and the value is its first byte.
   long len = 0, val = 0;
-  if (!ParseInteger(ini_.ReadIni(cmd_.device, "CMDLEN"), 1, boot::kBootCommandBufferSize, len) ||
-      !ParseInteger(ini_.ReadIni(cmd_.device, "CMDVAL"), -32768, 65535, val)) {
-    Error(notFound);
-    return false;
+  auto number = [&](const char* key, long min, long max, long& out) {
+    const std::string text = ini_.ReadIni(cmd_.device, key);
+    if (ParseInteger(text, min, max, out)) return std::string();
+    return "[" + ShownText(cmd_.device) + "] " + key + "=" + ShownText(text) + " is not a number from " +
+           std::to_string(min) + " to " + std::to_string(max);
+  };
+  if (std::string why = number("CMDLEN", 1, boot::kBootCommandBufferSize, len); !why.empty()) {
+    return notFound(why);
   }
+  if (std::string why = number("CMDVAL", 0, 255, val); !why.empty()) return notFound(why);
   cmd_.cmdLen = static_cast<std::uint8_t>(len);
   cmd_.cmdVal = static_cast<std::uint16_t>(val);
   cmd_.config = Trim(ini_.ReadIni(cmd_.device, "CONFIG"));
@@ -122,7 +133,7 @@ RunEnd FlashTool::Form_Activate() {
 }
 
 void FlashTool::BeginRun() {
-  programmed_ = applicationPresent_ = leftApplication_ = cancelled_ = false;
+  programmed_ = applicationPresent_ = leftApplication_ = inBootLoader_ = cancelled_ = false;
   session_.Begin(cmd_.UsbID);
 }
 
@@ -194,7 +205,7 @@ bool FlashTool::StartBootLoader() {
 bool FlashTool::Identify() {
   Status("Waiting on connection ...");
   if (!EnsureLibrary() || !IdentifyDevice()) return false;
-  Log("Chip " + chip_ + " identified: code " + HexPad(deviceCode_, 0) + " hex, " +
+  Log("Chip " + ShownText(chip_) + " identified: code " + HexPad(deviceCode_, 0) + " hex, " +
       std::to_string(deviceCode_) + " in DEVICELIST, revision " + revision_);
   return true;
 }
@@ -203,7 +214,7 @@ bool FlashTool::PrepareForChip() {
   // Without a product, the file is checked against the chip found, still
   // before anything is changed.
   if (cmd_.noprog || converted_) return true;
-  const HexLimits limits = SharedLimits({session_.Chip()});
+  const HexLimits limits = SharedLimits({session_.Chip()}, !cmd_.old_mode);
   return PrepareHexFile(&limits, true);
 }
 
@@ -327,8 +338,9 @@ bool FlashTool::LeaveBootFlag(std::uint8_t flag) {
 
 void FlashTool::ShowIdentification(const std::string& summary) {
   if (!cmd_.idonly) return;
-  dialogs_.Message({"Device = " + chip_ + " (Code = " + HexPad(deviceCode_, 0) + ") REV " + revision_ + "\n" +
-                        summary + "\nCode " + std::to_string(deviceCode_) + " in decimal, as in DEVICELIST",
+  dialogs_.Message({"Device = " + ShownText(chip_) + " (Code = " + HexPad(deviceCode_, 0) + ") REV " +
+                        revision_ + "\n" + summary + "\nCode " + std::to_string(deviceCode_) +
+                        " in decimal, as in DEVICELIST",
                     env_.title, MsgButtons::Ok, MsgIcon::None});
 }
 
@@ -345,7 +357,7 @@ RunEnd FlashTool::Finish() {
     Error("FLASH empty or corrupt: the controller holds no application after programming.");
     return RunEnd::Completed;
   }
-  leftApplication_ = false;
+  leftApplication_ = inBootLoader_ = false;
   if (!cmd_.idonly) Error("Programming complete.", MsgIcon::Information);
   return RunEnd::Completed;
 }
@@ -359,7 +371,7 @@ void FlashTool::Status(const std::string& text) {
 
 void FlashTool::Error(const std::string& text, MsgIcon icon) {
   const bool failure = icon != MsgIcon::Information;
-  dialogs_.Message({failure && leftApplication_ ? text + "\n\n" + kLeftInBootLoader : text, env_.title,
+  dialogs_.Message({failure && inBootLoader_ ? text + "\n\n" + kLeftInBootLoader : text, env_.title,
                     MsgButtons::Ok, icon});
 }
 
@@ -412,7 +424,7 @@ void FlashTool::LogHexFile(const std::filesystem::path& path) {
       }
     }
   }
-  std::string text = "File " + path.filename().string() +
+  std::string text = "File " + ShownText(path.filename().string()) +
                      " checked: " + (ec ? std::string("size unknown") : std::to_string(size) + " bytes") +
                      ", " + std::to_string(rows_) + " program rows";
   for (std::size_t i = 0; i < ranges.size(); ++i) {
@@ -444,7 +456,7 @@ bool FlashTool::FindWaitingBootLoader() {
     return false;
   }
   session_.SetHandle(h);
-  leftApplication_ = true;
+  leftApplication_ = inBootLoader_ = true;
   Status("No answer from the application: the controller is in its boot loader already");
   Log("Controller found in its boot loader (an update was interrupted): this run finishes it");
   return true;
@@ -478,32 +490,42 @@ bool FlashTool::CheckBeforeBoot() {
     DeviceInfo info;
     std::string reason;
     if (!ReadChipSection(ini_, chip, info, reason)) {
-      Status(reason);
-      Error("Chip " + chip + " in PROGRAMMER.INI: " + reason);
+      Status(ShownText(reason));
+      Error("Chip " + ShownText(chip) + " in PROGRAMMER.INI: " + ShownText(reason));
       return false;
     }
     chips.push_back(info);
   }
   if (chips.empty()) {
-    Status("TARGET of " + cmd_.device + " names no chip of DEVICELIST");
-    Error("Device " + cmd_.device + " not found in PROGRAMMER.INI");
+    Status("TARGET of " + ShownText(cmd_.device) + " names no chip of DEVICELIST");
+    Error("Device " + ShownText(cmd_.device) + " not found in PROGRAMMER.INI");
     return false;
   }
   if (cmd_.noprog) return true;
-  const HexLimits limits = SharedLimits(chips);
+  // Unless in old mode, the top row takes the flash marker: a file with
+  // data there is refused before the boot command.
+  const HexLimits limits = SharedLimits(chips, !cmd_.old_mode);
   return PrepareHexFile(&limits, true);
 }
 
 bool FlashTool::PrepareHexFile(const HexLimits* limits, bool convert) {
   std::filesystem::path path(cmd_.hexPath);
-  if (path.is_relative()) path = env_.hexBaseFolder / path;
+  if (path.is_relative()) path = (env_.prgFolder.empty() ? env_.hexBaseFolder : env_.prgFolder) / path;
   HexProblem problem;
   std::string warning;
   int rows = 0;
   if (!convert) {
     rows = CheckHexFile(path, limits, &problem);
   } else {
-    ListFolderLock lock(env_.listFolder);
+    ListFolderLock lock;
+    if (const FileStatus locked = lock.Lock(env_.listFolder); !locked.ok()) {
+      const auto file = env_.listFolder / "flashtool.lock";
+      const std::string holder = LockHolder(file);
+      Error("Error loading file: " + ShownText(cmd_.hexPath) + "\n" + file.string() + ": held by " +
+            (holder.empty() ? "another run" : ShownText(holder)) + " for over " +
+            std::to_string(kListFolderWait.count() / 1000) + " s");
+      return false;
+    }
     rows = LoadHexFile(
         path, {env_.listFolder, settings_.progmem, settings_.eedata, settings_.userid, settings_.config},
         &warning, limits, &problem);
@@ -515,10 +537,11 @@ bool FlashTool::PrepareHexFile(const HexLimits* limits, bool convert) {
   std::string reason;
   if (rows < 0 && !problem.reason.empty()) reason = problem.Text();
   if (rows == 0 && convert) reason = "The file holds no program memory data";
+  reason = ShownText(reason);
   if (!reason.empty()) Status(reason);
   if (rows < 1) {
     // The design's text, then why the file was refused.
-    Error("Error loading file: " + cmd_.hexPath + (reason.empty() ? "" : "\n" + reason));
+    Error("Error loading file: " + ShownText(cmd_.hexPath) + (reason.empty() ? "" : "\n" + reason));
     return false;
   }
   if (convert) {
@@ -526,7 +549,7 @@ bool FlashTool::PrepareHexFile(const HexLimits* limits, bool convert) {
     converted_ = true;
     LogHexFile(path);
   } else {
-    Log("File " + path.filename().string() + " checked: syntax correct");
+    Log("File " + ShownText(path.filename().string()) + " checked: syntax correct");
   }
   return true;
 }
@@ -544,6 +567,8 @@ bool FlashTool::IdentifyDevice() {
       return false;
     }
   }
+  // The boot loader answered: from here on a failure leaves it in charge.
+  if (session_.Handle() >= 1) inBootLoader_ = true;
   const std::int32_t word = session_.ReadDeviceId();
   if (word == -1) {
     Error("Communication error");
@@ -564,10 +589,11 @@ bool FlashTool::IdentifyDevice() {
   }
   if (!cmd_.target.empty()) {
     if (cmd_.target.find(chip_) == std::string::npos) {
-      Error(cmd_.target + ":" + chip_ + " not defined for this hardware", MsgIcon::None);
+      Error(ShownText(cmd_.target) + ":" + ShownText(chip_) + " not defined for this hardware",
+            MsgIcon::None);
       return false;
     }
-  } else if (dialogs_.Message({"Continue with " + chip_ + "?", env_.title, MsgButtons::YesNo,
+  } else if (dialogs_.Message({"Continue with " + ShownText(chip_) + "?", env_.title, MsgButtons::YesNo,
                                MsgIcon::Question}) != MsgAnswer::Yes) {
     return false;
   }
@@ -580,8 +606,8 @@ bool FlashTool::ReadDeviceInfo() {
   const bool read = ReadChipSection(ini_, chip_, info, reason);
   session_.SetChip(info);
   if (!read) {
-    Status(reason);
-    Error("Chip " + chip_ + " in PROGRAMMER.INI: " + reason);
+    Status(ShownText(reason));
+    Error("Chip " + ShownText(chip_) + " in PROGRAMMER.INI: " + ShownText(reason));
     return false;
   }
   return true;

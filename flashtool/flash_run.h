@@ -28,7 +28,8 @@ struct FlashEnvironment {
   std::string title = "flashtool";      // message box title; parameter file title + ".INI"
   std::filesystem::path programFolder;  // holds the parameter file
   std::filesystem::path listFolder;     // where the list files are written
-  std::filesystem::path hexBaseFolder;  // a relative HEX path is taken from here
+  std::filesystem::path hexBaseFolder;  // the file dialog starts here
+  std::filesystem::path prgFolder{};    // a relative HEX path is taken from here; empty: hexBaseFolder
 };
 
 // The sentence every failure message ends with once the controller has
@@ -112,8 +113,8 @@ class FlashTool {
   RunEnd Finish();
 
   void Status(const std::string& text);
-  // A message box; a failure's message says when the controller was left in
-  // its boot loader.
+  // A message box; a failure's message says when the controller was seen in
+  // its boot loader during the run (and so was left there).
   void Error(const std::string& text, MsgIcon icon = MsgIcon::Critical);
   void Log(const std::string& line) { ui_.Log(line); }
   // True when the operator asked to stop and (after the boot command) confirmed.
@@ -149,6 +150,9 @@ class FlashTool {
   bool programmed_ = false;
   ControllerLock controllerLock_;  // held from the start of a run to Form_Unload
   bool leftApplication_ = false;
+  // Whether the boot loader answered during the run: only then does a
+  // failure's message say the controller was left in it.
+  bool inBootLoader_ = false;
   bool cancelled_ = false;
   int rows_ = 0;  // program-memory rows of the converted HEX file
   bool converted_ = false;

@@ -5,10 +5,10 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSettings>
 #include <QTimer>
 
+#include "common/atomic_file.h"
 #include "common/busy_cursor.h"
 #include "common/safe_file.h"
 #include "ui_frmMain.h"
@@ -256,12 +256,12 @@ void frmMain::SaveLogClick() {
     dialogs_.Message({"The log could not be saved to " + *file + ": " + why, env_.title, hx::MsgButtons::Ok,
                       hx::MsgIcon::Critical});
   };
-  if (const auto status = hx::CheckWriteTarget(*file); !status.ok()) return fail(status.reason);
-  // Written beside the target and renamed over it: an old log is never half replaced.
-  QSaveFile out(QString::fromStdString(*file));
+  // Replaced as one step: an old log is never half replaced, and a full
+  // disk or a file-size limit leaves no temporary file behind.
   const QByteArray text = (ui_->lstLog->toPlainText() + "\n").toUtf8();
-  if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.commit()) {
-    return fail(out.errorString().toStdString());
+  if (const auto status = hx::AtomicReplace(*file, std::string_view(text.constData(), text.size()));
+      !status.ok()) {
+    return fail(status.reason);
   }
 }
 

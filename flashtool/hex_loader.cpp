@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/atomic_file.h"
 #include "common/safe_file.h"
 #include "wire/boot_memory_map.h"
 
@@ -217,7 +218,10 @@ class Walker {
       if (first == ':') {
         Record rec;
         if (const char* why = RecordProblem(line, rec)) return Fail(kHexBadRecord, lines.Number(), why);
-        if (rec.type == 1) return sink ? programRows_ : kHexValid;
+        if (rec.type == 1) {
+          if (marker_.line) return Fail(kHexOutOfRange, marker_.line, marker_.reason);
+          return sink ? programRows_ : kHexValid;
+        }
         if (rec.type == 4 || rec.type == 2) {
           const std::uint32_t value = ByteAt(rec.digits, 0) << 8 | ByteAt(rec.digits, 2);
           segmented_ = rec.type == 2;
@@ -274,6 +278,18 @@ class Walker {
                           " is outside the memory to program");
         }
       }
+      // Reported once the rest of the file has passed: any other fault of
+      // the file is named first.
+      for (unsigned k = 0; k < n && !marker_.line; ++k) {
+        for (const HexRange& row : limits_->markerRows) {
+          if (at + k >= row.low && at + k <= row.high) {
+            marker_ = HexProblem{number, "address " + HexPad(static_cast<std::uint32_t>(at + k), 6) +
+                                             " is in the row " + HexPad(row.low, 6) + "-" +
+                                             HexPad(row.high, 6) + " that the flash marker is written over"};
+            break;
+          }
+        }
+      }
     }
     // Rows of 16 bytes: which bytes each has been given so far.
     for (std::uint64_t row = at >> 4; row <= (at + n - 1) >> 4; ++row) {
@@ -317,6 +333,7 @@ class Walker {
   std::uint32_t base_ = 0;
   std::int32_t programRows_ = 0;
   std::unordered_map<std::uint64_t, std::uint16_t> given_;
+  HexProblem marker_;  // the first data byte in a marker row
 };
 
 void AppendRow(std::string& out, std::uint32_t address, const std::uint8_t* bytes) {
@@ -335,13 +352,13 @@ void AppendRow(std::string& out, std::uint32_t address, const std::uint8_t* byte
   out.append(row, 55);
 }
 
-// The four list files, written under temporary names.
+// The four list files, each written whole or not at all: one replacement
+// per file, committed only once every row of every list is written.
 class ListWriter : public RowSink {
  public:
   ListWriter(const ListFiles& lists, int& stage) : lists_(lists), stage_(stage) {}
-  ~ListWriter() override { Discard(); }
 
-  // Creates the four temporary files in the order progmem, eedata, userid, config.
+  // Opens the four replacements in the order progmem, eedata, userid, config.
   bool Create() {
     const std::string* names[4] = {&lists_.progmem, &lists_.eedata, &lists_.userid, &lists_.config};
     for (int i = 0; i < 4; ++i) {
@@ -350,17 +367,7 @@ class ListWriter : public RowSink {
         errno_ = ENOENT;
         return false;
       }
-      finals_[i] = lists_.folder / *names[i];
-      temps_[i] = finals_[i];
-      temps_[i] += ".part" + std::to_string(::getpid());  // one per run, should two share the folder
-      std::FILE* f = std::fopen(temps_[i].c_str(), "wb");
-      if (!f) {
-        errno_ = errno;
-        temps_[i].clear();
-        return false;
-      }
-      files_[i].reset(f);
-      std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
+      if (!Check(files_[i].Open(lists_.folder / *names[i]))) return false;
     }
     return true;
   }
@@ -374,32 +381,26 @@ class ListWriter : public RowSink {
     return true;
   }
 
-  // Writes what is pending, closes the files and renames them into place.
+  // Writes what is pending, then replaces the four files.
   bool Commit() {
     static const int stageOf[4] = {8, 11, 9, 10};
     for (int i = 0; i < 4; ++i) {
       stage_ = stageOf[i];
       if (!Flush(i)) return false;
-      std::FILE* f = files_[i].release();
-      if (std::fclose(f) != 0) {
-        errno_ = errno;
-        return false;
-      }
     }
     for (int i = 0; i < 4; ++i) {
       stage_ = 3 + i;
-      std::error_code ec;
-      std::filesystem::rename(temps_[i], finals_[i], ec);
-      if (ec) {
-        errno_ = ec.value();
+      if (!Check(files_[i].Commit())) {
+        failedFile_ = files_[i].Target();
         return false;
       }
-      temps_[i].clear();
     }
     return true;
   }
 
   int Error() const { return errno_; }
+  // The list file a write failed on (its temporary file is gone), or empty.
+  const std::filesystem::path& FailedFile() const { return failedFile_; }
 
  private:
   static int Index(ListKind k) {
@@ -415,31 +416,31 @@ class ListWriter : public RowSink {
     }
     return 0;
   }
+  bool Check(const FileStatus& status) {
+    if (status.ok()) return true;
+    errno_ = status.error ? status.error : EIO;
+    return false;
+  }
   bool Flush(int i) {
     std::string& out = pending_[i];
-    if (!out.empty() && std::fwrite(out.data(), 1, out.size(), files_[i].get()) != out.size()) {
-      errno_ = errno ? errno : EIO;
-      return false;
+    if (!out.empty()) {
+      const FileStatus status = files_[i].Write(out);
+      if (!status.ok()) {
+        Check(status);
+        failedFile_ = files_[i].Target();
+        return false;
+      }
     }
     out.clear();
     return true;
   }
-  void Discard() {
-    for (int i = 0; i < 4; ++i) {
-      files_[i].reset();
-      if (!temps_[i].empty()) {
-        std::error_code ec;
-        std::filesystem::remove(temps_[i], ec);
-      }
-    }
-  }
 
   const ListFiles& lists_;
   int& stage_;
-  File files_[4];
-  std::filesystem::path temps_[4], finals_[4];
+  AtomicFile files_[4];  // an uncommitted one removes its temporary file
   std::string pending_[4];
   int errno_ = 0;
+  std::filesystem::path failedFile_;
 };
 
 std::string Warning(int error, int stage) {
@@ -553,9 +554,14 @@ std::int32_t LoadHexFile(const std::filesystem::path& path, const ListFiles& lis
   FileLines lines(hex.get());
   // The same checks again: a file changed since it was checked is not converted.
   const std::int32_t rows = Walker(limits, nullptr, &stage).Run(lines, &writer);
-  if (rows < 0) return fail(writer.Error() ? writer.Error() : (lines.Failed() ? EIO : EILSEQ));
-  if (!writer.Commit()) return fail(writer.Error());
-  return rows;
+  const bool written = rows >= 0 && writer.Commit();
+  if (written) return rows;
+  // A list that could not be written (a full disk, a file-size limit) is
+  // named; nothing of this conversion is left behind.
+  if (problem && !writer.FailedFile().empty()) {
+    *problem = HexProblem{0, writer.FailedFile().string() + ": " + std::strerror(writer.Error())};
+  }
+  return fail(writer.Error() ? writer.Error() : (lines.Failed() ? EIO : EILSEQ));
 }
 
 }  // namespace hx::flash

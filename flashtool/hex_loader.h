@@ -33,6 +33,9 @@ struct HexRange {
 };
 struct HexLimits {
   std::vector<HexRange> ranges;
+  // Rows the run writes its flash marker over once programmed: data there
+  // would be programmed, then overwritten, and the flash hold neither.
+  std::vector<HexRange> markerRows;
   bool Contains(std::uint64_t address) const;
 };
 
@@ -66,7 +69,8 @@ std::string HexPad(std::uint32_t value, int width);
 // Type 02 sets a segment base (value × 16, offsets wrapping within 64 KB),
 // type 04 a linear base (value × 65536); 03 and 05 are accepted. No byte
 // address may be given data twice; with `limits`, every data byte must lie
-// in one of its ranges. `problem`, when given, receives the reason.
+// in one of its ranges and in none of its marker rows (kHexOutOfRange). `problem`, when given, receives the
+// reason.
 std::int16_t CheckHexFile(const std::filesystem::path& path, const HexLimits* limits = nullptr,
                           HexProblem* problem = nullptr);
 std::int16_t CheckHexText(std::string_view text, const HexLimits* limits = nullptr,

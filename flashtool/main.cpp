@@ -18,6 +18,9 @@ int main(int argc, char** argv) {
   // A reader that goes away (a closed pipe, a FIFO's reader) makes a write
   // fail with EPIPE, which is reported, instead of ending the program unseen.
   std::signal(SIGPIPE, SIG_IGN);
+  // A file-size limit (ulimit -f, a quota) makes a write fail with EFBIG,
+  // handled as a full disk is, instead of ending the program unseen.
+  std::signal(SIGXFSZ, SIG_IGN);
   const auto args = hx::flash::ParseProgramArguments(argc, argv);
   if (args.help) {
     std::cout << hx::flash::HelpText();
@@ -32,7 +35,8 @@ int main(int argc, char** argv) {
   if (env.title.empty()) env.title = "flashtool";
   // The parameter file is a shipped file: beside the program in a build
   // tree, in the shipped defaults once installed.
-  env.programFolder = hx::Layout().shipped;
+  const hx::ProgramLayout layout = hx::Layout();
+  env.programFolder = layout.shipped;
   // List files and run locks are transient and per user.
   std::string noFolder;
   env.listFolder = hx::TransientFolder(&noFolder);
@@ -65,6 +69,10 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   // The file dialog starts in the user's home, never in the program's folder.
   env.hexBaseFolder = hx::StartFolder();
+  // A relative prg= path: the program's folder in a build tree; installed,
+  // where that is a system folder, the current folder.
+  std::error_code ec;
+  env.prgFolder = layout.installed ? std::filesystem::current_path(ec) : hx::ProgramFolder();
   hx::QtDialogService dialogs;
   if (!noFolder.empty()) {
     dialogs.Message({noFolder, env.title, hx::MsgButtons::Ok, hx::MsgIcon::Critical});

@@ -4,43 +4,43 @@
 // other's firmware.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 
+#include "common/lock_file.h"
+
 namespace hx::flash {
 
-// Holds an exclusive lock on the list folder (flashtool.lock) from
-// construction to destruction, waiting for another run to let go of it. A
-// folder that cannot be written is not locked.
+// How long a run waits for another run to finish converting its HEX file.
+inline constexpr std::chrono::milliseconds kListFolderWait{30'000};
+
+// An exclusive lock on the list folder (flashtool.lock), held from Lock()
+// to destruction.
 class ListFolderLock {
  public:
-  explicit ListFolderLock(const std::filesystem::path& folder);
-  ~ListFolderLock();
-  ListFolderLock(const ListFolderLock&) = delete;
-  ListFolderLock& operator=(const ListFolderLock&) = delete;
+  // Waits at most `wait` for another run to let go of the folder. A folder
+  // that cannot be written is not locked (the list files report it): the
+  // status is then ok. EWOULDBLOCK when the wait ran out.
+  FileStatus Lock(const std::filesystem::path& folder, std::chrono::milliseconds wait = kListFolderWait);
 
  private:
-  int fd_;
+  LockFile lock_;
 };
 
-// The lock file flashtool-<UsbID>.lock of one controller's run.
+// The lock file flashtool-<UsbID>.lock of one controller's run, removed
+// when the run lets go of it.
 class ControllerLock {
  public:
-  ControllerLock() = default;
-  ~ControllerLock() { Release(); }
-  ControllerLock(const ControllerLock&) = delete;
-  ControllerLock& operator=(const ControllerLock&) = delete;
-
   // Takes the lock of controller `usbId` in `folder`, without waiting. True
   // when held (already or now, or when the folder cannot be written: the
   // list files report that); false when another run holds it.
   bool Acquire(const std::filesystem::path& folder, std::int32_t usbId);
   // Removes the lock file while still holding it, then lets go.
-  void Release();
+  void Release() { lock_.Unlock(); }
 
  private:
-  int fd_ = -1;
-  std::filesystem::path path_;
+  LockFile lock_;
 };
 
 }  // namespace hx::flash

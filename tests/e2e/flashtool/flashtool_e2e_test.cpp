@@ -62,8 +62,8 @@ class FlashtoolEndToEnd : public ::testing::Test {
   }
   // flashtool --batch TAIL [--yes], run in `cwd` (default: the daemon's folder).
   CommandResult Flash(const std::string& tail, bool yes = false, const std::string& exe = FLASHTOOL_EXE) {
-    const std::string cmd = "cd " + Quote(daemon->folder().string()) + " && exec " + Quote(exe) +
-                            " --batch " + Quote(tail) + (yes ? " --yes" : "");
+    const std::string cmd = "cd " + Quote(daemon->folder().string()) + " && " + shellLimits + "exec " +
+                            Quote(exe) + " --batch " + Quote(tail) + (yes ? " --yes" : "");
     return RunProgram({"/bin/sh", "-c", cmd}, {"HYDRIX_SIM_SOCKET=" + daemon->socket()});
   }
   std::string Dump(int id, const std::string& what) {
@@ -87,6 +87,7 @@ class FlashtoolEndToEnd : public ::testing::Test {
 
   std::unique_ptr<SimDaemon> daemon;
   std::filesystem::path firmware;
+  std::string shellLimits;  // shell commands run before flashtool ("ulimit -f 64 && ")
 };
 
 const std::string kFirmwareRow0 = "000200: 40 EF 01 F0 80 81 82 83 84 85 86 87 88 89 8A 8B";
@@ -274,6 +275,61 @@ TEST_F(FlashtoolEndToEnd, AControllerWithoutBootLoaderIsReported) {
   r = Flash("device=arvel;usbid=99;prg=fw.hex");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(LastMessage(r), "Cannot connect. Please check the USB cable");
+  // Never seen in its boot loader, so never said to be left there; nor with
+  // an empty product, where no boot command is sent.
+  for (const std::string tail : {"device=arvel;usbid=13;prg=fw.hex", "device=;usbid=13;prg=fw.hex"}) {
+    r = Flash(tail, true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.find(flash::kLeftInBootLoader), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nUSB connection impossible\nResult: failed (exit 1)\n"), std::string::npos)
+        << r.out;
+  }
+}
+
+// Refused before the controller leaves its application: ambiguous command
+// lines, a file with data where the flash marker goes, a list file beyond
+// the file-size limit (the run is not killed by SIGXFSZ). The refusal is the
+// first line of output; flash, configuration and boot flag are unchanged.
+TEST_F(FlashtoolEndToEnd, WhatCannotBeDoneRightIsRefusedBeforeTheBootCommand) {
+  StartWith({"id=14"});
+  std::string top = MakeHex(0x200, Firmware());  // line 1 upper address, 2-5 data, then the end
+  top.resize(top.size() - std::string(":00000001FF\n").size());
+  std::ofstream(daemon->folder() / "top.hex")
+      << top + flash::test::HexRecord(0, 0x7FF8, {1, 2}) + "\n:00000001FF\n";
+  std::vector<std::uint8_t> big(30000, 0x12);  // a list of 105 KB
+  big[1] = 0xEF;
+  std::ofstream(daemon->folder() / "big.hex") << MakeHex(0x200, big);
+  const std::string flashBefore = Dump(14, "flash"), configBefore = Dump(14, "config");
+  const std::string eepromBefore = Dump(14, "eeprom");
+  struct Case {
+    std::string tail, limits, first, also;
+  };
+  const Case cases[] = {
+      {"device=arvel;usbid=14;USBID=15;prg=fw.hex", "",
+       "usbid is given twice (usbid=14;USBID=15): give it once",
+       "Command line parameters: <opt1>;<opt2>;<opt3> ..."},
+      {"device=arvel;usbid=14;prg=fw.hex;noverify=0", "",
+       "noverify takes no value (noverify=0): give noverify alone, or leave it out", ""},
+      {"device=arvel;usbid=0;prg=fw.hex", "", "usbid=0 names no controller (0 and -1 never do)", ""},
+      {"device=arvel;usbid=14;prg=top.hex", "",
+       "Line 6: address 007FF8 is in the row 007FF0-007FFF that the flash marker is written over",
+       "Error loading file: top.hex"},
+      {"device=arvel;usbid=14;prg=big.hex", "ulimit -f 64 && ", "ERR 27/8 (File too large)",
+       "progmem.lst: File too large\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tail);
+    shellLimits = c.limits;
+    const auto r = Flash(c.tail);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(Lines(r.out).at(0), c.first) << r.out;
+    EXPECT_NE(r.out.find(c.also), std::string::npos) << r.out;
+    EXPECT_TRUE(r.out.ends_with("\nResult: failed (exit 1)\n")) << r.out;
+    EXPECT_EQ(Dump(14, "mode"), "application\n");
+  }
+  EXPECT_EQ(Dump(14, "flash"), flashBefore);
+  EXPECT_EQ(Dump(14, "config"), configBefore);
+  EXPECT_EQ(Dump(14, "eeprom"), eepromBefore);
 }
 
 TEST_F(FlashtoolEndToEnd, AStuckRowIsCaughtAndTheFirmwareUpdateOfHydrixRecoversTheController) {

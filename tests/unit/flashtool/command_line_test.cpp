@@ -52,14 +52,23 @@ TEST(ParseCommandLine, ReadsEveryAcceptedFormAndReportsAMissingUsbId) {
       {"idonly;usbid=1", 1, "", "", "noprog idonly", ""},
       {"device=mervo;usbid=1", 1, "MERVO", "", "old_mode", ""},
       {"device=dunix;usbid=1;boot;spy", 1, "DUNIX", "", "noprog boot spy", ""},
-      {"noverify;OLD_MODE;noprog=0;usbid= 7 ", 7, "", "", "noprog old_mode noverify", ""},
+      {"noverify;OLD_MODE;noprog=;usbid= 7 ", 7, "", "", "noprog old_mode noverify", ""},
       {"device=arvel;usbid=1;prg=/home/op/My Firmware/v2.hex", 1, "ARVEL", "/home/op/My Firmware/v2.hex", "",
        ""},
       {"device=arvel;usbid=1;prg=/fw/a;b.hex", 1, "ARVEL", "/fw/a", "", ""},
-      {"usbid=1;usbid=3;;idonly;", 3, "", "", "noprog idonly", ""},
+      {"usbid=1;;idonly;idonly;", 1, "", "", "noprog idonly", ""},
+      // What could mean two things is refused, naming the option.
+      {"usbid=1;USBID = 3;idonly", 1, "", "", "", "usbid is given twice (usbid=1;USBID = 3): give it once"},
+      {"device=arvel;usbid=1;device=dunix", 1, "ARVEL", "", "",
+       "device is given twice (device=arvel;device=dunix): give it once"},
+      {"noprog=0;usbid=1", -1, "", "", "",
+       "noprog takes no value (noprog=0): give noprog alone, or leave it out"},
+      {"usbid=1;noverify=\x1b[2J", 1, "", "", "",
+       "noverify takes no value (noverify=\\x1B[2J): give noverify alone, or leave it out"},
+      {"device=arvel;usbid=0", -1, "ARVEL", "", "", "usbid=0 names no controller (0 and -1 never do)"},
       {"usbid=2.5", 2, "", "", "", ""},
       {"usbid=abc;device=arvel", -1, "ARVEL", "", "", noId},
-      {"usbid=-1", -1, "", "", "", noId},
+      {"usbid=-1", -1, "", "", "", "usbid=-1 names no controller (0 and -1 never do)"},
       {"   ", -1, "", "", "", noId},
   };
   for (const Row& row : rows) {
@@ -195,6 +204,16 @@ TEST_F(FormLoad, MissingOrNonNumericBootCommandIsNotFound) {
     EXPECT_EQ(dialogs.messages[0].text.rfind("Device ARVEL not found in PROGRAMMER.INI\n", 0), 0u) << section;
     EXPECT_TRUE(dialogs.messages[0].text.ends_with("\nProducts: none")) << section;
   }
+  // The value is the boot command's first byte: one that does not fit is named, never cut.
+  dialogs.messages.clear();
+  folder.Write("flashtool.INI", "[ARVEL]\nTARGET=PIC18F2550\nCMDLEN=9\nCMDVAL=279\n");
+  EXPECT_FALSE(Load("device=arvel;usbid=1"));
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(
+      dialogs.messages[0].text.rfind(
+          "Device ARVEL not found in PROGRAMMER.INI\n[ARVEL] CMDVAL=279 is not a number from 0 to 255\n", 0),
+      0u)
+      << dialogs.messages[0].text;
 }
 
 TEST_F(FormLoad, MissingParameterFileEndsTheProgram) {
@@ -219,8 +238,12 @@ TEST_F(FormLoad, PathsKeepSpacesAndAreCutAtSemicolons) {
   EXPECT_EQ(tool->Options().hexPath, "/fw/a");
 }
 
-TEST_F(FormLoad, RepeatedKeysOverrideAndFlagsAreClearedOnEveryLoad) {
-  ASSERT_TRUE(Load("usbid=1;usbid=3;idonly"));
+TEST_F(FormLoad, ARefusedOptionIsNamedBeforeTheUsageAndFlagsAreClearedOnEveryLoad) {
+  EXPECT_FALSE(Load("usbid=1;usbid=3;idonly"));
+  EXPECT_EQ(dialogs.Texts(),
+            std::vector<std::string>{"usbid is given twice (usbid=1;usbid=3): give it once"});
+  EXPECT_EQ(ui.printed, UsageLines());
+  ASSERT_TRUE(Load("usbid=3;idonly"));
   EXPECT_EQ(tool->Options().UsbID, 3);
   ASSERT_TRUE(Load("usbid=1"));
   EXPECT_FALSE(tool->Options().idonly);

@@ -3,7 +3,11 @@
 #include "flashtool/hex_loader.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <csignal>
 
 #include "flash_test_support.h"
 
@@ -206,6 +210,32 @@ TEST_F(HexFiles, AListThatCannotBeCreatedGivesAWarningAndKeepsTheOldLists) {
   lists.config = "no/such/folder/config.lst";
   EXPECT_EQ(LoadHexFile(folder.path() / "a.hex", lists, &warning), -1);
   EXPECT_EQ(warning, "ERR 2/6 (No such file or directory)");
+}
+
+TEST_F(HexFiles, AListBeyondTheFileSizeLimitIsNamedAndLeavesNothingBehind) {
+  folder.Write("progmem.lst", "old\n");
+  folder.Write("big.hex", MakeHex(0x200, std::vector<std::uint8_t>(30000, 0x12)));
+  // As under "ulimit -f": writes past the limit fail with EFBIG (the program ignores SIGXFSZ).
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit limited = old;
+  limited.rlim_cur = 32 * 1024;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  std::string warning;
+  HexProblem problem;
+  const auto rows = LoadHexFile(folder.path() / "big.hex", Lists(), &warning, nullptr, &problem);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(rows, -1);
+  EXPECT_EQ(warning, "ERR 27/8 (File too large)");
+  EXPECT_EQ(problem.Text(), (folder.path() / "progmem.lst").string() + ": File too large");
+  EXPECT_EQ(folder.Read("progmem.lst"), "old\n");
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder.path()))
+    names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"big.hex", "flashtool.INI", "progmem.lst"}));
 }
 
 TEST_F(HexFiles, OnlyAnEndRecordConvertsToNoRows) {

@@ -150,6 +150,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "Line 2: address 0001F0 is outside the memory to program", ""},
         Refusal{"PastTheChip", [](TempFolder& f) { return WriteHex(f, MakeHex(0x7FF8, Bytes(16, 0))); },
                 "Line 2: address 008000 is outside the memory to program", ""},
+        // Programmed, then overwritten by the flash marker: the flash would hold neither.
+        Refusal{"FlashMarkerRow", [](TempFolder& f) { return WriteHex(f, MakeHex(0x7FF8, Bytes(8, 0))); },
+                "Line 2: address 007FF8 is in the row 007FF0-007FFF that the flash marker is written over",
+                ""},
         Refusal{"SegmentRecord",
                 [](TempFolder& f) {
                   return WriteHex(f, HexRecord(2, 0, {0x10, 0}) + "\n" + MakeHex(0x200, {1}).substr(16));
