@@ -12,21 +12,6 @@ namespace {
 
 const std::string kEnglish = "English";
 
-// Prepares a write of `sets` over the image read earlier from this
-// controller (read now when none is held): the controller is read again and
-// must still hold that image apart from `sets`. ImageEcriture then starts
-// as that image. Empty when the write may go ahead, else why not.
-std::string ReadForWrite(HydrixDevice& device, const ImageAddresses& sets) {
-  if (auto refusal = device.CommandRefusal(); !refusal.empty()) return refusal + " Nothing was written.";
-  if (!device.ImageComplete() || device.ImageUsbID() != device.UsbID()) device.LitImage();
-  if (auto refusal = device.ImageWriteRefusal(); !refusal.empty()) return refusal + " Nothing was written.";
-  if (const ImageRecheck recheck = RecheckImage(device, sets); !recheck.ok()) return recheck.message;
-  for (int a = 0; a <= HydrixDevice::kImageLast; ++a)
-    device.ImageEcriture()[static_cast<std::size_t>(a)] =
-        static_cast<std::uint8_t>(device.ImageParams()[static_cast<std::size_t>(a)]);
-  return {};
-}
-
 ImageAddresses Range(int first, int count) {
   ImageAddresses set;
   for (int a = first; a < first + count; ++a) set.set(static_cast<std::size_t>(a));
@@ -137,6 +122,12 @@ std::string SerialOverwriteQuestion(std::int32_t current, std::int32_t next) {
   if (current == 0 || current == next) return {};
   return "The controller already holds serial number " + std::to_string(current) + ". Write " +
          std::to_string(next) + " over it?";
+}
+
+std::optional<std::int32_t> HeldSerial(HydrixDevice& device) {
+  if (!device.ImageComplete() || device.ImageUsbID() != device.UsbID()) device.LitImage();
+  if (!device.ImageComplete()) return std::nullopt;
+  return Stored32(device, 36);
 }
 
 StepOutcome ProgramSerial(HydrixDevice& device, std::int32_t serial) {

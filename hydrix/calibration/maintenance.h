@@ -75,6 +75,10 @@ inline constexpr const char* kSerialTooLarge = "Le n° de série est trop grand 
 // The question before writing serial number `next` over `current`, default
 // No; "" when there is nothing to ask (the controller holds 0 or `next`).
 std::string SerialOverwriteQuestion(std::int32_t current, std::int32_t next);
+// The serial number the controller holds (36-39), from the settings read
+// from it, read now when none of it is held; nothing when they cannot be
+// read whole.
+std::optional<std::int32_t> HeldSerial(HydrixDevice& device);
 // Stores the serial number at 36-39 the same way as CalibrateClock stores N.
 // Done only when every byte was written and a re-read holds it.
 StepOutcome ProgramSerial(HydrixDevice& device, std::int32_t serial);

@@ -45,6 +45,17 @@ ImageRecheck RecheckImage(HydrixDevice& device, const ImageAddresses& sets) {
   return {RecheckOutcome::Same, serial, {}};
 }
 
+std::string ReadForWrite(HydrixDevice& device, const ImageAddresses& sets) {
+  if (auto refusal = device.CommandRefusal(); !refusal.empty()) return refusal + " Nothing was written.";
+  if (!device.ImageComplete() || device.ImageUsbID() != device.UsbID()) device.LitImage();
+  if (auto refusal = device.ImageWriteRefusal(); !refusal.empty()) return refusal + " Nothing was written.";
+  if (const ImageRecheck recheck = RecheckImage(device, sets); !recheck.ok()) return recheck.message;
+  for (int a = 0; a <= HydrixDevice::kImageLast; ++a)
+    device.ImageEcriture()[static_cast<std::size_t>(a)] =
+        static_cast<std::uint8_t>(device.ImageParams()[static_cast<std::size_t>(a)]);
+  return {};
+}
+
 ImageAddresses ChangedAddresses(const HydrixDevice& device) {
   ImageAddresses changed;
   for (std::size_t a = 0; a < changed.size(); ++a) {

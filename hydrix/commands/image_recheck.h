@@ -37,6 +37,13 @@ std::string AnotherControllerText(std::int32_t serial);
 // (the link has told the operator). Nothing is written in any case.
 ImageRecheck RecheckImage(HydrixDevice& device, const ImageAddresses& sets);
 
+// Prepares a write of `sets` over the image read earlier from this
+// controller (read now when none of it is held): the controller is read
+// again and must still hold that image apart from `sets` (RecheckImage).
+// ImageEcriture then starts as that image. Empty when the write may go
+// ahead, else why not; nothing is written in any case.
+std::string ReadForWrite(HydrixDevice& device, const ImageAddresses& sets);
+
 // The addresses where the image to write (ImageEcriture) differs from the
 // image read (ImageParams): what a write changes.
 ImageAddresses ChangedAddresses(const HydrixDevice& device);

@@ -57,6 +57,7 @@ MainScreen::MainScreen(Services services, QWidget* parent)
                [this](const char* code, const char* english) { return language_->Text(code, english); },
                {},
                false,
+               false,
                false} {
   ui->setupUi(this);
   if (services_.starter) {
@@ -157,6 +158,7 @@ bool MainScreen::Connect() {
   context_.controllerText.clear();
   context_.partAnswers = false;
   context_.implausible = false;
+  context_.notReading = false;
   for (std::size_t i = 0; i < list.ids.size(); ++i) {
     if (device_.Chosen() && list.ids[i] == device_.UsbID())
       context_.controllerText = list.texts[i] + (i < list.details.size() ? list.details[i] : std::string());
@@ -194,6 +196,7 @@ void MainScreen::LitTout() {
   device_.LitMesuresEtDate();
   context_.partAnswers = !device_.TimeOut() && !(whole && device_.MeasuresWhole());
   context_.implausible = whole && !device_.ImageImplausible().empty();
+  live_->MeasuresRead();
   live_->LitMesures();
   live_->ShowClock();
   maintenance_->ShowCorrection();
@@ -221,6 +224,7 @@ void MainScreen::UpdateStatus() {
   facts.timeOut = device_.TimeOut();
   facts.partAnswers = context_.partAnswers;
   facts.implausible = context_.implausible;
+  facts.notReading = context_.notReading;
   facts.logFile = live_->LogFile();
   facts.reading = live_->Running();
   const hx::StatusLine line = hx::StatusText(

@@ -47,6 +47,7 @@ struct FrameContext {
   std::string controllerText;  // the identity of the chosen controller, as listed
   bool partAnswers = false;    // the last read got answers, but not whole ones
   bool implausible = false;    // the last read's settings cannot be the controller's own
+  bool notReading = false;     // the last measure read is not a reading of the controller
 
   // The control `name` of the form (element `index` of a control array).
   template <class T>

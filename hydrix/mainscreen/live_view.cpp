@@ -80,8 +80,26 @@ void LiveView::Stop() {
   if (etat_) etat_->close();
 }
 
+void LiveView::MeasuresRead() {
+  HydrixDevice& device = ctx_.device;
+  // The zeros of a link given up are told by the link itself.
+  notReading_ = device.Chosen() && !device.TimeOut() ? NotAReading(device) : std::string();
+  ctx_.notReading = !notReading_.empty();
+}
+
+bool LiveView::EnsureReading() {
+  HydrixDevice& device = ctx_.device;
+  if (measuresShown_ && ShowsMeasures() && device.MeasuresWhole()) return true;
+  device.LitMesuresEtDate();
+  MeasuresRead();
+  LitMesures();
+  ShowClock();
+  ctx_.updateStatus();
+  return ShowsMeasures() && device.MeasuresWhole();
+}
+
 void LiveView::ShowClock() {
-  ctx_.ui.txtCurrentTime->setText(Reading() ? Q(ctx_.device.txtCurrentTime()) : "--");
+  ctx_.ui.txtCurrentTime->setText(ShowsMeasures() ? Q(ctx_.device.txtCurrentTime()) : "--");
 }
 
 bool LiveView::PauseReading() {
@@ -145,15 +163,16 @@ void LiveView::Timer_Timer() {
   }
   if (!step("reading the measures", [&] {
         device.LitMesuresEtDate();
+        MeasuresRead();
         LitMesures();
         ShowClock();
       })) {
     return;
   }
-  // Answers that were not whole are no measures: nothing is plotted or
-  // logged, and the status bar says so.
+  // Answers that were not whole, or not a reading (zeros without a date),
+  // are no measures: nothing is plotted or logged, and the status bar says so.
   ctx_.partAnswers = !device.TimeOut() && !device.MeasuresWhole();
-  if (device.MeasuresWhole()) {
+  if (device.MeasuresWhole() && notReading_.empty()) {
     if (!step("plotting the measures", [&] { chart_->Trace(ChartTexts()); })) return;
     if (!step("logging the measures", [&] { AppendMeasureLog(); })) return;
   } else {
@@ -164,7 +183,7 @@ void LiveView::Timer_Timer() {
 
 void LiveView::LitMesures() {
   Ui::MainScreen& ui = ctx_.ui;
-  const bool reading = Reading();
+  const bool reading = ShowsMeasures();
   const MeasureView v = reading ? DecodeMesures(ctx_.device.ImageMesures()) : NoReading();
   auto label = [](QLabel* l, const std::string& text) {
     if (!text.empty()) l->setText(Q(text));

@@ -26,12 +26,24 @@ class LiveView : public QObject {
 
   // Builds the chart's series from the captions as they stand.
   void BuildChart();
+  // After each measure read: whether it is a reading of the controller
+  // (NotAReading). Measures that are not are shown as "--" with grey lamps,
+  // neither charted nor logged, and the status bar says so.
+  void MeasuresRead();
+  // Whether the measures held are a whole reading of the chosen controller;
+  // when they are not, reads and shows them again first. False when they
+  // still are not (NotReadingWhy() says why, "" when the link has told).
+  bool EnsureReading();
+  const std::string& NotReadingWhy() const { return notReading_; }
   // Decodes the measure block onto the "Values" and "Output Control" frames.
   void LitMesures();
   // Shows the controller's clock ("--" while no measures can be shown).
   void ShowClock();
   // Whether the screen may show measures: a chosen controller that answers.
   bool Reading() const { return ctx_.device.Chosen() && !ctx_.device.TimeOut(); }
+  // Whether the measures held are shown: Reading(), and the last measures
+  // are a reading.
+  bool ShowsMeasures() const { return Reading() && notReading_.empty(); }
   // A measure read has been decoded onto the screen.
   bool MeasuresShown() const { return measuresShown_; }
   // Stops continuous reading for an action; true when it was on.
@@ -88,6 +100,7 @@ class LiveView : public QObject {
   // The files logged to in this run, with the controller each is of.
   std::map<std::filesystem::path, std::int32_t> logFiles_;
   bool measuresShown_ = false;
+  std::string notReading_;  // why the last measures are not a reading, "" when they are
   // An output choice the operator made that the ticks must not overwrite
   // (solenoid, relay), and the states the controller last reported.
   std::array<bool, 2> outputChosen_{};

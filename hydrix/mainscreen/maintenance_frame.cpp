@@ -41,10 +41,27 @@ void MaintenanceFrame::Command_tension_Click() {
   Ui::MainScreen& ui = ctx_.ui;
   // The frame carries millivolts in two bytes: 65.535 V at most.
   if (!settings_.ControleValeur(ui.ValeurTension, kReferenceVolts.min, kReferenceVolts.max)) return;
+  const double volts = ParseNumber(S(ui.ValeurTension->text())).value_or(0);
+  // A reference far from what the controller measures is a slip (volts
+  // typed as tenths, another battery): asked first, No by default.
+  {
+    BusyCursor busy;
+    if (!live_.EnsureReading()) {
+      const std::string& why = live_.NotReadingWhy();
+      return ctx_.ShowFailure(why.empty() ? why : why + " Nothing was sent.");
+    }
+  }
+  HydrixDevice& device = ctx_.device;
+  const bool held = device.ImageComplete() && device.ImageUsbID() == device.UsbID();
+  const auto plan = PlanVoltageCalibration(device.LitMotValeur(0), held ? device.LitMotParams(2) : 0, volts);
+  if (plan.farOff && ctx_.dialogs.Message({plan.question, HydrixDevice::kTitle, MsgButtons::YesNo,
+                                           MsgIcon::Question, true}) != MsgAnswer::Yes) {
+    return;
+  }
   StepOutcome outcome;
   {
     BusyCursor busy;
-    outcome = CalibrateVoltage(ctx_.device, ParseNumber(S(ui.ValeurTension->text())).value_or(0));
+    outcome = CalibrateVoltage(device, volts);
   }
   if (!outcome.done) return ctx_.ShowFailure(outcome.why);
   ui.correctionV->setText(Q(VoltageCorrectionText(ctx_.device)));
@@ -84,6 +101,20 @@ void MaintenanceFrame::Programmer_Click() {
     return;
   }
   if (!ctx_.mayCommand(true)) return;
+  // Writing over another serial number renames a unit: asked first, No by
+  // default.
+  std::optional<std::int32_t> held;
+  {
+    BusyCursor busy;
+    held = HeldSerial(ctx_.device);
+  }
+  if (held) {
+    const std::string question = SerialOverwriteQuestion(*held, *check.value);
+    if (!question.empty() && ctx_.dialogs.Message({question, HydrixDevice::kTitle, MsgButtons::YesNo,
+                                                   MsgIcon::Question, true}) != MsgAnswer::Yes) {
+      return;
+    }
+  }
   StepOutcome outcome;
   {
     BusyCursor busy;

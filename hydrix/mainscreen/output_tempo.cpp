@@ -1,6 +1,7 @@
 #include "hydrix/mainscreen/output_tempo.h"
 
 #include "common/numbers.h"
+#include "hydrix/commands/image_recheck.h"
 
 namespace hx {
 
@@ -25,9 +26,13 @@ TempoOutcome SetTempo(HydrixDevice& device, const std::string& text) {
         text + ". Nothing was written.");
     return TempoOutcome::OutOfRange;
   }
-  device.LitImage();
-  if (auto refusal = device.ImageWriteRefusal(); !refusal.empty()) {
-    fail(refusal + " Nothing was written.");
+  // Over the settings read earlier from this controller, which it must
+  // still hold apart from the delay: never onto another unit put on the
+  // same connection, nor over a change another program made since.
+  ImageAddresses sets;
+  sets.set(0).set(1);
+  if (auto refusal = ReadForWrite(device, sets); !refusal.empty()) {
+    fail(refusal);
     return TempoOutcome::ReadFailed;
   }
   device.ImageEcriture()[0] = *low;

@@ -160,7 +160,9 @@ void SettingsFrame::Raz_Click() {
     BusyCursor busy;
     const FactoryOutcome outcome = RestoreFactoryValues(ctx_.device);
     if (!outcome.refusal.empty()) {
+      // Nothing was written: the box says why, and the status bar keeps it.
       ctx_.ShowFailure(outcome.refusal);
+      report = Q(outcome.refusal);
     } else if (!outcome.reset) {
       // Stopped before the reset: the screen keeps what was last read, and
       // nothing claims a restore.
@@ -209,7 +211,22 @@ void SettingsFrame::SetTime_Click() {
 
 bool SettingsFrame::ControleValeur(QLineEdit* Valeur, double Min, double Max) {
   const Bounds bounds{Min, Max};
-  const CheckResult r = CheckValue(S(Valeur->text()), bounds);
+  // A setting's box is checked as the screen would show its value (20.004 V
+  // passes as the 20.00 shown, 4.994 V fails as 4.99), so a value is refused
+  // exactly when the text it reads back as is; other boxes as typed.
+  const ParameterField* field = nullptr;
+  for (const auto& f : ParameterMap()) {
+    if (f.control_kind == ControlKind::TextBox && ctx_.Control<QLineEdit>(f.control, f.index) == Valeur)
+      field = &f;
+  }
+  CheckResult r;
+  if (field) {
+    ParameterField checked = *field;
+    checked.check = bounds;
+    r = CheckField(checked, S(Valeur->text()));
+  } else {
+    r = CheckValue(S(Valeur->text()), bounds);
+  }
   QString text;
   if (!r.ok()) {
     auto& m = ctx_.config;
@@ -254,7 +271,7 @@ void SettingsFrame::mnuSaveSettings_Click() {
   ctx_.window.statusBar()->showMessage(ctx_.text("StatusSaved", "Settings saved to %1").arg(Q(*file)), 10000);
 }
 
-bool SettingsFrame::AskProfile(const QString& title, ParameterTexts& values) {
+bool SettingsFrame::AskProfile(const QString& title, ProfileParse& profile) {
   FileDialogRequest request;
   request.title = S(title);
   request.filter = kProfileFilter;
@@ -267,14 +284,25 @@ bool SettingsFrame::AskProfile(const QString& title, ParameterTexts& values) {
     ctx_.Say(text, MsgIcon::Critical);
     return false;
   }
-  values = parsed.values;
+  profile = parsed;
   return true;
 }
 
 void SettingsFrame::mnuLoadSettings_Click() {
-  ParameterTexts values;
-  if (!AskProfile(ctx_.ui.mnuLoadSettings->text(), values)) return;
-  for (const auto& [key, text] : values) ShowSetting(*FindParameter(key), Q(text));
+  ProfileParse profile;
+  if (!AskProfile(ctx_.ui.mnuLoadSettings->text(), profile)) return;
+  // A profile goes only to a controller of the type it was saved from.
+  // Without a choice nothing can be written until a controller is chosen,
+  // and choosing one reads its own settings onto the screen.
+  HydrixDevice& device = ctx_.device;
+  if (device.Chosen()) {
+    const auto& known = device.state().Identities;
+    const auto identity = known.find(device.UsbID());
+    const std::string refusal = ProfileTypeRefusal(
+        profile, identity == known.end() ? std::nullopt : std::optional(identity->second), device.UsbID());
+    if (!refusal.empty()) return ctx_.Say(refusal, MsgIcon::Critical);
+  }
+  for (const auto& [key, text] : profile.values) ShowSetting(*FindParameter(key), Q(text));
   // Nothing goes to the controller until Write Parameters.
   ctx_.window.statusBar()->showMessage(
       ctx_.text("StatusLoaded", "Settings loaded on screen: Write Parameters sends them to the controller."),
@@ -282,9 +310,9 @@ void SettingsFrame::mnuLoadSettings_Click() {
 }
 
 void SettingsFrame::mnuCompareSettings_Click() {
-  ParameterTexts values;
-  if (!AskProfile(ctx_.ui.mnuCompareSettings->text(), values)) return;
-  const auto differences = CompareProfile(ScreenParameters(), values);
+  ProfileParse profile;
+  if (!AskProfile(ctx_.ui.mnuCompareSettings->text(), profile)) return;
+  const auto differences = CompareProfile(ScreenParameters(), profile.values);
   std::string text;
   if (differences.empty()) {
     text = "The screen and the file hold the same settings.";

@@ -9,6 +9,7 @@
 
 #include "hydrix/mainscreen/frame_context.h"
 #include "hydrix/settings/parameter_set.h"
+#include "hydrix/settings/settings_profile.h"
 
 class QLineEdit;
 
@@ -28,7 +29,8 @@ class SettingsFrame : public QObject {
   // The settings on screen that differ from what was last read or written.
   bool UnwrittenEdits() const;
   // Checks a numeric box against inclusive bounds: colour, Message, tool tip
-  // and focus. True when the text is a number within the bounds.
+  // and focus. True when the text is a number within the bounds; a setting's
+  // box by the value the screen would show for it (CheckField).
   bool ControleValeur(QLineEdit* Valeur, double Min, double Max);
   // The caption the operator sees for a setting (its key when it has none).
   std::string CaptionOf(const std::string& key) const;
@@ -45,7 +47,7 @@ class SettingsFrame : public QObject {
   void ShowSetting(const ParameterField& f, const QString& text);
   // Reads a profile through the open dialog; false (after saying why) when
   // none was chosen or it cannot be used.
-  bool AskProfile(const QString& title, ParameterTexts& values);
+  bool AskProfile(const QString& title, ProfileParse& profile);
 
   FrameContext& ctx_;
   LiveView& live_;

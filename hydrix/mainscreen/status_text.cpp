@@ -29,10 +29,13 @@ StatusLine StatusText(const StatusFacts& f, const StatusTexts& text) {
       line.controller +=
           text("StatusStopped",
                "stopped answering: check its USB cable and power, then choose it again with USB Connect.");
-    } else if (f.partAnswers) {
-      line.controller += text("StatusIncomplete", "(not answering: its answers come incomplete)");
     } else if (f.implausible) {
       line.controller += text("StatusZeros", "(not answering properly: its settings read as zeros)");
+    } else if (f.notReading) {
+      line.controller +=
+          text("StatusNotPlausible", "(not answering plausibly: its measures are not a reading)");
+    } else if (f.partAnswers) {
+      line.controller += text("StatusIncomplete", "(not answering: its answers come incomplete)");
     } else {
       line.controller += text("StatusAnswering", "(answering)");
     }

@@ -19,6 +19,7 @@ struct StatusFacts {
   bool timeOut = false;      // the link to it was given up
   bool partAnswers = false;  // the last read got answers, but not whole ones
   bool implausible = false;  // the last read's settings cannot be the controller's own
+  bool notReading = false;   // the last measures are not a reading (zeros, no date, short answers)
   std::string logFile;       // the open measure log, empty when none is open
   bool reading = false;      // continuous reading is on
 };

@@ -56,6 +56,7 @@ bool InProcessUsb::WriteFile(std::int32_t handle, const std::uint8_t* data, std:
                              std::uint32_t& written) {
   written = 0;
   writes.emplace_back(data, data + length);
+  if (onWrite) onWrite(writes.back());
   if (failNextWrites > 0) {
     --failNextWrites;
     return false;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -46,6 +47,9 @@ class InProcessUsb : public UsbInterface {
   int failOpensFrom = -1;      // the Nth OpenDevice call (0-based) and later give -1
   std::string problem;         // what Problem() reports
   std::string backendProblem;  // what BackendProblem() reports
+  // Runs on each frame written, before the controller takes it: a fault can
+  // start at a given frame.
+  std::function<void(const std::vector<std::uint8_t>& frame)> onWrite;
 
   // What crossed the seam.
   std::vector<std::vector<std::uint8_t>> writes;  // every WriteFile attempt, in order

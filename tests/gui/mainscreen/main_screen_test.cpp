@@ -506,7 +506,8 @@ TEST_F(MainScreenTest, FactoryValuesAsksThenResetsAndShowsWhatTheControllerHolds
   EXPECT_EQ(dialogs.messages.size(), 2u);
 }
 
-// Factory Values with a controller that stopped answering: the link's one
+// Factory Values with a controller that stops answering at the first write
+// (after the read that checks it is still the unit read): the link's one
 // box, the first write unconfirmed, then no reset and no read; the screen
 // keeps what was read and the status bar says nothing was reset. An answer
 // that comes short is told in a box of its own.
@@ -517,23 +518,30 @@ TEST_F(MainScreenTest, FactoryValuesStopsAtTheFirstUnconfirmedWriteAndResetsNoth
   const std::string failed =
       "Factory values not restored: the controller did not confirm the write of address 21. Nothing was "
       "reset; read the parameters once it answers again.";
-  usb.Find(5)->faults().mode = Faults::Mode::Silent;
+  // From the first EEPROM write on, the controller answers as `mode`.
+  auto faultAtFirstWrite = [this](Faults::Mode mode) {
+    usb.onWrite = [this, mode](const Bytes& frame) {
+      if (frame[0] == hx::cmd::kWriteEeprom) usb.Find(5)->faults().mode = mode;
+    };
+  };
+  faultAtFirstWrite(Faults::Mode::Silent);
   std::size_t from = usb.writes.size();
   dialogs.answers = {hx::MsgAnswer::Yes};
   Click("Raz");
   ASSERT_EQ(dialogs.messages.size(), 2u);
   EXPECT_EQ(dialogs.messages[1].text, "Missing Hydrix");
   EXPECT_EQ(EepromWrites(from), (std::vector<std::pair<int, int>>{{21, 0}}));
-  EXPECT_EQ(usb.writes.size(), from + 1);  // no reset, no read
+  EXPECT_EQ(usb.writes.back()[0], hx::cmd::kWriteEeprom);  // no reset, no read after it
   EXPECT_EQ(Eeprom(5)[21], 170);
   EXPECT_EQ(Eeprom(5)[22], 85);
   EXPECT_EQ(Text("Text1", 4), "13.84");
   EXPECT_EQ(window_->statusBar()->currentMessage().toStdString(), failed);
 
+  usb.onWrite = nullptr;
   usb.Find(5)->faults().mode = Faults::Mode::None;
   Answer(Choice::First);
   window_->findChild<QAction*>("MnuConnect")->trigger();
-  usb.Find(5)->faults().mode = Faults::Mode::Short;
+  faultAtFirstWrite(Faults::Mode::Short);
   dialogs.messages.clear();
   from = usb.writes.size();
   dialogs.answers = {hx::MsgAnswer::Yes};
@@ -553,6 +561,7 @@ TEST_F(MainScreenTest, AfterASerialWriteTheStatusBarAndTheSelectionNameTheNewSer
   auto status = [this] { return window_->statusBar()->findChild<QLabel*>()->text().toStdString(); };
   EXPECT_NE(status().find("serial 24000005"), std::string::npos) << status();
   Type("ValeurNumeroSerie", -1, "123456");
+  dialogs.answers = {hx::MsgAnswer::Yes};  // over 24000005
   Click("Programmer");
   EXPECT_NE(status().find("Hydrix (11) 1.05 \u00B7 serial 123456 \u00B7 id 5"), std::string::npos)
       << status();
@@ -669,6 +678,7 @@ TEST_F(MainScreenTest, MaintenanceStepsWriteTheirBytesAndRefuseWhatDoesNotFit) {
   EXPECT_EQ(dialogs.Texts().back(), "Le n° de série est trop grand (> 32 bits)");
   EXPECT_EQ(usb.writes.size(), from);
   Type("ValeurNumeroSerie", -1, "123456");
+  dialogs.answers = {hx::MsgAnswer::Yes};  // over 24000005
   Click("Programmer");
   EXPECT_EQ((Bytes{e[36], e[37], e[38], e[39]}), (Bytes{0x40, 0xE2, 0x01, 0x00}));
   EXPECT_EQ(Label("NumeroSerie"), "123456");

@@ -56,6 +56,9 @@ const StatusCase kCases[] = {
      "Controller 7 (not answering: its answers come incomplete)", ""},
     {"Zeros", With(Facts(8, true), &StatusFacts::implausible),
      "Controller 8 (not answering properly: its settings read as zeros)", ""},
+    // Measures that are no reading say so over the short answers they came in.
+    {"NotAReading", With(With(Facts(8, true), &StatusFacts::partAnswers), &StatusFacts::notReading),
+     "Controller 8 (not answering plausibly: its measures are not a reading)", ""},
     {"LogWritten", Logging(Facts(5, true), true), "Controller 5 (answering)",
      "Logging measures to /tmp/m.csv"},
     {"LogPaused", Logging(Facts(0, false), false), "No controller chosen: choose one with USB Connect.",
