@@ -6,7 +6,7 @@
 #include <QStatusBar>
 
 #include "hydrix/config/byte_packing.h"
-#include "hydrix/mainscreen/TrendChart.h"
+#include "hydrix/mainscreen/trend_chart.h"
 #include "hydrix/settings/measure_log.h"
 #include "live_view_fixture.h"
 
