@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QStringList>
@@ -48,10 +49,14 @@ MsgAnswer QtDialogService::Message(const MessageBoxRequest& request) {
       break;
   }
   box.setStandardButtons(buttons);
-  // A short text makes a narrow box whose title bar would cut the title.
-  if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
+  // A short text makes a narrow box whose title bar would cut the title. A
+  // spacer under the text keeps the box as wide as the title needs; the text
+  // itself is never given a width, so the box grows to it and wraps it.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
     const QString title = box.windowTitle().isEmpty() ? QApplication::applicationName() : box.windowTitle();
-    label->setMinimumWidth(box.fontMetrics().horizontalAdvance(title) + 120);
+    grid->addItem(new QSpacerItem(box.fontMetrics().horizontalAdvance(title) + 120, 0, QSizePolicy::Minimum,
+                                  QSizePolicy::Minimum),
+                  grid->rowCount(), 0, 1, grid->columnCount());
   }
   if (request.defaultNo && (buttons & QMessageBox::No)) {
     box.setDefaultButton(QMessageBox::No);
