@@ -81,10 +81,6 @@ TEST(StatusText, TakesTheCatalogueTextsAndTheTickFailureNamesStepAndReason) {
   };
   EXPECT_EQ(StatusText(Facts(3, true), french).controller, "Contrôleur 3 (3) (answering)");
   EXPECT_EQ(AnswersAgainText(1001, 47, English), "Controller 1001 answers again after 47 s");
-  const auto german = [](const char* code, const char*) -> std::string {
-    return std::string(code) == "StatusAnswersAgain" ? "Nach %2 s antwortet Regler %1 wieder" : "";
-  };
-  EXPECT_EQ(AnswersAgainText(1001, 47, german), "Nach 47 s antwortet Regler 1001 wieder");
   EXPECT_EQ(TickFailureText("reading the measures", "bad block"),
             "Continuous reading stopped: reading the measures failed (bad block).");
   EXPECT_EQ(TickFailureText("logging", ""), "Continuous reading stopped: logging failed (no reason given).");
