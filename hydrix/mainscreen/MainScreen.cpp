@@ -56,6 +56,7 @@ MainScreen::MainScreen(Services services, QWidget* parent)
                [this] { LitTout(); },
                [this](const char* code, const char* english) { return language_->Text(code, english); },
                {},
+               {},
                false,
                false,
                false} {
@@ -156,12 +157,15 @@ bool MainScreen::Connect() {
   }
   const auto& list = dialog.List();
   context_.controllerText.clear();
+  context_.controllerSerial.reset();
   context_.partAnswers = false;
   context_.implausible = false;
   context_.notReading = false;
   for (std::size_t i = 0; i < list.ids.size(); ++i) {
-    if (device_.Chosen() && list.ids[i] == device_.UsbID())
+    if (device_.Chosen() && list.ids[i] == device_.UsbID()) {
       context_.controllerText = list.texts[i] + (i < list.details.size() ? list.details[i] : std::string());
+      if (i < list.serials.size()) context_.controllerSerial = list.serials[i];
+    }
   }
   if (device_.Chosen()) remembered_.SetLastController(device_.UsbID());
   UpdateStatus();
@@ -227,6 +231,7 @@ void MainScreen::UpdateStatus() {
   facts.notReading = context_.notReading;
   facts.logFile = live_->LogFile();
   facts.reading = live_->Running();
+  facts.looking = live_->Looking();
   const hx::StatusLine line = hx::StatusText(
       facts, [this](const char* code, const char* english) { return S(language_->Text(code, english)); });
   statusLabel_->setText(Q(line.controller));

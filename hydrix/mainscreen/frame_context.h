@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "common/dialog_service.h"
@@ -45,9 +46,11 @@ struct FrameContext {
 
   // What the status bar tells besides the device's own state.
   std::string controllerText;  // the identity of the chosen controller, as listed
-  bool partAnswers = false;    // the last read got answers, but not whole ones
-  bool implausible = false;    // the last read's settings cannot be the controller's own
-  bool notReading = false;     // the last measure read is not a reading of the controller
+  // Its serial number, when the list could read it.
+  std::optional<std::int32_t> controllerSerial;
+  bool partAnswers = false;  // the last read got answers, but not whole ones
+  bool implausible = false;  // the last read's settings cannot be the controller's own
+  bool notReading = false;   // the last measure read is not a reading of the controller
 
   // The control `name` of the form (element `index` of a control array).
   template <class T>

@@ -36,6 +36,13 @@ LiveView::LiveView(FrameContext& context) : ctx_(context) {
   Timer->setObjectName("Timer");
   Timer->setInterval(1000);
   connect(Timer, &QTimer::timeout, this, &LiveView::Timer_Timer);
+  lookTimer_ = new QTimer(&ctx_.window);
+  lookTimer_->setObjectName("LookAgainTimer");
+  lookTimer_->setInterval(static_cast<int>(ReturnWatch::kInterval.count()));
+  // No look while a box of the window is open, as for the tick.
+  connect(lookTimer_, &QTimer::timeout, this, [this] {
+    if (!ctx_.modal.Open()) LookAgain();
+  });
 
   chart_ = new TrendChart(ui.TChart1);
   chart_->setObjectName("TChart1View");
@@ -77,6 +84,7 @@ std::string LiveView::LogFile() const {
 
 void LiveView::Stop() {
   Timer->stop();
+  StopLooking();
   if (etat_) etat_->close();
 }
 
@@ -118,8 +126,69 @@ void LiveView::ResumeReading(bool wasReading) {
   ctx_.updateStatus();
 }
 
+void LiveView::StartLooking() {
+  // The time it is missing counts from its last whole answer.
+  const auto now = ReturnWatch::Clock::now();
+  watch_.Lost(ctx_.device.UsbID(), ctx_.controllerSerial,
+              lastAnswered_ == ReturnWatch::Clock::time_point{} ? now : lastAnswered_);
+  lookTimer_->start();
+}
+
+void LiveView::StopLooking() {
+  watch_.Forget();
+  lookTimer_->stop();
+}
+
+bool LiveView::LookAgain() {
+  HydrixDevice& device = ctx_.device;
+  if (!device.Chosen() || !device.TimeOut()) {
+    StopLooking();
+    return false;
+  }
+  const bool wasReading = watch_.Looking();
+  if (!wasReading) watch_.Lost(device.UsbID(), ctx_.controllerSerial, ReturnWatch::Clock::now());
+  std::optional<std::int32_t> found;
+  {
+    BusyCursor busy;
+    found = watch_.Look(device.usb(), device.link(), device.state());
+  }
+  if (!found) {
+    if (!wasReading) watch_.Forget();
+    return false;
+  }
+  const long long seconds = watch_.SecondsSince(ReturnWatch::Clock::now());
+  StopLooking();
+  const std::int32_t before = device.UsbID();
+  if (*found != before) {
+    // Plugged into another port: the same controller under another
+    // identifier, whose log goes on in the same file.
+    for (auto& [file, owner] : logFiles_) {
+      if (owner == before) owner = *found;
+    }
+    if (logController_ == before) logController_ = *found;
+    const std::string oldId = " \u00B7 id " + std::to_string(before);
+    if (const auto at = ctx_.controllerText.rfind(oldId); at != std::string::npos)
+      ctx_.controllerText.replace(at, oldId.size(), " \u00B7 id " + std::to_string(*found));
+  }
+  device.Choose(*found);
+  if (wasReading) {
+    // The gap shows in the chart; the log's rows carry their times.
+    chart_->MissTick();
+    ResumeReading(true);
+    ctx_.window.statusBar()->showMessage(
+        Q(AnswersAgainText(*found, seconds, [this](const char* code, const char* english) {
+          return S(ctx_.text(code, english));
+        })));
+  }
+  ctx_.updateStatus();
+  return true;
+}
+
 void LiveView::LectureContinu_Click() {
   if (ctx_.ui.LectureContinu->isChecked()) {
+    // Ticked by the operator: a new run, with a full read first.
+    StopLooking();
+    LookAgain();
     if (!ctx_.mayCommand(true)) return ctx_.ui.LectureContinu->setChecked(false);
     ctx_.readAll();
     Timer->start();
@@ -157,7 +226,10 @@ void LiveView::Timer_Timer() {
   HydrixDevice& device = ctx_.device;
   // A link given up stops the reading; this tick still shows the zeros once.
   if (!step("stopping a lost link", [&] {
-        if (device.TimeOut()) ctx_.ui.LectureContinu->setChecked(false);
+        if (!device.TimeOut()) return;
+        ctx_.ui.LectureContinu->setChecked(false);
+        // It is looked for until it answers again or another is chosen.
+        StartLooking();
       })) {
     return;
   }
@@ -173,6 +245,7 @@ void LiveView::Timer_Timer() {
   // are no measures: nothing is plotted or logged, and the status bar says so.
   ctx_.partAnswers = !device.TimeOut() && !device.MeasuresWhole();
   if (device.MeasuresWhole() && notReading_.empty()) {
+    lastAnswered_ = ReturnWatch::Clock::now();
     if (!step("plotting the measures", [&] { chart_->Trace(ChartTexts()); })) return;
     if (!step("logging the measures", [&] { AppendMeasureLog(); })) return;
   } else {
@@ -268,6 +341,7 @@ void LiveView::mnuJournal_Click(bool checked) {
 }
 
 std::string LiveView::ControllerChosen() {
+  StopLooking();
   if (!measureLog_.IsOpen() || !ctx_.device.Chosen()) return {};
   const std::int32_t id = ctx_.device.UsbID();
   if (logController_ == 0) {

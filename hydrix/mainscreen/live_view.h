@@ -11,6 +11,7 @@
 #include <string>
 
 #include "hydrix/mainscreen/frame_context.h"
+#include "hydrix/mainscreen/return_watch.h"
 #include "hydrix/settings/measure_log.h"
 
 class QAction;
@@ -63,6 +64,14 @@ class LiveView : public QObject {
   std::string ControllerChosen();
   // Stops the tick and closes the state window (the main window closes).
   void Stop();
+  // While the chosen controller's link is given up: looks for it once now
+  // (by its serial, on any connection). When it answers, the link is live
+  // again, on the connection it answers on; if it was lost while reading was
+  // on, the status bar says after how long, and reading and the measure log
+  // go on in the same run and file. True when it answers.
+  bool LookAgain();
+  // The lost controller is being looked for.
+  bool Looking() const { return watch_.Looking(); }
 
   TrendChart* Chart() const { return chart_; }
   frm_etat* Etat() const;
@@ -86,12 +95,19 @@ class LiveView : public QObject {
   void AppendMeasureLog();
   // The four measure boxes' texts in chart series order.
   std::array<std::string, 4> ChartTexts() const;
+  // Continuous reading found the link given up: looks for the controller
+  // every few seconds.
+  void StartLooking();
+  void StopLooking();
   // Stops continuous reading after a step of the tick failed, and says
   // which step and why in the status bar.
   void TickFailed(const char* step, const std::string& reason);
 
   FrameContext& ctx_;
   QTimer* Timer;
+  QTimer* lookTimer_;  // looks for a lost controller while reading was on
+  ReturnWatch watch_;
+  ReturnWatch::Clock::time_point lastAnswered_{};  // the last tick the controller answered whole
   TrendChart* chart_;
   QAction* mnuJournal_;
   QPointer<frm_etat> etat_;

@@ -52,6 +52,8 @@ std::string SettingsFrame::CaptionOf(const std::string& key) const {
 }
 
 void SettingsFrame::Lire_Click() {
+  // A chosen controller that answers again is read, not refused.
+  live_.LookAgain();
   if (ctx_.mayCommand(true)) ctx_.readAll();
 }
 

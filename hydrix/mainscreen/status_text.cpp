@@ -5,10 +5,10 @@ namespace hx {
 namespace {
 
 // Puts `value` in place of every "%1" of `text`.
-std::string Fill(const std::string& text, const std::string& value) {
+std::string Fill(const std::string& text, const std::string& value, const char* marker = "%1") {
   std::string out;
   std::size_t from = 0;
-  for (auto at = text.find("%1"); at != std::string::npos; at = text.find("%1", from)) {
+  for (auto at = text.find(marker); at != std::string::npos; at = text.find(marker, from)) {
     out.append(text, from, at - from).append(value);
     from = at + 2;
   }
@@ -25,7 +25,11 @@ StatusLine StatusText(const StatusFacts& f, const StatusTexts& text) {
     line.controller = Fill(text("StatusController", "Controller %1"), std::to_string(f.usbId));
     if (!f.controller.empty()) line.controller += ": " + f.controller;
     line.controller += " ";
-    if (f.timeOut) {
+    if (f.timeOut && f.looking) {
+      line.controller += text("StatusLooking",
+                              "stopped answering: check its USB cable and power; it is looked for every few "
+                              "seconds and read again when it answers.");
+    } else if (f.timeOut) {
       line.controller +=
           text("StatusStopped",
                "stopped answering: check its USB cable and power, then choose it again with USB Connect.");
@@ -60,6 +64,12 @@ std::string ListedWithSerial(const std::string& listed, std::int32_t serial) {
   if (const auto at = listed.rfind(kId); at != std::string::npos)
     return listed.substr(0, at) + part + listed.substr(at);
   return listed.empty() ? listed : listed + part;
+}
+
+std::string AnswersAgainText(std::int32_t usbId, long long seconds, const StatusTexts& text) {
+  return Fill(
+      Fill(text("StatusAnswersAgain", "Controller %1 answers again after %2 s"), std::to_string(usbId)),
+      std::to_string(seconds), "%2");
 }
 
 std::string TickFailureText(std::string_view step, std::string_view reason) {

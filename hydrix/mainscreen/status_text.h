@@ -22,6 +22,7 @@ struct StatusFacts {
   bool notReading = false;   // the last measures are not a reading (zeros, no date, short answers)
   std::string logFile;       // the open measure log, empty when none is open
   bool reading = false;      // continuous reading is on
+  bool looking = false;      // the controller that stopped answering is looked for
 };
 
 struct StatusLine {
@@ -39,6 +40,10 @@ StatusLine StatusText(const StatusFacts& facts, const StatusTexts& text);
 // ("Hydrix (11) 1.05 · serial 24000005 · id 5") with `serial` in place of
 // the serial it names, or added before its id when it names none.
 std::string ListedWithSerial(const std::string& listed, std::int32_t serial);
+
+// What the status bar says when a controller that stopped answering
+// answers again by itself, `seconds` after it was found missing.
+std::string AnswersAgainText(std::int32_t usbId, long long seconds, const StatusTexts& text);
 
 // What the status bar says when a step of a continuous-reading tick failed:
 // the step and the reason, and that reading stopped.

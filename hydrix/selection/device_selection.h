@@ -64,6 +64,9 @@ class DeviceSelection {
   // and the interface library's own problem when it has one.
   std::string NothingFoundText();
   int NbAppareils() const { return nbAppareils_; }
+  // The serial number (EEPROM 36..39, read without a message), or nothing
+  // when a read fails.
+  std::optional<std::int32_t> LitNumeroSerie(std::int32_t UsbID);
 
  private:
   UsbInterface& usb_;
@@ -74,9 +77,6 @@ class DeviceSelection {
   bool problemShown_ = false;
   int nbAppareils_ = 0;
   std::int32_t preferred_ = 0;
-
-  // The serial number (EEPROM 36..39), or nothing when a read fails.
-  std::optional<std::int32_t> LitNumeroSerie(std::int32_t UsbID);
 };
 
 }  // namespace hx

@@ -52,6 +52,12 @@ const StatusCase kCases[] = {
     {"StoppedAfterPartAnswers", With(With(Facts(5, true), &StatusFacts::partAnswers), &StatusFacts::timeOut),
      "Controller 5 stopped answering: check its USB cable and power, then choose it again with USB Connect.",
      ""},
+    // Lost while it was read continuously: it is looked for by itself.
+    {"StoppedLookedFor", With(With(Facts(5, true), &StatusFacts::timeOut), &StatusFacts::looking),
+     "Controller 5 stopped answering: check its USB cable and power; it is looked for every few seconds and "
+     "read "
+     "again when it answers.",
+     ""},
     {"PartAnswers", With(Facts(7, true), &StatusFacts::partAnswers),
      "Controller 7 (not answering: its answers come incomplete)", ""},
     {"Zeros", With(Facts(8, true), &StatusFacts::implausible),
@@ -74,6 +80,7 @@ TEST(StatusText, TakesTheCatalogueTextsAndTheTickFailureNamesStepAndReason) {
     return std::string(code) == "StatusController" ? "Contrôleur %1 (%1)" : english;
   };
   EXPECT_EQ(StatusText(Facts(3, true), french).controller, "Contrôleur 3 (3) (answering)");
+  EXPECT_EQ(AnswersAgainText(1001, 47, English), "Controller 1001 answers again after 47 s");
   EXPECT_EQ(TickFailureText("reading the measures", "bad block"),
             "Continuous reading stopped: reading the measures failed (bad block).");
   EXPECT_EQ(TickFailureText("logging", ""), "Continuous reading stopped: logging failed (no reason given).");
