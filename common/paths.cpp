@@ -76,6 +76,10 @@ std::filesystem::path InstalledShippedFolderOfLibrary(const std::filesystem::pat
   return IsFolder(share) ? share : std::filesystem::path();
 }
 
+std::filesystem::path HelpIndex(const ProgramLayout& layout) {
+  return layout.shipped / "help" / "index.html";
+}
+
 std::filesystem::path UserConfigFolder(const GetEnv& getenv) {
   if (const char* xdg = getenv("XDG_CONFIG_HOME"); xdg && *xdg) return std::filesystem::path(xdg) / "hydrix";
   const char* home = getenv("HOME");

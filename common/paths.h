@@ -49,6 +49,10 @@ ProgramLayout Layout();
 // files are then found relative to it). Empty when it is not installed.
 std::filesystem::path InstalledShippedFolderOfLibrary(const std::filesystem::path& libraryFolder);
 
+// The help's first page, index.html in the folder "help" of the shipped
+// files: beside the program in a build tree, share/hydrix/help installed.
+std::filesystem::path HelpIndex(const ProgramLayout& layout);
+
 // The user's configuration folder of the tool set: $XDG_CONFIG_HOME/hydrix,
 // else ~/.config/hydrix (not created here).
 std::filesystem::path UserConfigFolder(const GetEnv& getenv = std::getenv);

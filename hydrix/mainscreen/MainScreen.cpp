@@ -281,19 +281,19 @@ void MainScreen::closeEvent(QCloseEvent* event) {
 }
 
 void MainScreen::mnuHelp_Click() {
-  // The installed manual first, else the README of the tool set.
-  const std::filesystem::path folder = hx::ProgramFolder();
-  for (const auto& candidate : {folder / "../share/doc/hydrix/README.md", folder / "README.md",
-                                folder / "../README.md", folder / "../../README.md"}) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(candidate, ec)) continue;
-    std::string error;
-    if (starter_->Start("xdg-open", {std::filesystem::weakly_canonical(candidate, ec).string()}, error))
-      return;
-    context_.Say("The help cannot be opened: " + error);
+  // The help pages in the desktop's browser; when none opens, the box names
+  // the page in full so that it can be opened by hand.
+  const std::filesystem::path index = hx::HelpIndex(hx::Layout());
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(index, ec)) {
+    context_.Say("The help is missing: no page " + index.string());
     return;
   }
-  context_.Say("No help file was found beside the program.");
+  std::string error;
+  if (starter_->Start("xdg-open", {index.string()}, error)) return;
+  context_.Say("The help cannot be opened in a browser (" + error +
+                   "). Open this page in a browser: " + index.string(),
+               hx::MsgIcon::Information);
 }
 
 std::string MainScreen::SystemInformation() {

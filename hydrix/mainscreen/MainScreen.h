@@ -99,7 +99,7 @@ class MainScreen : public QMainWindow {
   void MnuConnect_Click();
   void nmuBootLoad_Click();
   void mnuApropos_Click();
-  // "?" > "Help": the README (or the installed manual) in the desktop's viewer.
+  // "?" > "Help" (F1): the help's first page in the desktop's browser.
   void mnuHelp_Click();
   // Shows the device selection; true when a controller was chosen and
   // answers afterwards.

@@ -33,6 +33,7 @@ for page in "$tree"/usr/share/man/man*/*.gz; do
 	warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man cannot render $page"
 	[ -z "$warnings" ] || fail "$page: $warnings"
 done
+[ -f "$tree/usr/share/hydrix/help/index.html" ] || fail "no help pages in /usr/share/hydrix/help"
 chmod -R a-w "$tree"
 snapshot() { (cd "$1" && find . -printf '%p %y %m %s %T@\n' | sort && find . -type f -exec sha256sum {} + | sort); }
 snapshot "$tree" >"$work/before"

@@ -29,6 +29,7 @@
 #include <sstream>
 
 #include "common/numbers.h"
+#include "common/paths.h"
 #include "hydrix/calibration/frmProduction.h"
 #include "hydrix/commands/frames.h"
 #include "hydrix/config/byte_packing.h"
@@ -51,11 +52,13 @@ using Bytes = std::vector<std::uint8_t>;
 // Records the processes the window would start.
 class RecordingStarter : public hx::ProcessStarter {
  public:
-  bool Start(const fs::path& program, const std::vector<std::string>& args, std::string&) override {
+  bool Start(const fs::path& program, const std::vector<std::string>& args, std::string& error) override {
     started.emplace_back(program, args);
-    return true;
+    if (missing) error = program.string() + " could not be started";
+    return !missing;
   }
   std::vector<std::pair<fs::path, std::vector<std::string>>> started;
+  bool missing = false;  // as when the program is not installed
 };
 
 class NoSleep : public hx::Sleeper {
@@ -747,6 +750,30 @@ TEST_F(MainScreenTest, FirmwareUpdateStartsFlashtoolWithTheWholeCommandTail) {
   EXPECT_EQ(dialogs.messages[0].buttons, hx::MsgButtons::YesNo);
   EXPECT_TRUE(dialogs.messages[0].defaultNo);  // Enter and Escape answer No
   EXPECT_EQ(dialogs.fileDialogs.back().filter, "INHEX32 Files (*.HEX)|*.HEX");
+}
+
+// F1 opens the built help in the browser; without an opener the box names
+// the page in full.
+TEST_F(MainScreenTest, HelpOpensTheHelpPageOrNamesItInFull) {
+  Start(Choice::Cancel);
+  const fs::path index = hx::ProgramFolder() / "help" / "index.html";
+  ASSERT_TRUE(fs::is_regular_file(index)) << index;
+  const std::size_t boxes = dialogs.messages.size();
+  auto* help = window_->findChild<QAction*>("mnuHelp");
+  EXPECT_EQ(help->shortcut(), QKeySequence(Qt::Key_F1));
+  help->trigger();
+  ASSERT_EQ(starter.started.size(), 1u);
+  EXPECT_EQ(starter.started[0].first, "xdg-open");
+  EXPECT_EQ(starter.started[0].second, std::vector<std::string>{index.string()});
+  EXPECT_EQ(dialogs.messages.size(), boxes);
+
+  starter.missing = true;
+  help->trigger();
+  ASSERT_EQ(dialogs.messages.size(), boxes + 1);
+  EXPECT_EQ(dialogs.messages.back().text,
+            "The help cannot be opened in a browser (xdg-open could not be started). Open this page in a "
+            "browser: " +
+                index.string());
 }
 
 // "System Info…" gives what a problem report needs, ready to copy.
