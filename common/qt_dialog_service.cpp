@@ -6,12 +6,73 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QStringList>
+#include <QTextEdit>
 
 namespace hx {
 
+namespace {
+
+// A message box that the operator can resize: Qt fixes a box's size each
+// time it lays it out, which would keep a long text in a small box.
+class ResizableBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  bool event(QEvent* e) override {
+    const bool done = QMessageBox::event(e);
+    if (resizable_) {
+      setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+      if (auto* details = findChild<QTextEdit*>()) {
+        details->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        details->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+      }
+    }
+    return done;
+  }
+
+ public:
+  bool resizable_ = false;
+};
+
+}  // namespace
+
+BoxText SplitBoxText(const std::string& text) {
+  int lines = 1;
+  for (char c : text) lines += c == '\n';
+  if (text.size() <= kBoxTextLimit && lines <= kBoxLineLimit) return {text, {}};
+  // The first sentence (or line) stays in the box; the whole text goes
+  // under "Show Details…".
+  std::size_t end = std::string::npos;
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\n' ||
+        ((c == '.' || c == '?' || c == '!' || c == ':') && (text[i + 1] == ' ' || text[i + 1] == '\n'))) {
+      end = c == '\n' ? i : i + 1;
+      break;
+    }
+  }
+  std::string first = text.substr(0, end);
+  if (first.size() > kBoxTextLimit) {
+    // One endless sentence: cut at a blank, and say it goes on.
+    std::size_t cut = first.rfind(' ', kBoxTextLimit);
+    if (cut == std::string::npos || cut < kBoxTextLimit / 2) cut = kBoxTextLimit;
+    while (cut > 0 && (static_cast<unsigned char>(first[cut]) & 0xC0) == 0x80)
+      --cut;  // whole UTF-8 characters
+    first = first.substr(0, cut) + "…";
+  }
+  return {first, text};
+}
+
 MsgAnswer QtDialogService::Message(const MessageBoxRequest& request) {
-  QMessageBox box(parent_);
-  box.setText(QString::fromStdString(request.text));
+  ResizableBox box(parent_);
+  const BoxText split = SplitBoxText(request.text);
+  box.setText(QString::fromStdString(split.text));
+  if (!split.details.empty()) {
+    box.setDetailedText(QString::fromStdString(split.details));
+    box.setSizeGripEnabled(true);
+    box.resizable_ = true;
+  }
   box.setWindowTitle(QString::fromStdString(request.title));
   switch (request.icon) {
     case MsgIcon::None:

@@ -52,5 +52,6 @@ void frmProduction::PrintReport_Click() {
     dialogs_.Message({problem, hx::ProgramTitle(), hx::MsgButtons::Ok, hx::MsgIcon::Critical});
     return;
   }
+  appendedTo_ = *file;
   accept();
 }

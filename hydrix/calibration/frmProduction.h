@@ -25,9 +25,12 @@ class frmProduction : public QDialog {
   ~frmProduction() override;
 
   void PrintReport_Click();
+  // The log file the report was appended to, empty until it was.
+  const std::string& AppendedTo() const { return appendedTo_; }
 
  private:
   std::unique_ptr<Ui::frmProduction> ui_;
   hx::DialogService& dialogs_;
   std::function<hx::ReportInput()> screen_;
+  std::string appendedTo_;
 };

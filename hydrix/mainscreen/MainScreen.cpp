@@ -8,6 +8,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QShortcut>
 #include <algorithm>
 
@@ -15,6 +16,7 @@
 #include "common/paths.h"
 #include "hydrix/config/about.h"
 #include "hydrix/config/frmAbout.h"
+#include "hydrix/mainscreen/elided_label.h"
 #include "hydrix/mainscreen/language_pass.h"
 #include "hydrix/mainscreen/live_view.h"
 #include "hydrix/mainscreen/maintenance_frame.h"
@@ -31,6 +33,12 @@ using hx::S;
 namespace {
 
 const std::string kEnglish = "English";
+// The widest the status bar's lines get, in pixels.
+constexpr int kControllerLineWidth = 520;
+constexpr int kLogLineWidth = 300;
+// Room left for a window manager's frame around the window.
+constexpr int kFrameSide = 4;
+constexpr int kFrameTop = 36;
 
 }  // namespace
 
@@ -109,13 +117,16 @@ MainScreen::MainScreen(Services services, QWidget* parent)
   ui->MnuAide->insertAction(ui->mnuApropos, help);
   connect(help, &QAction::triggered, this, &MainScreen::mnuHelp_Click);
   qApp->installEventFilter(this);
-  if (const QByteArray geometry = remembered_.Geometry(); !geometry.isEmpty()) restoreGeometry(geometry);
+  PlaceOnScreen();
 
-  // The status bar: the controller's line, then the measure log's.
-  statusLabel_ = new QLabel(this);
-  ui->statusbar->addPermanentWidget(statusLabel_, 1);
+  // The status bar: on its left the temporary messages and status tips, on
+  // its right the controller's line, then the measure log's. Neither line
+  // asks for more than a share of the bar: a long one is cut with "…" and
+  // whole in its tip, and never widens the window.
+  statusLabel_ = new hx::ElidedLabel(kControllerLineWidth, this);
+  ui->statusbar->addPermanentWidget(statusLabel_);
   live_ = std::make_unique<hx::LiveView>(context_);
-  logLabel_ = new QLabel(this);
+  logLabel_ = new hx::ElidedLabel(kLogLineWidth, this);
   ui->statusbar->addPermanentWidget(logLabel_);
   settings_ = std::make_unique<hx::SettingsFrame>(context_, *live_);
   maintenance_ = std::make_unique<hx::MaintenanceFrame>(context_, *live_, *settings_);
@@ -128,6 +139,23 @@ MainScreen::MainScreen(Services services, QWidget* parent)
 }
 
 MainScreen::~MainScreen() = default;
+
+void MainScreen::PlaceOnScreen() {
+  const QRect available = screen() ? screen()->availableGeometry() : QRect();
+  // A window manager's title bar and borders are not known before the
+  // first show: room is left for them.
+  const QMargins frame(kFrameSide, kFrameTop, kFrameSide, kFrameSide);
+  const QByteArray kept = remembered_.Geometry();
+  if (kept.isEmpty() || !restoreGeometry(kept)) {
+    // First start: the designed size where the screen has room for it.
+    if (!available.isEmpty()) resize(size().boundedTo(available.marginsRemoved(frame).size()));
+    return;
+  }
+  // A size or place kept on a larger screen, or on one that is gone, is
+  // brought back within this one.
+  const QRect fitted = hx::FitWithin(geometry().marginsAdded(frame), available).marginsRemoved(frame);
+  if (fitted != geometry()) setGeometry(fitted);
+}
 
 void MainScreen::Form_Load() {
   live_->BuildChart();
@@ -234,8 +262,8 @@ void MainScreen::UpdateStatus() {
   facts.looking = live_->Looking();
   const hx::StatusLine line = hx::StatusText(
       facts, [this](const char* code, const char* english) { return S(language_->Text(code, english)); });
-  statusLabel_->setText(Q(line.controller));
-  logLabel_->setText(Q(line.log));
+  statusLabel_->SetWholeText(Q(line.controller));
+  logLabel_->SetWholeText(Q(line.log));
 }
 
 void MainScreen::nmuBootLoad_Click() {

@@ -31,6 +31,7 @@ class TrendChart;
 class frm_etat;
 
 namespace hx {
+class ElidedLabel;
 class LanguagePass;
 class LiveView;
 class MaintenanceFrame;
@@ -111,6 +112,8 @@ class MainScreen : public QMainWindow {
   // What "System Info…" of the about box shows.
   std::string SystemInformation();
   void UpdateStatus();
+  // The remembered geometry, or the designed size, within the screen.
+  void PlaceOnScreen();
 
   std::unique_ptr<Ui::MainScreen> ui;
   Services services_;
@@ -128,8 +131,8 @@ class MainScreen : public QMainWindow {
   std::unique_ptr<hx::LiveView> live_;
   std::unique_ptr<hx::SettingsFrame> settings_;
   std::unique_ptr<hx::MaintenanceFrame> maintenance_;
-  QLabel* statusLabel_;
-  QLabel* logLabel_;
+  hx::ElidedLabel* statusLabel_;
+  hx::ElidedLabel* logLabel_;
   bool closing_ = false;   // the exit question was answered Yes
   bool altAlone_ = false;  // Alt is down with no other key yet
 };

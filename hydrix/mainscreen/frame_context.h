@@ -22,6 +22,10 @@ class MainScreen;
 
 namespace hx {
 
+// How long a confirmation ("saved", "appended", "written") stays in the
+// status bar, in milliseconds.
+inline constexpr int kConfirmationShownFor = 10000;
+
 struct FrameContext {
   QMainWindow& window;
   Ui::MainScreen& ui;

@@ -27,7 +27,8 @@ const QStringList kValueLabels = {"NumeroSerie", "DateProgrammation", "Version",
 bool Caption(QObject* o, QString& text) {
   if (auto* g = qobject_cast<QGroupBox*>(o)) return text = g->title(), true;
   if (auto* b = qobject_cast<QAbstractButton*>(o)) return text = b->text(), true;
-  if (auto* l = qobject_cast<QLabel*>(o)) return text = l->text(), true;
+  // A picture has no caption.
+  if (auto* l = qobject_cast<QLabel*>(o)) return l->pixmap().isNull() && (text = l->text(), true);
   if (auto* m = qobject_cast<QMenu*>(o)) return text = m->title(), true;
   if (auto* a = qobject_cast<QAction*>(o)) return text = a->text(), true;
   return false;

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QStatusBar>
 
 #include "common/busy_cursor.h"
 #include "common/numbers.h"
@@ -171,8 +172,17 @@ void MaintenanceFrame::Rapport_Click() {
   if (!why.empty()) return ctx_.ShowFailure(why + " No report was written.");
   frmProduction dialog(
       ctx_.dialogs, [this] { return ReportFromScreen(); }, &ctx_.window);
-  const ModalCount::Scope open(ctx_.modal);
-  dialog.exec();
+  {
+    const ModalCount::Scope open(ctx_.modal);
+    dialog.exec();
+  }
+  if (!dialog.AppendedTo().empty()) {
+    ctx_.window.statusBar()->showMessage(
+        ctx_.text("StatusReportAppended", "Report of controller %1 appended to %2")
+            .arg(ctx_.device.UsbID())
+            .arg(Q(dialog.AppendedTo())),
+        kConfirmationShownFor);
+  }
 }
 
 }  // namespace hx

@@ -51,6 +51,16 @@ void RememberedState::SetFolder(const std::string& kind, const std::string& fold
   SetValue(FolderKey(kind), QString::fromStdString(folder));
 }
 
+QRect FitWithin(const QRect& frame, const QRect& available) {
+  if (available.isEmpty()) return frame;
+  QRect fitted(frame.topLeft(), frame.size().boundedTo(available.size()));
+  if (fitted.right() > available.right()) fitted.moveRight(available.right());
+  if (fitted.bottom() > available.bottom()) fitted.moveBottom(available.bottom());
+  if (fitted.left() < available.left()) fitted.moveLeft(available.left());
+  if (fitted.top() < available.top()) fitted.moveTop(available.top());
+  return fitted;
+}
+
 FileDialogRequest RememberingDialogs::WithFolder(FileDialogRequest request) const {
   if (const std::string folder = state_.Folder(request.filter); !folder.empty())
     request.initialFolder = folder;

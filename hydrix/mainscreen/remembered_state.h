@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QRect>
 #include <QSettings>
 #include <cstdint>
 #include <filesystem>
@@ -44,6 +45,10 @@ class RememberedState {
   std::filesystem::path file_;
   std::unique_ptr<QSettings> settings_;
 };
+
+// A window's frame brought within a screen's available area: no larger
+// than the area, and moved onto it where it lies partly or wholly off it.
+QRect FitWithin(const QRect& frame, const QRect& available);
 
 // A dialog service that opens each kind of file dialog (told apart by its
 // filter) in the folder chosen last time, and remembers the folder chosen.

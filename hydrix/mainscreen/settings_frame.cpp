@@ -142,6 +142,10 @@ void SettingsFrame::Ecrire_Click() {
     std::array<std::int32_t, 256> image{};
     std::copy(ctx_.device.ImageEcriture().begin(), ctx_.device.ImageEcriture().end(), image.begin());
     ShowParameters(DecodeParametres(image));
+    ctx_.window.statusBar()->showMessage(
+        ctx_.text("StatusWritten", "Settings written to controller %1, which was reset")
+            .arg(ctx_.device.UsbID()),
+        kConfirmationShownFor);
   }
   live_.ResumeReading(reading);
 }
@@ -270,7 +274,8 @@ void SettingsFrame::mnuSaveSettings_Click() {
   const auto file = ctx_.dialogs.SaveFile(request);
   if (!file || file->empty()) return;
   if (const std::string problem = SaveProfile(*file, text); !problem.empty()) return ctx_.Say(problem);
-  ctx_.window.statusBar()->showMessage(ctx_.text("StatusSaved", "Settings saved to %1").arg(Q(*file)), 10000);
+  ctx_.window.statusBar()->showMessage(ctx_.text("StatusSaved", "Settings saved to %1").arg(Q(*file)),
+                                       kConfirmationShownFor);
 }
 
 bool SettingsFrame::AskProfile(const QString& title, ProfileParse& profile) {

@@ -41,4 +41,30 @@ TEST(QtDialogServiceTest, ABoxShowsItsWholeTextAndTitle) {
                  "A title long enough to be cut by a narrow box's title bar");
 }
 
+TEST(QtDialogServiceTest, ALongReasonShowsItsFirstSentenceAndTheWholeTextUnderDetails) {
+  std::string reason = "The firmware could not be written: the boot loader refused row 0x0400.";
+  for (int i = 0; i < 12; ++i)
+    reason += "\nRow 0x" + std::to_string(4000 + i) + " was not confirmed after 3 tries.";
+  ExpectWholeBox(reason, "flashtool");  // the box's own text fits its label
+  bool seen = false;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "The firmware could not be written:");
+    EXPECT_EQ(box->detailedText().toStdString(), reason);
+    // The operator can make it larger to read the details.
+    EXPECT_GT(box->maximumWidth(), box->width());
+    EXPECT_GT(box->maximumHeight(), box->height());
+    seen = true;
+    box->done(QMessageBox::Ok);
+  });
+  hx::QtDialogService service;
+  service.Message({reason, "flashtool", hx::MsgButtons::Ok, hx::MsgIcon::Critical});
+  EXPECT_TRUE(seen);
+  // One sentence without an end is cut at the limit, and says it goes on.
+  const hx::BoxText one = hx::SplitBoxText(std::string(400, 'x') + " tail");
+  EXPECT_EQ(one.text, std::string(hx::kBoxTextLimit, 'x') + "…");
+  EXPECT_EQ(hx::SplitBoxText("Parameters Writed").details, "");
+}
+
 }  // namespace
