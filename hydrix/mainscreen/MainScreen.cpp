@@ -75,6 +75,8 @@ MainScreen::MainScreen(Services services, QWidget* parent)
   }
 
   selection_.SetPreferred(remembered_.LastController());
+  selection_.SetTexts(
+      [this](const char* code, const char* english) { return S(language_->Text(code, english)); });
   // Built first: it takes the captions as designed, before anything else
   // changes one.
   language_ = std::make_unique<hx::LanguagePass>(context_, [this] {

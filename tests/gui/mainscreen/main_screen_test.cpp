@@ -23,9 +23,11 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 
 #include "common/numbers.h"
@@ -35,6 +37,7 @@
 #include "hydrix/config/date_helpers.h"
 #include "hydrix/config/frmAbout.h"
 #include "hydrix/mainscreen/MainScreen.h"
+#include "hydrix/mainscreen/trend_chart.h"
 #include "hydrix/selection/frmConnect.h"
 #include "support/inprocess_usb.h"
 #include "support/recording_dialog_service.h"
@@ -906,6 +909,46 @@ TEST_F(MainScreenTest, TheShippedCatalogueIsCompleteInEachLanguage) {
         status.startsWith(QString::fromStdString(*config_->FindMessage(language, "StatusController")).arg(5)))
         << status.toStdString();
     expect(Get<QLineEdit>("Text1", 7), Get<QLineEdit>("Text1", 7)->statusTip(), "StatusTipAlarm");
+    // The chart's buttons, their tips and its menu.
+    TrendChart* chart = window_->Chart();
+    expect(chart, chart->WholeRunButton()->text(), "ChartWholeRun");
+    expect(chart, chart->WholeRunButton()->toolTip(), "ChartWholeRunTip");
+    expect(chart, chart->FitButton()->text(), "ChartFitScales");
+    expect(chart, chart->FitButton()->toolTip(), "ChartFitScalesTip");
+    const std::map<QString, std::string> menuCodes = {{"chartExportData", "mnuExportChart"},
+                                                      {"chartSaveImage", "mnuSaveChartImage"},
+                                                      {"chartWholeRun", "ChartWholeRun"},
+                                                      {"chartFitScales", "ChartFitScales"}};
+    for (QAction* a : chart->ContextMenu()->actions()) {
+      if (!a->isSeparator()) expect(a, a->text(), menuCodes.at(a->objectName()));
+    }
+    // The device selection's heading, count, line words and Rescan, and the
+    // line's words again in the status bar.
+    const auto word = [&](const char* code) {
+      return " \u00B7 " + *config_->FindMessage(language, code) + " ";
+    };
+    const std::string line =
+        "Hydrix (11) 1.05" + word("SelectionSerial") + "24000005" + word("SelectionId") + "5";
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<frmConnect*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      expect(dialog, dialog->findChild<QLabel*>("heading")->text(), "SelectionHeading");
+      expect(dialog, dialog->findChild<QLabel*>("hint")->text(), "SelectionOneAnswered");
+      expect(dialog, dialog->findChild<QPushButton*>("Rescan")->text(), "SelectionRescan");
+      auto* list = dialog->findChild<QListWidget*>("Listeeline");
+      EXPECT_EQ(list->item(0)->text().toStdString(), line);
+      list->setCurrentRow(0);
+      QTest::keyClick(list, Qt::Key_Return);
+    });
+    window_->findChild<QAction*>("MnuConnect")->trigger();
+    EXPECT_EQ(window_->UsbID(), 5);
+    EXPECT_TRUE(window_->statusBar()->findChild<QLabel*>()->text().contains(QString::fromStdString(line)));
+    // Texts shown only when something fails: nothing found, a failed tick.
+    for (const char* code :
+         {"SelectionNothingFound", "SelectionStartSimulator", "StatusTickFailed", "StatusNoReason",
+          "stopping a lost link", "reading the measures", "plotting the measures", "logging the measures"}) {
+      EXPECT_TRUE(config_->FindMessage(language, code).has_value()) << code;
+    }
   }
   std::string now = ReadFile(folder_ / "config.xml");
   const auto at = now.find("<Langue>English</Langue>");
