@@ -975,6 +975,53 @@ TEST_F(MainScreenTest, ShortcutsReadOnSingleKeysAndNeverWriteWithoutAModifier) {
       << keys.join(' ').toStdString();
 }
 
+// USB Connect without the mouse: F10 opens the menu bar, Right reaches USB
+// Connect and Return opens the device selection; so does its mnemonic, in
+// a translated caption too. In the selection the list has the keys: an
+// arrow moves, Enter chooses.
+TEST_F(MainScreenTest, UsbConnectAndTheSelectionWorkFromTheKeyboard) {
+  usb.Add(5);
+  usb.Add(6);
+  Start();
+  ASSERT_EQ(window_->UsbID(), 5);
+  QApplication::setActiveWindow(window_.get());
+  auto keys = [this](std::vector<Qt::Key> pressed) {
+    QTimer::singleShot(0, [this, pressed] {
+      auto* dialog = qobject_cast<frmConnect*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      // The keys go where the dialog puts the focus: its list.
+      QWidget* focus = dialog->focusWidget();
+      ASSERT_EQ(focus, dialog->findChild<QListWidget*>("Listeeline")) << focus->objectName().toStdString();
+      for (Qt::Key k : pressed) QTest::keyClick(focus, k);
+      if (dialog->isVisible()) dialog->close();
+    });
+  };
+  QMenuBar* bar = window_->menuBar();
+  auto* connectEntry = window_->findChild<QAction*>("MnuConnect");
+
+  QTest::keyClick(window_.get(), Qt::Key_F10);
+  auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(menu, nullptr);
+  QTest::keyClick(menu, Qt::Key_Right);
+  EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+  EXPECT_EQ(bar->activeAction(), connectEntry);
+  keys({Qt::Key_Down, Qt::Key_Return});
+  QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : window_.get(), Qt::Key_Return);
+  EXPECT_EQ(window_->UsbID(), 6);
+  EXPECT_EQ(bar->activeAction(), nullptr);
+  EXPECT_EQ(Label("NumeroSerie"), "24000006");
+
+  Get<QComboBox>("ListeLangues")->setCurrentText("Deutsch");
+  ASSERT_TRUE(connectEntry->text().contains('&'));
+  QApplication::setActiveWindow(window_.get());
+  QApplication::processEvents();  // the menu bar takes its new captions' mnemonics
+  keys({Qt::Key_Up, Qt::Key_Enter});
+  QTest::keyClick(window_.get(), Qt::Key_U, Qt::AltModifier);
+  EXPECT_EQ(window_->UsbID(), 5);
+  EXPECT_EQ(Label("NumeroSerie"), "24000005");
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
 // Geometry and the last controller survive a restart; an unreadable
 // remembered-state file means defaults, never a failed start.
 TEST_F(MainScreenTest, TheWindowIsRememberedAcrossStartsAndABadStateFileIsHarmless) {
