@@ -6,7 +6,7 @@ namespace hx {
 namespace {
 
 constexpr std::array<ControlCaption, 44> kMainScreenCaptions = {{
-    {"MnuConnect", "USB Connect"},
+    {"MnuConnect", "&USB Connect"},
     {"nmuparametres", "Parameters"},
     {"nmuBootLoad", "Firmware Update"},
     {"MnuAide", "?"},

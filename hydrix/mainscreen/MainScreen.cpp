@@ -1,5 +1,6 @@
 #include "MainScreen.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -7,6 +8,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMenuBar>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QShortcut>
@@ -84,6 +86,8 @@ MainScreen::MainScreen(Services services, QWidget* parent)
   }
 
   selection_.SetPreferred(remembered_.LastController());
+  selection_.SetTexts(
+      [this](const char* code, const char* english) { return S(language_->Text(code, english)); });
   // Built first: it takes the captions as designed, before anything else
   // changes one.
   language_ = std::make_unique<hx::LanguagePass>(context_, [this] {
@@ -349,6 +353,7 @@ bool MainScreen::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     altAlone_ = key->key() == Qt::Key_Alt && !key->isAutoRepeat();
+    if (MenuBarKey(watched, key->key())) return true;
   } else if (event->type() == QEvent::KeyRelease) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (altAlone_ && key->key() == Qt::Key_Alt && isActiveWindow() && !ui->menubar->actions().isEmpty())
@@ -356,6 +361,54 @@ bool MainScreen::eventFilter(QObject* watched, QEvent* event) {
     altAlone_ = false;
   } else if (event->type() == QEvent::MouseButtonPress) {
     altAlone_ = false;
+    barKey_ = nullptr;
   }
   return QMainWindow::eventFilter(watched, event);
+}
+
+bool MainScreen::MenuBarKey(QObject* watched, int key) {
+  // Qt moves through the menu bar's menus with Left and Right, but an entry
+  // without a menu is only highlighted, and the keys after it go to the
+  // window: here the keyboard reaches it and triggers it.
+  QMenuBar* bar = ui->menubar;
+  const QList<QAction*> entries = bar->actions();
+  const auto beside = [&](QAction* from, int step) -> QAction* {
+    const auto n = static_cast<int>(entries.size());
+    for (int i = static_cast<int>(entries.indexOf(from)), k = 0; k < n; ++k) {
+      i = (i + step + n) % n;
+      if (entries[i]->isVisible() && entries[i]->isEnabled() && !entries[i]->isSeparator()) return entries[i];
+    }
+    return nullptr;
+  };
+  const auto highlight = [&](QAction* entry) {
+    barKey_ = entry && !entry->menu() ? entry : nullptr;
+    bar->setActiveAction(entry);  // opens a menu, only highlights an entry without one
+  };
+  const int step = key == Qt::Key_Right ? 1 : key == Qt::Key_Left ? -1 : 0;
+  if (auto* menu = qobject_cast<QMenu*>(watched); menu && entries.contains(menu->menuAction())) {
+    // From a menu of the bar to the entry without a menu beside it.
+    QAction* next = step != 0 ? beside(menu->menuAction(), step) : nullptr;
+    if (!next || next->menu() || (step > 0 && menu->activeAction() && menu->activeAction()->menu()))
+      return false;
+    menu->hide();
+    highlight(next);
+    return true;
+  }
+  if (!barKey_ || bar->activeAction() != barKey_ || QApplication::activePopupWidget()) {
+    barKey_ = nullptr;
+    return false;
+  }
+  if (step != 0) {
+    highlight(beside(barKey_, step));
+  } else if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space || key == Qt::Key_Down) {
+    QAction* entry = barKey_;
+    highlight(nullptr);
+    entry->trigger();
+  } else if (key == Qt::Key_Escape) {
+    highlight(nullptr);
+  } else {
+    barKey_ = nullptr;
+    return false;
+  }
+  return true;
 }

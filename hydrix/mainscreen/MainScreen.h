@@ -25,6 +25,7 @@
 #include "hydrix/mainscreen/remembered_state.h"
 #include "hydrix/selection/device_selection.h"
 
+class QAction;
 class QLabel;
 class QLineEdit;
 class TrendChart;
@@ -135,4 +136,8 @@ class MainScreen : public QMainWindow {
   hx::ElidedLabel* logLabel_;
   bool closing_ = false;   // the exit question was answered Yes
   bool altAlone_ = false;  // Alt is down with no other key yet
+  // The menu bar's entry without a menu (USB Connect) when the keyboard
+  // reached it: Return, Enter, Space or Down triggers it.
+  QAction* barKey_ = nullptr;
+  bool MenuBarKey(QObject* watched, int key);
 };

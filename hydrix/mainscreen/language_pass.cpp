@@ -10,6 +10,7 @@
 
 #include "common/numbers.h"
 #include "hydrix/config/captions.h"
+#include "hydrix/mainscreen/trend_chart.h"
 #include "hydrix/settings/parameter_map.h"
 #include "ui_MainScreen.h"
 
@@ -142,6 +143,9 @@ void LanguagePass::ApplyAddedTexts() {
                           "(350 is stored as 349)."));
   ctx_.Control<QLineEdit>("Text1", 7)
       ->setStatusTip(Text("StatusTipAlarm", "Alarm level in V, up to 32.767 V."));
+  // The chart's own buttons and menu; its series keep their design titles.
+  if (auto* chart = ctx_.window.findChild<TrendChart*>())
+    chart->ApplyTexts([this](const char* code, const char* english) { return Text(code, english); });
   ctx_.updateStatus();
 }
 

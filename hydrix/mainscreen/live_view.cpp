@@ -203,7 +203,9 @@ void LiveView::TickFailed(const char* step, const std::string& reason) {
   ctx_.ui.LectureContinu->setChecked(false);
   Timer->stop();
   ctx_.updateStatus();
-  ctx_.window.statusBar()->showMessage(Q(TickFailureText(step, reason)));
+  // The step's English words are its code, as a message's are.
+  const auto text = [this](const char* code, const char* english) { return S(ctx_.text(code, english)); };
+  ctx_.window.statusBar()->showMessage(Q(TickFailureText(text(step, step), reason, text)));
 }
 
 void LiveView::Timer_Timer() {

@@ -1,5 +1,7 @@
 #include "hydrix/mainscreen/status_text.h"
 
+#include "hydrix/selection/device_selection.h"
+
 namespace hx {
 
 namespace {
@@ -23,7 +25,7 @@ StatusLine StatusText(const StatusFacts& f, const StatusTexts& text) {
     line.controller = text("StatusNoController", "No controller chosen: choose one with USB Connect.");
   } else {
     line.controller = Fill(text("StatusController", "Controller %1"), std::to_string(f.usbId));
-    if (!f.controller.empty()) line.controller += ": " + f.controller;
+    if (!f.controller.empty()) line.controller += ": " + ListedInLanguage(f.controller, text);
     line.controller += " ";
     if (f.timeOut && f.looking) {
       line.controller += text("StatusLooking",
@@ -72,13 +74,15 @@ std::string AnswersAgainText(std::int32_t usbId, long long seconds, const Status
       std::to_string(seconds), "%2");
 }
 
-std::string TickFailureText(std::string_view step, std::string_view reason) {
-  std::string text = "Continuous reading stopped: ";
-  text += step;
-  text += " failed (";
-  text += reason.empty() ? std::string_view("no reason given") : reason;
-  text += ").";
-  return text;
+std::string TickFailureText(std::string_view step, std::string_view reason, const StatusTexts& text) {
+  const auto word = [&](const char* code, const char* english) {
+    return text ? text(code, english) : english;
+  };
+  const std::string why = reason.empty() ? word("StatusNoReason", "no reason given") : std::string(reason);
+  std::string line =
+      Fill(word("StatusTickFailed", "Continuous reading stopped: %1 failed (%2)."), std::string(step));
+  if (const auto at = line.find("%2"); at != std::string::npos) line.replace(at, 2, why);
+  return line;
 }
 
 }  // namespace hx

@@ -36,8 +36,8 @@ using StatusTexts = std::function<std::string(const char* code, const char* engl
 
 StatusLine StatusText(const StatusFacts& facts, const StatusTexts& text);
 
-// The chosen controller's identity as the device selection lists it
-// ("Hydrix (11) 1.05 · serial 24000005 · id 5") with `serial` in place of
+// The chosen controller's identity as the device selection lists it, in
+// English ("Hydrix (11) 1.05 · serial 24000005 · id 5"), with `serial` in place of
 // the serial it names, or added before its id when it names none.
 std::string ListedWithSerial(const std::string& listed, std::int32_t serial);
 
@@ -46,7 +46,8 @@ std::string ListedWithSerial(const std::string& listed, std::int32_t serial);
 std::string AnswersAgainText(std::int32_t usbId, long long seconds, const StatusTexts& text);
 
 // What the status bar says when a step of a continuous-reading tick failed:
-// the step and the reason, and that reading stopped.
-std::string TickFailureText(std::string_view step, std::string_view reason);
+// the step (already worded) and the reason, and that reading stopped; in
+// English without `text`.
+std::string TickFailureText(std::string_view step, std::string_view reason, const StatusTexts& text = {});
 
 }  // namespace hx

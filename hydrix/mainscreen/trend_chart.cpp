@@ -80,12 +80,8 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent), view_(new QChartView(
   // The view's two buttons, right of the legend (no object names either:
   // they are the chart's own controls).
   wholeButton_ = new QToolButton(this);
-  wholeButton_->setText(tr("Whole Run"));
-  wholeButton_->setToolTip(tr("Show the whole run again (or double-click the chart)"));
   connect(wholeButton_, &QToolButton::clicked, this, &TrendChart::ShowWholeRun);
   fitButton_ = new QToolButton(this);
-  fitButton_->setText(tr("Fit Scales"));
-  fitButton_->setToolTip(tr("Fit each scale to the values shown"));
   fitButton_->setCheckable(true);
   connect(fitButton_, &QToolButton::toggled, this, &TrendChart::SetFitScales);
   for (QToolButton* b : {wholeButton_, fitButton_}) {
@@ -101,21 +97,23 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent), view_(new QChartView(
   legend->addLayout(buttons, 2, 0, 1, 2);
 
   menu_ = new QMenu(this);
-  QAction* exportData = menu_->addAction(tr("Export Chart Data…"));
+  QAction* exportData = menu_->addAction(QString());
   exportData->setObjectName("chartExportData");
   connect(exportData, &QAction::triggered, this, &TrendChart::exportDataRequested);
-  QAction* saveImage = menu_->addAction(tr("Save Chart Image…"));
+  QAction* saveImage = menu_->addAction(QString());
   saveImage->setObjectName("chartSaveImage");
   connect(saveImage, &QAction::triggered, this, &TrendChart::saveImageRequested);
   menu_->addSeparator();
-  QAction* whole = menu_->addAction(tr("Whole Run"));
+  QAction* whole = menu_->addAction(QString());
   whole->setObjectName("chartWholeRun");
   connect(whole, &QAction::triggered, this, &TrendChart::ShowWholeRun);
-  QAction* fit = menu_->addAction(tr("Fit Scales"));
+  QAction* fit = menu_->addAction(QString());
   fit->setObjectName("chartFitScales");
   fit->setCheckable(true);
   connect(fit, &QAction::triggered, fitButton_, &QToolButton::setChecked);
   connect(fitButton_, &QToolButton::toggled, fit, &QAction::setChecked);
+  // English until the window's language pass words them.
+  ApplyTexts([](const char*, const char* english) { return QString::fromUtf8(english); });
   view_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(view_, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { menu_->popup(view_->viewport()->mapToGlobal(at)); });
@@ -251,6 +249,21 @@ void TrendChart::DecaleSeries() {
   // nearest the plot; only which are shown is ours to set.
   for (int i = 0; i < hx::TrendData::kSeries; ++i)
     Scale(i)->setVisible((*layout)[static_cast<std::size_t>(i)].visible);
+}
+
+void TrendChart::ApplyTexts(const std::function<QString(const char* code, const char* english)>& text) {
+  const QString whole = text("ChartWholeRun", "Whole Run");
+  const QString fit = text("ChartFitScales", "Fit Scales");
+  wholeButton_->setText(whole);
+  wholeButton_->setToolTip(text("ChartWholeRunTip", "Show the whole run again (or double-click the chart)"));
+  fitButton_->setText(fit);
+  fitButton_->setToolTip(text("ChartFitScalesTip", "Fit each scale to the values shown"));
+  // The menu's file items say what the window's menu items of the same
+  // name say.
+  menu_->findChild<QAction*>("chartExportData")->setText(text("mnuExportChart", "Export Chart Data…"));
+  menu_->findChild<QAction*>("chartSaveImage")->setText(text("mnuSaveChartImage", "Save Chart Image…"));
+  menu_->findChild<QAction*>("chartWholeRun")->setText(whole);
+  menu_->findChild<QAction*>("chartFitScales")->setText(fit);
 }
 
 void TrendChart::ShowWholeRun() {

@@ -14,6 +14,7 @@
 #include <QPointF>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -84,6 +85,9 @@ class TrendChart : public QWidget {
   // The time axis' labels, in order.
   QStringList TimeLabels() const;
   QMenu* ContextMenu() const { return menu_; }
+  // Words the buttons, their tips and the context menu in the language on
+  // screen: `text` gives the catalogue's text for a code, or the English one.
+  void ApplyTexts(const std::function<QString(const char* code, const char* english)>& text);
   QToolButton* WholeRunButton() const { return wholeButton_; }
   QToolButton* FitButton() const { return fitButton_; }
 

@@ -11,7 +11,22 @@ namespace hx {
 namespace {
 constexpr int kHydrixType = 11;
 constexpr int kSerialAddress = 36;
+constexpr const char* kSerialWord = " \u00B7 serial ";
+constexpr const char* kIdWord = " \u00B7 id ";
+
+// `text` with every `from` replaced by `to`.
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
 }  // namespace
+
+std::string ListedInLanguage(const std::string& listed, const SelectionTexts& text) {
+  const std::string serial = text("SelectionSerial", "serial");
+  const std::string id = text("SelectionId", "id");
+  return Replaced(Replaced(listed, kSerialWord, " \u00B7 " + serial + " "), kIdWord, " \u00B7 " + id + " ");
+}
 
 DeviceSelection::DeviceSelection(UsbInterface& usb, MULTIUSB& link, LinkState& state, DialogService& dialogs)
     : usb_(usb), link_(link), state_(state), dialogs_(dialogs) {}
@@ -72,8 +87,8 @@ DeviceList DeviceSelection::RemplitListe(bool /*VoirTout*/) {
     list.texts.push_back(text);
     list.ids.push_back(id);
     list.serials.push_back(serial);
-    list.details.push_back((serial ? " \u00B7 serial " + std::to_string(*serial) : std::string()) +
-                           " \u00B7 id " + std::to_string(id));
+    list.details.push_back((serial ? kSerialWord + std::to_string(*serial) : std::string()) + kIdWord +
+                           std::to_string(id));
     if (id == previous || (previous == 0 && id == preferred_ && list.selected < 0))
       list.selected = static_cast<int>(list.ids.size()) - 1;
   }
@@ -115,12 +130,15 @@ std::string DeviceSelection::NothingFoundText() {
   if (!backend.empty() && backend.back() == '.') return backend;
   if (!backend.empty()) {
     backend[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(backend[0])));
-    return backend +
-           ". Start the simulator (hydrix-sim serve, or scripts/demo) or plug in a controller, "
-           "then press Rescan to look again.";
+    return backend + ". " +
+           Text("SelectionStartSimulator",
+                "Start the simulator (hydrix-sim serve, or scripts/demo) or plug in a controller, "
+                "then press Rescan to look again.");
   }
-  return "No controller answered. Check that the controller is powered and that its USB cable is plugged in, "
-         "then press Rescan to look again.";
+  return Text(
+      "SelectionNothingFound",
+      "No controller answered. Check that the controller is powered and that its USB cable is plugged "
+      "in, then press Rescan to look again.");
 }
 
 void DeviceSelection::Cancel() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,14 @@ struct DeviceList {
   int selected = -1;                                 // the item of the controller chosen before, or -1
   std::vector<std::int32_t> silent;                  // attached controllers that did not answer the probe
 };
+
+// A catalogue text by code in the language on screen, `english` when it has
+// none ("%1" stands for the value the text is filled with).
+using SelectionTexts = std::function<std::string(const char* code, const char* english)>;
+
+// A listed line ("Hydrix (11) 1.05 · serial 24001001 · id 1001") with its
+// words in the language of `text`; the list itself keeps them in English.
+std::string ListedInLanguage(const std::string& listed, const SelectionTexts& text);
 
 class DeviceSelection {
  public:
@@ -63,6 +72,11 @@ class DeviceSelection {
   // What to tell the operator when no controller answered: what to check,
   // and the interface library's own problem when it has one.
   std::string NothingFoundText();
+  // Where the window's own texts come from (English until it is set).
+  void SetTexts(SelectionTexts text) { text_ = std::move(text); }
+  std::string Text(const char* code, const char* english) const {
+    return text_ ? text_(code, english) : english;
+  }
   int NbAppareils() const { return nbAppareils_; }
   // The serial number (EEPROM 36..39, read without a message), or nothing
   // when a read fails.
@@ -77,6 +91,7 @@ class DeviceSelection {
   bool problemShown_ = false;
   int nbAppareils_ = 0;
   std::int32_t preferred_ = 0;
+  SelectionTexts text_;
 };
 
 }  // namespace hx

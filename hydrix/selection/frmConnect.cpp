@@ -17,6 +17,9 @@ frmConnect::frmConnect(hx::DeviceSelection& selection, QWidget* parent)
           [this](QListWidgetItem* item) { Listeeline_Click(ui_->Listeeline->row(item)); });
   connect(ui_->ExitEtalonnage, &QPushButton::clicked, this, &frmConnect::ExitEtalonnage_Click);
   connect(ui_->Rescan, &QPushButton::clicked, this, &frmConnect::ViewAll_Click);
+  // The texts this window added to its design, in the main window's language.
+  ui_->heading->setText(Text("SelectionHeading", ui_->heading->text().toStdString()));
+  ui_->Rescan->setText(Text("SelectionRescan", ui_->Rescan->text().toStdString()));
   Form_Load();
 }
 
@@ -38,7 +41,11 @@ void frmConnect::Show(const hx::DeviceList& list) {
   ui_->Listeeline->clear();
   for (std::size_t i = 0; i < list.texts.size(); ++i) {
     const std::string detail = i < list.details.size() ? list.details[i] : std::string();
-    auto* item = new QListWidgetItem(QString::fromStdString(list.texts[i] + detail), ui_->Listeeline);
+    auto* item = new QListWidgetItem(
+        QString::fromStdString(hx::ListedInLanguage(
+            list.texts[i] + detail,
+            [this](const char* code, const char* english) { return selection_.Text(code, english); })),
+        ui_->Listeeline);
     item->setData(Qt::UserRole, list.ids[i]);
   }
   // Selecting the current (or last chosen) controller is not choosing it:
@@ -48,9 +55,14 @@ void frmConnect::Show(const hx::DeviceList& list) {
   if (list.texts.empty()) {
     ui_->hint->setText(QString::fromStdString(selection_.NothingFoundText()));
   } else {
-    ui_->hint->setText(list.texts.size() == 1 ? tr("1 controller answered.")
-                                              : tr("%1 controllers answered.").arg(list.texts.size()));
+    ui_->hint->setText(list.texts.size() == 1
+                           ? Text("SelectionOneAnswered", "1 controller answered.")
+                           : Text("SelectionAnswered", "%1 controllers answered.").arg(list.texts.size()));
   }
+}
+
+QString frmConnect::Text(const char* code, const std::string& english) const {
+  return QString::fromStdString(selection_.Text(code, english.c_str()));
 }
 
 void frmConnect::Listeeline_Click(int row) {

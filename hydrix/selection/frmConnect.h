@@ -33,6 +33,8 @@ class frmConnect : public QDialog {
   void Listeeline_Click(int row);
   void ExitEtalonnage_Click();
   void Show(const hx::DeviceList& list);
+  // A text this window added to its design, from the catalogue by code.
+  QString Text(const char* code, const std::string& english) const;
 
   std::unique_ptr<Ui::frmConnect> ui_;
   hx::DeviceSelection& selection_;

@@ -23,9 +23,11 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 
 #include "common/numbers.h"
@@ -36,6 +38,7 @@
 #include "hydrix/config/date_helpers.h"
 #include "hydrix/config/frmAbout.h"
 #include "hydrix/mainscreen/MainScreen.h"
+#include "hydrix/mainscreen/trend_chart.h"
 #include "hydrix/selection/frmConnect.h"
 #include "support/inprocess_usb.h"
 #include "support/recording_dialog_service.h"
@@ -933,6 +936,46 @@ TEST_F(MainScreenTest, TheShippedCatalogueIsCompleteInEachLanguage) {
         status.startsWith(QString::fromStdString(*config_->FindMessage(language, "StatusController")).arg(5)))
         << status.toStdString();
     expect(Get<QLineEdit>("Text1", 7), Get<QLineEdit>("Text1", 7)->statusTip(), "StatusTipAlarm");
+    // The chart's buttons, their tips and its menu.
+    TrendChart* chart = window_->Chart();
+    expect(chart, chart->WholeRunButton()->text(), "ChartWholeRun");
+    expect(chart, chart->WholeRunButton()->toolTip(), "ChartWholeRunTip");
+    expect(chart, chart->FitButton()->text(), "ChartFitScales");
+    expect(chart, chart->FitButton()->toolTip(), "ChartFitScalesTip");
+    const std::map<QString, std::string> menuCodes = {{"chartExportData", "mnuExportChart"},
+                                                      {"chartSaveImage", "mnuSaveChartImage"},
+                                                      {"chartWholeRun", "ChartWholeRun"},
+                                                      {"chartFitScales", "ChartFitScales"}};
+    for (QAction* a : chart->ContextMenu()->actions()) {
+      if (!a->isSeparator()) expect(a, a->text(), menuCodes.at(a->objectName()));
+    }
+    // The device selection's heading, count, line words and Rescan, and the
+    // line's words again in the status bar.
+    const auto word = [&](const char* code) {
+      return " \u00B7 " + *config_->FindMessage(language, code) + " ";
+    };
+    const std::string line =
+        "Hydrix (11) 1.05" + word("SelectionSerial") + "24000005" + word("SelectionId") + "5";
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<frmConnect*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      expect(dialog, dialog->findChild<QLabel*>("heading")->text(), "SelectionHeading");
+      expect(dialog, dialog->findChild<QLabel*>("hint")->text(), "SelectionOneAnswered");
+      expect(dialog, dialog->findChild<QPushButton*>("Rescan")->text(), "SelectionRescan");
+      auto* list = dialog->findChild<QListWidget*>("Listeeline");
+      EXPECT_EQ(list->item(0)->text().toStdString(), line);
+      list->setCurrentRow(0);
+      QTest::keyClick(list, Qt::Key_Return);
+    });
+    window_->findChild<QAction*>("MnuConnect")->trigger();
+    EXPECT_EQ(window_->UsbID(), 5);
+    EXPECT_TRUE(window_->statusBar()->findChild<QLabel*>()->text().contains(QString::fromStdString(line)));
+    // Texts shown only when something fails: nothing found, a failed tick.
+    for (const char* code :
+         {"SelectionNothingFound", "SelectionStartSimulator", "StatusTickFailed", "StatusNoReason",
+          "stopping a lost link", "reading the measures", "plotting the measures", "logging the measures"}) {
+      EXPECT_TRUE(config_->FindMessage(language, code).has_value()) << code;
+    }
   }
   std::string now = ReadFile(folder_ / "config.xml");
   const auto at = now.find("<Langue>English</Langue>");
@@ -957,6 +1000,53 @@ TEST_F(MainScreenTest, ShortcutsReadOnSingleKeysAndNeverWriteWithoutAModifier) {
   EXPECT_TRUE(keys.contains("F5") && keys.contains("F6") && keys.contains("F10") &&
               keys.contains("Ctrl+Shift+W"))
       << keys.join(' ').toStdString();
+}
+
+// USB Connect without the mouse: F10 opens the menu bar, Right reaches USB
+// Connect and Return opens the device selection; so does its mnemonic, in
+// a translated caption too. In the selection the list has the keys: an
+// arrow moves, Enter chooses.
+TEST_F(MainScreenTest, UsbConnectAndTheSelectionWorkFromTheKeyboard) {
+  usb.Add(5);
+  usb.Add(6);
+  Start();
+  ASSERT_EQ(window_->UsbID(), 5);
+  QApplication::setActiveWindow(window_.get());
+  auto keys = [this](std::vector<Qt::Key> pressed) {
+    QTimer::singleShot(0, [this, pressed] {
+      auto* dialog = qobject_cast<frmConnect*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      // The keys go where the dialog puts the focus: its list.
+      QWidget* focus = dialog->focusWidget();
+      ASSERT_EQ(focus, dialog->findChild<QListWidget*>("Listeeline")) << focus->objectName().toStdString();
+      for (Qt::Key k : pressed) QTest::keyClick(focus, k);
+      if (dialog->isVisible()) dialog->close();
+    });
+  };
+  QMenuBar* bar = window_->menuBar();
+  auto* connectEntry = window_->findChild<QAction*>("MnuConnect");
+
+  QTest::keyClick(window_.get(), Qt::Key_F10);
+  auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(menu, nullptr);
+  QTest::keyClick(menu, Qt::Key_Right);
+  EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+  EXPECT_EQ(bar->activeAction(), connectEntry);
+  keys({Qt::Key_Down, Qt::Key_Return});
+  QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : window_.get(), Qt::Key_Return);
+  EXPECT_EQ(window_->UsbID(), 6);
+  EXPECT_EQ(bar->activeAction(), nullptr);
+  EXPECT_EQ(Label("NumeroSerie"), "24000006");
+
+  Get<QComboBox>("ListeLangues")->setCurrentText("Deutsch");
+  ASSERT_TRUE(connectEntry->text().contains('&'));
+  QApplication::setActiveWindow(window_.get());
+  QApplication::processEvents();  // the menu bar takes its new captions' mnemonics
+  keys({Qt::Key_Up, Qt::Key_Enter});
+  QTest::keyClick(window_.get(), Qt::Key_U, Qt::AltModifier);
+  EXPECT_EQ(window_->UsbID(), 5);
+  EXPECT_EQ(Label("NumeroSerie"), "24000005");
+  EXPECT_TRUE(dialogs.messages.empty());
 }
 
 // Geometry and the last controller survive a restart; an unreadable

@@ -74,13 +74,23 @@ INSTANTIATE_TEST_SUITE_P(Cases, StatusTextTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The catalogue's text stands in for the English one, the identifier filling
-// its marker wherever the translation puts it.
+// its marker wherever the translation puts it; the listed line's words and
+// the tick failure are worded too.
 TEST(StatusText, TakesTheCatalogueTextsAndTheTickFailureNamesStepAndReason) {
   const auto french = [](const char* code, const char* english) -> std::string {
-    return std::string(code) == "StatusController" ? "Contrôleur %1 (%1)" : english;
+    const std::string c = code;
+    if (c == "StatusController") return "Contrôleur %1 (%1)";
+    if (c == "SelectionSerial") return "n° de série";
+    if (c == "StatusTickFailed") return "Lecture arrêtée (%2) : échec de %1.";
+    if (c == "StatusNoReason") return "sans raison";
+    return english;
   };
   EXPECT_EQ(StatusText(Facts(3, true), french).controller, "Contrôleur 3 (3) (answering)");
   EXPECT_EQ(AnswersAgainText(1001, 47, English), "Controller 1001 answers again after 47 s");
+  EXPECT_EQ(StatusText(Facts(3, true, "Hydrix (11) 1.05 \u00B7 serial 24 \u00B7 id 3"), french).controller,
+            "Contrôleur 3 (3): Hydrix (11) 1.05 \u00B7 n° de série 24 \u00B7 id 3 (answering)");
+  EXPECT_EQ(TickFailureText("la lecture", "", french),
+            "Lecture arrêtée (sans raison) : échec de la lecture.");
   EXPECT_EQ(TickFailureText("reading the measures", "bad block"),
             "Continuous reading stopped: reading the measures failed (bad block).");
   EXPECT_EQ(TickFailureText("logging", ""), "Continuous reading stopped: logging failed (no reason given).");
