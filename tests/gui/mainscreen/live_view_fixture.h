@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "hydrix/commands/frames.h"
 #include "hydrix/mainscreen/MainScreen.h"
@@ -23,6 +25,14 @@
 #include "support/recording_dialog_service.h"
 
 namespace hx::test {
+
+// The lines of a text file (a measure log), without their ends.
+inline std::vector<std::string> FileLines(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
 
 class LiveViewTest : public ::testing::Test {
  public:

@@ -169,13 +169,6 @@ TEST_F(LiveViewTest, SetTempoStopsTheReadingWritesTheDelayAndRefusesWhatDoesNotF
 namespace hx::test {
 namespace {
 
-std::vector<std::string> FileLines(const std::filesystem::path& p) {
-  std::ifstream in(p);
-  std::vector<std::string> lines;
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
-}
-
 TEST_F(LiveViewTest, TheMeasureLogAppendsEachAnsweredTickAndAFailureStopsOnlyTheLog) {
   usb.Add(5);
   Word(5, 0, 12480);

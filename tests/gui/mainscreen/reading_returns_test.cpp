@@ -15,13 +15,6 @@
 namespace hx::test {
 namespace {
 
-std::vector<std::string> Rows(const std::filesystem::path& p) {
-  std::ifstream in(p);
-  std::vector<std::string> lines;
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
-}
-
 TEST_F(LiveViewTest, ReadingAndTheLogComeBackByThemselvesWhenTheControllerAnswersAgain) {
   usb.Add(5);
   Start();
@@ -69,7 +62,7 @@ TEST_F(LiveViewTest, ReadingAndTheLogComeBackByThemselvesWhenTheControllerAnswer
   EXPECT_TRUE(window_->statusBar()->findChild<QLabel*>()->text().endsWith("(answering)"));
   Tick();
   EXPECT_GT(window_->Chart()->data().Points(0).back().x, xBefore);  // the run's counter went on
-  const auto rows = Rows(file);
+  const auto rows = FileLines(file);
   ASSERT_EQ(rows.size(), 3u);  // the header, the row before the loss, the row after it
   EXPECT_NE(rows[2].find(",13.020,"), std::string::npos) << rows[2];
   ASSERT_EQ(dialogs.messages.size(), 2u);  // the loss's box and the refusal

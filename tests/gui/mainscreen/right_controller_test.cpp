@@ -20,12 +20,6 @@ class RightControllerTest : public LiveViewTest {
   sim::Eeprom& Eeprom(std::int32_t id) { return usb.Find(id)->model().eeprom(); }
   void Type(const char* name, int index, const QString& text) { Get<QLineEdit>(name, index)->setText(text); }
   QString Status() { return window_->statusBar()->findChild<QLabel*>()->text(); }
-  std::vector<std::string> Lines(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
 };
 
 // Another unit on the connection, or a setting changed behind the window's
@@ -87,7 +81,7 @@ TEST_F(RightControllerTest, MeasuresThatAreNoReadingShowDashesAndGreyLampsAndAre
   window_->findChild<QAction*>("mnuJournal")->trigger();
   Get<QCheckBox>("LectureContinu")->setChecked(true);
   Tick();
-  ASSERT_EQ(Lines(file).size(), 2u);
+  ASSERT_EQ(FileLines(file).size(), 2u);
   const auto points = window_->Chart()->data().Count(1);
   for (const auto mode : {sim::Faults::Mode::Zeros, sim::Faults::Mode::Short}) {
     SCOPED_TRACE(static_cast<int>(mode));
@@ -97,7 +91,7 @@ TEST_F(RightControllerTest, MeasuresThatAreNoReadingShowDashesAndGreyLampsAndAre
     EXPECT_TRUE(Get<QWidget>("LowCharge")->styleSheet().contains("192, 192, 192"));
     EXPECT_TRUE(Get<QWidget>("BatterieDefault")->styleSheet().contains("192, 192, 192"));
     EXPECT_EQ(Label("txtCurrentTime"), "--");
-    EXPECT_EQ(Lines(file).size(), 2u);
+    EXPECT_EQ(FileLines(file).size(), 2u);
     EXPECT_EQ(window_->Chart()->data().Count(1), points);
     EXPECT_TRUE(Status().endsWith("(not answering plausibly: its measures are not a reading)"))
         << Status().toStdString();
@@ -106,7 +100,7 @@ TEST_F(RightControllerTest, MeasuresThatAreNoReadingShowDashesAndGreyLampsAndAre
   usb.Find(5)->faults().mode = sim::Faults::Mode::None;
   Tick();
   EXPECT_NE(Text("Text1", 0), "--");
-  EXPECT_EQ(Lines(file).size(), 3u);
+  EXPECT_EQ(FileLines(file).size(), 3u);
   EXPECT_TRUE(Status().endsWith("(answering)")) << Status().toStdString();
   EXPECT_TRUE(dialogs.messages.empty());
 }
