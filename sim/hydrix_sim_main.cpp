@@ -2,6 +2,8 @@
 // commands that look at and change their state.
 #include <signal.h>
 
+#include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <iostream>
@@ -14,10 +16,16 @@
 
 namespace {
 
-hx::sim::SimServer* g_server = nullptr;
+// The server a SIGTERM or SIGINT stops. The handler only sets a flag and
+// writes a byte to the server's wake pipe (SimServer::Stop); the server
+// leaves from its own loop, saving the state there.
+std::atomic<hx::sim::SimServer*> g_server{nullptr};
+static_assert(std::atomic<hx::sim::SimServer*>::is_always_lock_free);
 
 void OnSignal(int) {
-  if (g_server) g_server->Stop();
+  const int saved = errno;  // the interrupted code may be about to read it
+  if (auto* server = g_server.load()) server->Stop();
+  errno = saved;
 }
 
 const char* kUsage =

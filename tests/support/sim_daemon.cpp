@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -94,12 +95,36 @@ bool SimDaemon::Start() {
 
 int SimDaemon::Stop() {
   if (pid_ < 0) return -1;
+  Thaw();
   kill(pid_, SIGTERM);
-  kill(pid_, SIGCONT);  // a daemon a test stopped
   int status = 0;
-  waitpid(pid_, &status, 0);
+  pid_t ended = 0;
+  // A daemon that does not leave is a fault of its own, reported as such
+  // rather than as the test's time-out.
+  for (int wait = 0; wait < 3000 && ended == 0; ++wait) {
+    ended = waitpid(pid_, &status, WNOHANG);
+    if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (ended == 0) {
+    std::fprintf(stderr, "hydrix-sim (process %d) still runs 30 s after SIGTERM: killed\n", static_cast<int>(pid_));
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+    status = -1;
+  }
   pid_ = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return ended > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool SimDaemon::Freeze() {
+  if (pid_ < 0 || kill(pid_, SIGSTOP) != 0) return false;
+  frozen_ = true;
+  return true;
+}
+
+bool SimDaemon::Thaw() {
+  if (pid_ < 0 || !frozen_) return pid_ >= 0;
+  frozen_ = false;
+  return kill(pid_, SIGCONT) == 0;
 }
 
 std::string SimDaemon::Log() const { return ReadAll(folder_ / "daemon.log"); }

@@ -22,8 +22,15 @@ class SimDaemon {
 
   // Starts it and waits until it answers; false when it did not come up.
   bool Start();
-  // SIGTERM, then waits; returns the exit status (-1 when killed or absent).
+  // SIGTERM, then waits; returns the exit status (-1 when killed, absent,
+  // or still running 30 s later, when it is killed and the hang reported).
   int Stop();
+  // Stops the daemon's process (SIGSTOP) and lets it go on (SIGCONT). A
+  // daemon left frozen is let go on before Stop's SIGTERM, never after:
+  // a SIGCONT that arrives while the daemon exits would cancel the SIGSTOP
+  // a leak checker sends its own threads at exit, and hang it.
+  bool Freeze();
+  bool Thaw();
   // Sets HYDRIX_SIM_SOCKET for this process (what the stand-in libraries read).
   void Export() const;
 
@@ -41,6 +48,7 @@ class SimDaemon {
   std::filesystem::path folder_;
   std::string socket_;
   pid_t pid_ = -1;
+  bool frozen_ = false;
 };
 
 struct CommandResult {

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -121,7 +122,7 @@ TEST_F(DaemonEndToEnd, TwoProgramsOnOneControllerEachReadTheirOwnAnswers) {
 
 TEST_F(DaemonEndToEnd, AFrozenDaemonCostsAFewTimeOutsNotOnePerExchange) {
   StartWith({"id=5"});
-  ASSERT_EQ(::kill(daemon->pid(), SIGSTOP), 0);
+  ASSERT_TRUE(daemon->Freeze());
   // 258 exchanges: at 200 ms each that would be close to a minute.
   auto started = Clock::now();
   auto image = Ctl({"--id", "5", "image"});
@@ -141,7 +142,7 @@ TEST_F(DaemonEndToEnd, AFrozenDaemonCostsAFewTimeOutsNotOnePerExchange) {
   EXPECT_NE(list.err.find("cannot reach the simulator at " + daemon->socket()), std::string::npos)
       << list.err;
   for (int fd : queued) ::close(fd);
-  ASSERT_EQ(::kill(daemon->pid(), SIGCONT), 0);
+  ASSERT_TRUE(daemon->Thaw());
   EXPECT_EQ(Ctl({"list"}).status, 0);
 }
 
