@@ -8,6 +8,8 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <string_view>
+
 #include "common/atomic_file.h"
 #include "common/busy_cursor.h"
 #include "common/safe_file.h"

@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
+#include <stdexcept>
 #include <thread>
 #include <unistd.h>
 

@@ -1,5 +1,6 @@
 #include "hydrix/settings/parameter_map.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 

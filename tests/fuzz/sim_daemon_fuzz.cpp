@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>

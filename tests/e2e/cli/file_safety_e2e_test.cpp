@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 
 #include "support/file_size_limit.h"
 #include "support/sim_daemon.h"

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "support/sim_daemon.h"

@@ -1,6 +1,8 @@
 // hydrixctl settings end to end: the real libhxusbif and a hydrix-sim daemon.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/sim_daemon.h"
 
 namespace {

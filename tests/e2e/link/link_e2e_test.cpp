@@ -2,9 +2,11 @@
 // daemon, the hydrix core and the hydrixctl program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "common/sleeper.h"
 #include "hydrix/commands/hydrix_device.h"

@@ -15,6 +15,10 @@
 #include <QValueAxis>
 #include <QWheelEvent>
 
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
 #include "hydrix/mainscreen/trend_chart.h"
 #include "hydrix/settings/measure_log.h"
 #include "live_view_fixture.h"

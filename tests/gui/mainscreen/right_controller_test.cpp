@@ -5,6 +5,9 @@
 #include <QCheckBox>
 #include <QStatusBar>
 
+#include <fstream>
+#include <functional>
+
 #include "hydrix/config/byte_packing.h"
 #include "hydrix/mainscreen/trend_chart.h"
 #include "hydrix/settings/measure_log.h"

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <sstream>
 
 #include "flash_test_support.h"
