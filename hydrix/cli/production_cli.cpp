@@ -4,8 +4,10 @@
 #include <ostream>
 
 #include "common/numbers.h"
+#include "common/paths.h"
 #include "hydrix/calibration/maintenance.h"
 #include "hydrix/calibration/production_report.h"
+#include "hydrix/calibration/serial_sequence.h"
 #include "hydrix/config/captions.h"
 #include "hydrix/config/config_file.h"
 #include "hydrix/config/date_helpers.h"
@@ -171,15 +173,38 @@ int RunProductionCommand(const std::vector<std::string>& words, HydrixDevice& de
     out << "fast clock " << value << "\n";
     return 0;
   }
-  // serial
+  // serial: a number given, or --next, the one after the last written from
+  // this machine.
+  SerialSequence sequence(UserStateFolder());
+  if (value == "--next") {
+    const NextSerialOutcome o = ProgramNextSerial(device, sequence);
+    if (o.written) out << "serial_number\t" << *o.written << "\n";
+    if (o.done) return 0;
+    if (o.written) {
+      err << "hydrixctl: serial number " << *o.written << " was written to controller " << device.UsbID()
+          << ", but not recorded as the last one: " << o.why << "\n";
+    } else if (o.refused) {
+      err << "hydrixctl: " << o.why << " Nothing was written.\n";
+    } else {
+      err << "hydrixctl: controller " << device.UsbID() << ": "
+          << (o.why.empty() ? std::string("did not answer.") : o.why)
+          << " The last serial number recorded is left as it was.\n";
+    }
+    return 1;
+  }
   const SerialCheck check = CheckSerial(value);
   if (!check.value) {
     err << "hydrixctl: " << check.message << "\n";
     return 2;
   }
-  const StepOutcome o = ProgramSerial(device, *check.value);
-  if (!o.done) return Fail(err, device, o);
+  const SerialWrite w = ProgramSerialRecorded(device, sequence, *check.value, true);
+  if (!w.step.done) return Fail(err, device, w.step);
   out << "serial_number\t" << *check.value << "\n";
+  // The serial is written: a state file that could not follow is told, and
+  // the next --next refuses or proposes from what it holds.
+  if (!w.notRecorded.empty())
+    err << "hydrixctl: serial number " << *check.value << " was not recorded as the last one written: "
+        << w.notRecorded << "\n";
   return 0;
 }
 

@@ -69,7 +69,8 @@ MainScreen::MainScreen(Services services, QWidget* parent)
                {},
                false,
                false,
-               false} {
+               false,
+               [this] { maintenance_->ProposeSerial(); }} {
   ui->setupUi(this);
   if (services_.starter) {
     starter_ = services_.starter;
@@ -179,6 +180,8 @@ void MainScreen::Form_Load() {
   // change the battery setting behind the operator's back.
   if (!read) ui->ComboChargeTempo->setCurrentIndex(2);
   if (!read) LitMesures();
+  // Without a controller too, the box proposes the next serial number.
+  if (!read) maintenance_->ProposeSerial();
 }
 
 bool MainScreen::Connect() {

@@ -55,6 +55,9 @@ struct FrameContext {
   bool partAnswers = false;  // the last read got answers, but not whole ones
   bool implausible = false;  // the last read's settings cannot be the controller's own
   bool notReading = false;   // the last measure read is not a reading of the controller
+  // Puts the next serial number of the sequence in the maintenance frame's
+  // box, after the settings read showed the controller's.
+  std::function<void()> proposeSerial;
 
   // The control `name` of the form (element `index` of a control array).
   template <class T>

@@ -143,6 +143,9 @@ void LanguagePass::ApplyAddedTexts() {
                           "(350 is stored as 349)."));
   ctx_.Control<QLineEdit>("Text1", 7)
       ->setStatusTip(Text("StatusTipAlarm", "Alarm level in V, up to 32.767 V."));
+  ui.ValeurNumeroSerie->setStatusTip(
+      Text("StatusTipSerial",
+           "The serial number to write. Once one was written from this PC, the box proposes the next one."));
   // The chart's own buttons and menu; its series keep their design titles.
   if (auto* chart = ctx_.window.findChild<TrendChart*>())
     chart->ApplyTexts([this](const char* code, const char* english) { return Text(code, english); });

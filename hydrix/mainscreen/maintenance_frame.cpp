@@ -6,8 +6,10 @@
 
 #include "common/busy_cursor.h"
 #include "common/numbers.h"
+#include "common/paths.h"
 #include "hydrix/calibration/frmProduction.h"
 #include "hydrix/calibration/maintenance.h"
+#include "hydrix/calibration/serial_sequence.h"
 #include "hydrix/config/about.h"
 #include "hydrix/mainscreen/live_view.h"
 #include "hydrix/mainscreen/settings_frame.h"
@@ -18,6 +20,10 @@ namespace hx {
 
 namespace {
 const std::string kEnglish = "English";
+// How long a serial write waits for another program writing one.
+constexpr std::chrono::milliseconds kSerialLockWait{10000};
+// How long a problem of the serial record stays in the status bar.
+constexpr int kProblemShownFor = 15000;
 }  // namespace
 
 MaintenanceFrame::MaintenanceFrame(FrameContext& context, LiveView& live, SettingsFrame& settings)
@@ -95,6 +101,16 @@ void MaintenanceFrame::CheckClockSpeed_Click() {
   ctx_.updateStatus();
 }
 
+void MaintenanceFrame::ProposeSerial() {
+  const LastSerial last = SerialSequence(UserStateFolder()).Read();
+  const auto next = NextSerial(last);
+  // Why nothing is proposed, in the status bar now and on the box whole.
+  const std::string why = !last.ok() ? last.problem : (last.value && !next) ? SerialPastTheLast() : "";
+  ctx_.ui.ValeurNumeroSerie->setToolTip(Q(why));
+  if (next) ctx_.ui.ValeurNumeroSerie->setText(QString::number(*next));
+  if (!why.empty()) ctx_.window.statusBar()->showMessage(Q(why), kProblemShownFor);
+}
+
 void MaintenanceFrame::Programmer_Click() {
   const SerialCheck check = CheckSerial(S(ctx_.ui.ValeurNumeroSerie->text()));
   if (!check.value) {
@@ -116,16 +132,34 @@ void MaintenanceFrame::Programmer_Click() {
       return;
     }
   }
-  StepOutcome outcome;
-  {
-    BusyCursor busy;
-    outcome = ProgramSerial(ctx_.device, *check.value);
+  // A serial not above the last one written from this machine (typed, or
+  // proposed before another program took it) is asked for, No by default;
+  // the question comes with the lock let go, so nobody waits on it.
+  SerialSequence sequence(UserStateFolder());
+  SerialWrite written;
+  for (bool belowLastAllowed = false;; belowLastAllowed = true) {
+    {
+      BusyCursor busy;
+      written = ProgramSerialRecorded(ctx_.device, sequence, *check.value, belowLastAllowed, kSerialLockWait);
+    }
+    if (!written.belowLast) break;
+    if (ctx_.dialogs.Message({SerialBelowLastQuestion(*check.value, *written.belowLast), HydrixDevice::kTitle,
+                              MsgButtons::YesNo, MsgIcon::Question, true}) != MsgAnswer::Yes) {
+      ProposeSerial();
+      return;
+    }
   }
-  if (!outcome.done) return ctx_.ShowFailure(outcome.why);
+  if (!written.step.done) return ctx_.ShowFailure(written.step.why);
   // Every line that names the controller names its new serial.
   ctx_.ui.NumeroSerie->setText(QString::number(*check.value));
   ctx_.controllerText = ListedWithSerial(ctx_.controllerText, *check.value);
+  ProposeSerial();
   ctx_.updateStatus();
+  if (!written.notRecorded.empty()) {
+    ctx_.Say("Serial number " + std::to_string(*check.value) +
+             " was written, but not recorded as the last one written from this machine. " +
+             written.notRecorded);
+  }
 }
 
 ReportInput MaintenanceFrame::ReportFromScreen() const {

@@ -19,6 +19,10 @@ class MaintenanceFrame : public QObject {
 
   // Shows the controller's clock correction.
   void ShowCorrection();
+  // Puts the serial after the last one written from this machine in the
+  // serial box; leaves the box as it is when there is none, and says why in
+  // the status bar when the record cannot be read or has no next.
+  void ProposeSerial();
 
   void Command_tension_Click();
   void CommandCalibrationCLK_Click();

@@ -100,6 +100,7 @@ bool SettingsFrame::UnwrittenEdits() const {
 void SettingsFrame::ShowParameters(const ParameterTexts& texts) {
   for (const auto& f : ParameterMap()) ShowSetting(f, Q(texts.at(f.key)));
   ctx_.ui.ValeurNumeroSerie->setText(Q(texts.at("serial_number")));
+  if (ctx_.proposeSerial) ctx_.proposeSerial();
   shownParameters_ = ScreenParameters();
 }
 

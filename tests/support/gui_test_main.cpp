@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <filesystem>
 #include <fstream>
+#include <cstdlib>
 #include <string>
 
 int main(int argc, char** argv) {
@@ -20,6 +21,10 @@ int main(int argc, char** argv) {
         << R"( "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})";
     qputenv("QT_QPA_PLATFORM", QByteArray("offscreen:configfile=") + screen.string().c_str());
   }
+  // The windows record the serial numbers they write in the state folder:
+  // a folder of this run's own, never the user's.
+  const fs::path state = fs::temp_directory_path() / ("hx-gui-state-" + std::to_string(::getpid()));
+  ::setenv("XDG_STATE_HOME", state.c_str(), 1);
   int result = 0;
   {
     QApplication app(argc, argv);
@@ -28,5 +33,6 @@ int main(int argc, char** argv) {
   }
   std::error_code ec;
   if (!screen.empty()) fs::remove(screen, ec);
+  fs::remove_all(state, ec);
   return result;
 }

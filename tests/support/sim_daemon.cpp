@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -21,7 +22,8 @@ namespace hx::test {
 namespace {
 
 std::filesystem::path FreshFolder() {
-  static int counter = 0;
+  // Programs run from several threads at once each get their own files.
+  static std::atomic<int> counter = 0;
   auto p = std::filesystem::temp_directory_path() /
            ("hydrix-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
   std::filesystem::remove_all(p);
@@ -133,7 +135,8 @@ void SimDaemon::Export() const { setenv("HYDRIX_SIM_SOCKET", socket_.c_str(), 1)
 
 CommandResult RunProgram(const std::vector<std::string>& command,
                          const std::vector<std::string>& environment) {
-  static int counter = 0;
+  // Programs run from several threads at once each get their own files.
+  static std::atomic<int> counter = 0;
   const auto base = std::filesystem::temp_directory_path() /
                     ("hydrix-run-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
   const std::string outPath = base.string() + ".out";

@@ -43,7 +43,9 @@ class ProductionEndToEnd : public ::testing::Test {
   }
   CommandResult Ctl(std::vector<std::string> args) {
     args.insert(args.begin(), HYDRIXCTL_EXE);
-    return RunProgram(args, {"HYDRIX_SIM_SOCKET=" + daemon->socket(), "HYDRIX_USB_TIMEOUT_MS=200"});
+    // Serial numbers written are recorded in the daemon's folder.
+    return RunProgram(args, {"HYDRIX_SIM_SOCKET=" + daemon->socket(), "HYDRIX_USB_TIMEOUT_MS=200",
+                             "XDG_STATE_HOME=" + (daemon->folder() / "state").string()});
   }
   std::string Dump(const std::string& what) {
     return RunProgram({HYDRIX_SIM_EXE, "dump", "--socket", daemon->socket(), "--id", "5", what}).out;

@@ -26,7 +26,9 @@ class RefusalsEndToEnd : public ::testing::Test {
   }
   CommandResult Ctl(std::vector<std::string> args) {
     args.insert(args.begin(), HYDRIXCTL_EXE);
-    return RunProgram(args, {"HYDRIX_SIM_SOCKET=" + daemon->socket(), "HYDRIX_USB_TIMEOUT_MS=200"});
+    // Serial numbers written are recorded in the daemon's folder.
+    return RunProgram(args, {"HYDRIX_SIM_SOCKET=" + daemon->socket(), "HYDRIX_USB_TIMEOUT_MS=200",
+                             "XDG_STATE_HOME=" + (daemon->folder() / "state").string()});
   }
   CommandResult Sim(std::vector<std::string> args) {
     args.insert(args.begin(), {HYDRIX_SIM_EXE, "set", "--socket", daemon->socket()});

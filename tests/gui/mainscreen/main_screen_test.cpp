@@ -103,6 +103,8 @@ class MainScreenTest : public ::testing::Test {
     if (at != std::string::npos) xml.replace(at, 32, "<Maintenance>True</Maintenance>");
     std::ofstream(folder_ / "config.xml", std::ios::binary) << xml;
     config_ = std::make_unique<hx::ConfigFile>(folder_ / "config.xml");
+    // The serial numbers written are recorded here, one record per test.
+    ::setenv("XDG_STATE_HOME", (folder_ / "state").c_str(), 1);
   }
   void TearDown() override {
     window_.reset();
@@ -577,6 +579,52 @@ TEST_F(MainScreenTest, AfterASerialWriteTheStatusBarAndTheSelectionNameTheNewSer
   window_->findChild<QAction*>("MnuConnect")->trigger();
   EXPECT_EQ(listed, std::vector<std::string>{"Hydrix (11) 1.05 \u00B7 serial 123456 \u00B7 id 5"});
   EXPECT_NE(status().find("serial 123456"), std::string::npos) << status();
+}
+
+// The serial box proposes one more than the last serial written from this
+// machine, with a controller or without; a confirmed write moves the record
+// on; a serial not above it is asked for, No by default.
+TEST_F(MainScreenTest, TheSerialBoxProposesTheNextSerialAndAConfirmedWriteMovesItOn) {
+  usb.Add(5);
+  auto& e = Eeprom(5);
+  const fs::path record = folder_ / "state" / "hydrix" / "last-serial";
+  Start();
+  EXPECT_EQ(Text("ValeurNumeroSerie"), "24000005");  // no record yet: the controller's, as before
+  fs::create_directories(record.parent_path());
+  std::ofstream(record) << "41\n";
+  Click("Lire");
+  EXPECT_EQ(Text("ValeurNumeroSerie"), "42");
+  dialogs.answers = {hx::MsgAnswer::Yes};  // over 24000005
+  Click("Programmer");
+  EXPECT_EQ((Bytes{e[36], e[37], e[38], e[39]}), (Bytes{42, 0, 0, 0}));
+  EXPECT_EQ(ReadFile(record), "42\n");
+  EXPECT_EQ(Text("ValeurNumeroSerie"), "43");
+
+  // Another program took 43 meanwhile: asked, and No writes nothing.
+  std::ofstream(record) << "43\n";
+  dialogs.messages.clear();
+  dialogs.answers = {hx::MsgAnswer::Yes, hx::MsgAnswer::No};  // over 42; then not above 43
+  std::size_t from = usb.writes.size();
+  Click("Programmer");
+  ASSERT_EQ(dialogs.messages.size(), 2u);
+  EXPECT_EQ(dialogs.messages[1].text,
+            "Serial number 43 is not above 43, the last one written from this machine: another unit may "
+            "hold it. Write it anyway?");
+  EXPECT_TRUE(dialogs.messages[1].defaultNo);
+  EXPECT_TRUE(EepromWrites(from).empty());
+  EXPECT_EQ(Text("ValeurNumeroSerie"), "44");
+
+  // Without a controller the box proposes too; a record that is no serial
+  // is named in the status bar and on the box, which stays empty.
+  Start(Choice::Cancel);
+  EXPECT_EQ(Text("ValeurNumeroSerie"), "44");
+  std::ofstream(record) << "forty-four\n";
+  Start(Choice::Cancel);
+  EXPECT_EQ(Text("ValeurNumeroSerie"), "");
+  EXPECT_TRUE(window_->statusBar()->currentMessage().startsWith(
+      QString::fromStdString(record.string() + " holds no serial number")))
+      << window_->statusBar()->currentMessage().toStdString();
+  EXPECT_EQ(Get<QLineEdit>("ValeurNumeroSerie")->toolTip(), window_->statusBar()->currentMessage());
 }
 
 // The shipped catalogue words the range message without the design's
