@@ -126,11 +126,18 @@ TEST_F(FrmMain, AnEmptyCommandLinePrintsTheUsageOnTheWindow) {
 TEST_F(FrmMain, ClosingTheWindowEndsBootMode) {
   lib.acceptsBootCommand = false;
   auto w = Make("boot;usbid=1");
-  // The run's loop processes window events, so the operator's close arrives inside it.
-  QTimer::singleShot(50, w.get(), [&] {
+  // The run's loop processes window events, so the operator's close arrives
+  // inside it: here once the loop has gone round twice (a fixed delay would
+  // depend on the machine's load).
+  QTimer watch;
+  watch.setInterval(0);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (lib.rawSent.size() < 2) return;
+    watch.stop();
     sentBeforeClose = lib.rawSent.size();
     w->close();  // asks the loop to stop; the run then closes the window
   });
+  watch.start();
   w->show();
   ASSERT_TRUE(WaitClosed(*w));
   EXPECT_GE(sentBeforeClose, 2u);
