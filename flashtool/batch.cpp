@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <ostream>
 
+#include "common/shown_text.h"
+
 namespace hx::flash {
 
 void BatchUi::PrintLine(const std::string& line) { out_ << line << '\n' << std::flush; }
@@ -44,23 +46,22 @@ std::optional<std::string> BatchDialogs::SaveFile(const FileDialogRequest& reque
 }
 
 int RunBatch(const std::string& tail, const FlashEnvironment& env, BootLibrary& library, FlashClock& clock,
-             std::ostream& out, std::ostream& err, bool yes) {
+             std::ostream& out, std::ostream& err, bool yes, IdentityProbe* probe) {
   BatchUi ui(out);
   BatchDialogs dialogs(out, err, yes);
   FlashTool tool(env, library, ui, dialogs, clock);
-  int status = kExitFailed;
-  if (tool.Form_Load(tail)) {
-    const RunEnd end = tool.Form_Activate();
+  tool.SetSerialProbe(probe);
+  const bool loaded = tool.Form_Load(tail);
+  RunEnd end = RunEnd::Failed;
+  if (loaded) {
+    end = tool.Form_Activate();
     tool.Form_Unload();
-    if (end == RunEnd::Completed) {
-      status = tool.Programmed() && !tool.ApplicationPresent() ? kExitFlashEmpty : kExitCompleted;
-    }
   }
-  const char* how = status == kExitCompleted    ? "completed"
-                    : status == kExitFlashEmpty ? "no application after programming"
-                                                : "failed";
-  out << "Result: " << how << " (exit " << status << ")\n" << std::flush;
-  return status;
+  const RunOutcome outcome = tool.Outcome(loaded, end);
+  // A history that cannot be written does not change how the run ended.
+  if (const std::string why = tool.RecordHistory(outcome); !why.empty()) err << "flashtool: " << why << '\n';
+  out << outcome.Line() << '\n' << std::flush;
+  return outcome.exit;
 }
 
 std::string HelpText() {
@@ -68,6 +69,7 @@ std::string HelpText() {
       "usage: flashtool TAIL                 run in a window\n"
       "       flashtool --choose [TAIL]       choose the controller, product and HEX file in the window\n"
       "       flashtool --batch TAIL [--yes] run without a window (questions answered No unless --yes)\n"
+      "       flashtool --history [N]         the last N runs of the firmware history (20 unless N is given)\n"
       "       flashtool --help | --version\n\n";
   for (const auto& line : UsageLines()) text += line + "\n";
   return text;
@@ -114,6 +116,18 @@ ProgramArguments ParseProgramArguments(int argc, const char* const* argv) {
       a.help = true;
     } else if (arg == "--version") {
       a.version = true;
+    } else if (arg == "--history") {
+      a.history = true;
+      // The next argument, when there is one, is the number of lines.
+      if (i + 1 < argc) {
+        const std::string n = argv[++i];
+        long count = 0;
+        if (!ParseInteger(n, 0, kHistoryMaxCount, count)) {
+          a.error = "--history takes a number of lines from 0 to " + std::to_string(kHistoryMaxCount) +
+                    ", not \"" + ShownText(n) + "\"";
+        }
+        a.historyCount = static_cast<int>(count);
+      }
     } else {
       if (!a.tail.empty()) a.tail += ' ';
       a.tail += arg;

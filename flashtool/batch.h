@@ -44,26 +44,30 @@ class BatchDialogs : public DialogService {
   bool yes_;
 };
 
-// Exit statuses of the batch mode.
-inline constexpr int kExitCompleted = 0;
-inline constexpr int kExitFailed = 1;      // any message that ends the run, or a declined question
-inline constexpr int kExitFlashEmpty = 2;  // normal end, but no application after programming
-
-// Runs Form_Load and Form_Activate on `tail`. The last line always says how
-// the run ended: "Result: completed (exit 0)", "Result: failed (exit 1)" or
-// "Result: no application after programming (exit 2)".
+// Runs Form_Load and Form_Activate on `tail`, then appends the run to the
+// firmware history (a history that cannot be written is said on `err` and
+// in the output, and changes nothing else). The serial number is read
+// through `probe` when given. The last line always says how the run ended:
+// "Result: completed (exit 0)", "Result: failed (exit 1)" or "Result: no
+// application after programming (exit 2)".
 int RunBatch(const std::string& tail, const FlashEnvironment& env, BootLibrary& library, FlashClock& clock,
-             std::ostream& out, std::ostream& err, bool yes);
+             std::ostream& out, std::ostream& err, bool yes, IdentityProbe* probe = nullptr);
+
+// The most lines `--history N` shows.
+inline constexpr long kHistoryMaxCount = 1'000'000;
 
 // The command tail from the program's arguments: the arguments joined with
-// blanks. `--batch`, `--yes`, `--choose`, `--help` and `--version` are taken
-// out (and reported) first.
+// blanks. `--batch`, `--yes`, `--choose`, `--help`, `--version` and
+// `--history [N]` are taken out (and reported) first.
 struct ProgramArguments {
   bool batch = false;
   bool choose = false;  // the window opens as a form; the tail fills it
   bool yes = false;
   bool help = false;
   bool version = false;
+  bool history = false;  // print the last historyCount lines of the firmware history
+  int historyCount = kHistoryDefaultCount;
+  std::string error;  // a program option used wrongly: the usage error to print
   std::string tail;
 };
 ProgramArguments ParseProgramArguments(int argc, const char* const* argv);

@@ -104,6 +104,15 @@ ParsedCommandLine ParseCommandLine(std::string_view text) {
   return parsed;
 }
 
+bool StartedFromHydrix(std::string_view tail) {
+  std::string rest(tail);
+  while (!Trim(rest).empty()) {
+    std::string option = GetToken(rest, ";");
+    if (ToUpper(Trim(GetToken(option, "="))) == "LANGUE") return true;
+  }
+  return false;
+}
+
 const std::vector<std::string>& UsageLines() {
   static const std::vector<std::string> lines = {
       "Command line parameters: <opt1>;<opt2>;<opt3> ...",

@@ -52,6 +52,10 @@ std::string GetToken(std::string& str, std::string_view delim);
 // device ID not supplied" when no numeric USBID was given.
 ParsedCommandLine ParseCommandLine(std::string_view tail);
 
+// Whether `tail` is the one hydrix's Firmware Update passes: it alone
+// carries the language option LANGUE=.
+bool StartedFromHydrix(std::string_view tail);
+
 // The usage text printed for an empty command line, one line each.
 const std::vector<std::string>& UsageLines();
 

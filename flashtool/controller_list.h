@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,9 @@ class IdentityProbe {
   virtual std::vector<ListedController> Answering() = 0;
   // Why no controller can be found (the library missing), or empty.
   virtual std::string Problem() { return {}; }
+  // The serial number the application of controller `UsbID` holds (EEPROM
+  // 36 to 39, lowest byte first); nothing when it does not answer.
+  virtual std::optional<std::int32_t> Serial(std::int32_t /*UsbID*/) { return std::nullopt; }
 };
 
 // IdentityProbe over libhxusbif: counts, then for each controller opens a
@@ -41,9 +46,15 @@ class HxUsbIfProbe : public IdentityProbe {
   explicit HxUsbIfProbe(std::string libraryName = "libhxusbif.so") : name_(std::move(libraryName)) {}
   std::vector<ListedController> Answering() override;
   std::string Problem() override { return problem_; }
+  // Four EEPROM reads (request 0xFE), each on its own pair of handles.
+  std::optional<std::int32_t> Serial(std::int32_t UsbID) override;
 
  private:
   bool Bind();
+  // One exchange: the 12-byte request, then up to `answer.size()` bytes;
+  // the number of bytes answered (0 for none).
+  std::uint32_t Exchange(std::int32_t UsbID, const std::array<std::uint8_t, 12>& request,
+                         std::span<std::uint8_t> answer);
   std::string name_;
   bool tried_ = false, bound_ = false;
   std::string problem_;

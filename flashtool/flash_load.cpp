@@ -8,6 +8,12 @@ namespace hx::flash {
 // ---- Reading the command line and the parameter file ----
 
 bool FlashTool::Form_Load(const std::string& commandTail) {
+  // A run starts here: what the history records of the last one goes.
+  started_ = std::chrono::system_clock::now();
+  serial_.reset();
+  headerShown_ = factsRead_ = false;
+  hexFacts_.reset();
+  chip_.clear();
   cmd_ = CommandLine{};
   const ParsedCommandLine parsed = ParseCommandLine(commandTail);
   if (parsed.usage) {

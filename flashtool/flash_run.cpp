@@ -105,6 +105,7 @@ bool FlashTool::ChooseHexFile() {
 
 RunEnd FlashTool::BootMode() {
   // Sends the boot command until the application is gone.
+  ReadSerialAndShowHeader();
   if (!EnsureLibrary()) return RunEnd::Failed;
   while (!ui_.StopRequested()) {
     if (!session_.SendBootCommand(cmd_.cmdVal, cmd_.cmdLen)) break;
@@ -117,12 +118,14 @@ RunEnd FlashTool::BootMode() {
 bool FlashTool::StartBootLoader() {
   // Without a product the controller is in its boot loader already.
   if (cmd_.device.empty() && !cmd_.idonly) {
+    ShowHeader();
     leftApplication_ = true;
     return true;
   }
   // Makes the application jump into its boot loader; one that does not
   // answer may be in its boot loader already (an interrupted run).
   Status("Starting boot loader ...");
+  ReadSerialAndShowHeader();
   if (!EnsureLibrary()) return false;
   if (!session_.SendBootCommand(cmd_.cmdVal, cmd_.cmdLen)) return FindWaitingBootLoader();
   leftApplication_ = true;
@@ -439,8 +442,8 @@ bool FlashTool::CheckBeforeBoot() {
 }
 
 bool FlashTool::PrepareHexFile(const HexLimits* limits, bool convert) {
-  std::filesystem::path path(cmd_.hexPath);
-  if (path.is_relative()) path = (env_.prgFolder.empty() ? env_.hexBaseFolder : env_.prgFolder) / path;
+  const std::filesystem::path path = HexFile();
+  HexFacts();  // the file's size and CRC-32 as it is loaded
   HexProblem problem;
   std::string warning;
   int rows = 0;

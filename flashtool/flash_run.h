@@ -5,8 +5,10 @@
 // the batch mode are thin.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,8 @@
 #include "flashtool/boot_session.h"
 #include "flashtool/chip_info.h"
 #include "flashtool/command_line.h"
+#include "flashtool/controller_list.h"
+#include "flashtool/flash_history.h"
 #include "flashtool/flash_ui.h"
 #include "flashtool/hex_loader.h"
 #include "flashtool/parameter_file.h"
@@ -30,6 +34,10 @@ struct FlashEnvironment {
   std::filesystem::path listFolder;     // where the list files are written
   std::filesystem::path hexBaseFolder;  // the file dialog starts here
   std::filesystem::path prgFolder{};    // a relative HEX path is taken from here; empty: hexBaseFolder
+  // Whether each run appends its line to the firmware history, and where
+  // (empty: no state folder, which the run reports).
+  bool keepHistory = false;
+  std::filesystem::path historyFile{};
 };
 
 // The sentence every failure message ends with once the controller has
@@ -39,6 +47,18 @@ inline constexpr const char* kLeftInBootLoader =
 
 // How a run ended: only Completed is the normal end.
 enum class RunEnd { Completed, Failed };
+
+// Exit statuses of a run.
+inline constexpr int kExitCompleted = 0;
+inline constexpr int kExitFailed = 1;      // any message that ends the run, a declined question, a cancel
+inline constexpr int kExitFlashEmpty = 2;  // normal end, but no application after programming
+
+// How a run ended, as its last line says it: "Result: completed (exit 0)".
+struct RunOutcome {
+  std::string words = "failed";  // "completed", "no application after programming", "cancelled", "failed"
+  int exit = kExitFailed;
+  std::string Line() const { return "Result: " + words + " (exit " + std::to_string(exit) + ")"; }
+};
 
 class FlashTool {
  public:
@@ -62,6 +82,21 @@ class FlashTool {
   RunEnd Form_Activate();
   // Closes the boot-loader connection and gives up the run's lock.
   void Form_Unload();
+
+  // Where the serial number is read from before the boot command; without
+  // one the history's serial stays empty.
+  void SetSerialProbe(IdentityProbe* probe) { probe_ = probe; }
+  // How the run ended; `loaded` is what Form_Load returned, `end` what
+  // Form_Activate did (not looked at when not loaded).
+  RunOutcome Outcome(bool loaded, RunEnd end) const;
+  // The run's header line: its date, connection, serial, product, HEX file
+  // and the file's CRC-32.
+  std::string HeaderLine();
+  // Appends the run's line to the firmware history (when the environment
+  // keeps one), after giving the header line if the run had not reached it.
+  // Empty, or why the history was not written, which is also logged.
+  std::string RecordHistory(const RunOutcome& outcome);
+  std::optional<std::int32_t> Serial() const { return serial_; }
 
   // Opens the boot-loader connection when none is open, reads the device ID
   // and checks the chip against the product; false when a message was shown
@@ -119,6 +154,14 @@ class FlashTool {
   void Log(const std::string& line) { ui_.Log(line); }
   // True when the operator asked to stop and (after the boot command) confirmed.
   bool Cancelled();
+  // Reads the serial number from the application, then gives the header line.
+  void ReadSerialAndShowHeader();
+  void ShowHeader();
+  // The HEX file the run programs, its path made whole; empty when the run
+  // programs none.
+  std::filesystem::path HexFile() const;
+  // Its size and CRC-32, read once per run.
+  const std::optional<FileFacts>& HexFacts();
   void LogHexFile(const std::filesystem::path& path);
   bool EnsureLibrary();
   bool ReadProduct();
@@ -156,6 +199,13 @@ class FlashTool {
   bool cancelled_ = false;
   int rows_ = 0;  // program-memory rows of the converted HEX file
   bool converted_ = false;
+  // What the history and the header line record of the run.
+  IdentityProbe* probe_ = nullptr;
+  std::chrono::system_clock::time_point started_{};
+  std::optional<std::int32_t> serial_;
+  bool headerShown_ = false;
+  bool factsRead_ = false;
+  std::optional<FileFacts> hexFacts_;
 };
 
 }  // namespace hx::flash

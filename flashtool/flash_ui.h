@@ -34,6 +34,10 @@ class FlashUi {
   virtual void ClearStop() {}
   // One line of the run's log: a step done, with its figures.
   virtual void Log(const std::string& /*line*/) {}
+  // The first line of the run's log (date, connection, serial, product, HEX
+  // file and its CRC-32), given once its facts are known: it goes before
+  // the lines the run logged until then.
+  virtual void LogHeader(const std::string& /*line*/) {}
 };
 
 // Time for the run's waits.

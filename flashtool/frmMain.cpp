@@ -6,7 +6,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
+#include <iostream>
 
 #include <string_view>
 
@@ -75,6 +79,7 @@ frmMain::~frmMain() = default;
 
 void frmMain::SetChooser(hx::flash::IdentityProbe& probe) {
   probe_ = &probe;
+  if (!serialProbe_) serialProbe_ = &probe;
   ui_->fraChoose->setVisible(true);
 }
 
@@ -88,15 +93,22 @@ void frmMain::showEvent(QShowEvent* event) {
 
 hx::flash::RunEnd frmMain::RunTail(const std::string& tail) {
   SetRunning(true);
+  // The log keeps earlier runs; this one's lines (its header first) follow them.
+  runFirstLine_ = ui_->lstLog->document()->isEmpty() ? 0 : ui_->lstLog->document()->blockCount();
   // A fresh core per run: nothing of an earlier run carries over.
   core_ = std::make_unique<hx::flash::FlashTool>(env_, library_, *this, *logged_, clock_);
+  core_->SetSerialProbe(serialProbe_);
   hx::flash::RunEnd end = hx::flash::RunEnd::Failed;
-  if (core_->Form_Load(tail)) end = core_->Form_Activate();
+  const bool loaded = core_->Form_Load(tail);
+  if (loaded) end = core_->Form_Activate();
   core_->Form_Unload();
   result_ = end;
-  exitStatus_ = end != hx::flash::RunEnd::Completed                   ? 1
-                : core_->Programmed() && !core_->ApplicationPresent() ? 2
-                                                                      : 0;
+  const hx::flash::RunOutcome outcome = core_->Outcome(loaded, end);
+  exitStatus_ = outcome.exit;
+  // A history that cannot be written is said in the log (by the core) and
+  // on standard error; the run's result stays what it was.
+  if (const std::string why = core_->RecordHistory(outcome); !why.empty()) std::cerr << "flashtool: " << why << "\n";
+  Log(outcome.Line());
   SetRunning(false);
   emit runFinished();
   return end;
@@ -104,6 +116,13 @@ hx::flash::RunEnd frmMain::RunTail(const std::string& tail) {
 
 void frmMain::Run() {
   RunTail(tail_);
+  // Started from hydrix, the window stays until the operator has read (or
+  // saved) its log; hydrix learns nothing of the run otherwise.
+  if (hx::flash::StartedFromHydrix(tail_)) {
+    SetStatus(ui_->txtOpStatus->text().toStdString() + "\n" + (exitStatus_ == 0 ? "Done" : "Ended") +
+              ": close this window when you have read or saved the log.");
+    return;
+  }
   close();
 }
 
@@ -240,7 +259,6 @@ void frmMain::ProgramClick(bool identifyOnly) {
     tail += ";prg=" + hex;
     Remembered().setValue(kLastFolderKey, QFileInfo(QString::fromStdString(hex)).absolutePath());
   }
-  ui_->lstLog->clear();
   ui_->ProgressBar1->setVisible(false);
   ui_->ProgressBar1->setValue(0);
   RunTail(tail);
@@ -301,6 +319,17 @@ void frmMain::DoEvents() { QCoreApplication::processEvents(); }
 void frmMain::ShowRawBytes(const std::string& hex) {
   ui_->printArea->setVisible(true);
   ui_->printArea->appendPlainText(QString::fromStdString(hex));
+}
+
+void frmMain::LogHeader(const std::string& line) {
+  const QString text = QString::fromStdString(line);
+  QTextDocument* document = ui_->lstLog->document();
+  if (document->isEmpty() || runFirstLine_ >= document->blockCount()) {
+    ui_->lstLog->appendPlainText(text);
+    return;
+  }
+  QTextCursor at(document->findBlockByNumber(runFirstLine_));
+  at.insertText(text + "\n");
 }
 
 void frmMain::Log(const std::string& line) {

@@ -2,9 +2,11 @@
 // txtOpStatus, the progress bar ProgressBar1, a log of the run's steps with
 // Save Log, and Cancel. Started with a command line that names a controller,
 // it runs the whole sequence once, when it is first shown, and closes itself
-// at the end of every path. Opened as a form (SetChooser), it lets the
+// at the end of every path; started from hydrix it stays open with its log
+// until the operator closes it. Opened as a form (SetChooser), it lets the
 // operator pick the controller, the product and the HEX file, and stays open
-// between runs.
+// between runs. The log keeps every run, each starting with its header line;
+// every run appends its line to the firmware history.
 #pragma once
 
 #include <QWidget>
@@ -30,6 +32,9 @@ class frmMain : public QWidget, public hx::flash::FlashUi {
   // Opens the window as a form; the command tail's device=, usbid= and prg=
   // fill it, its other options go with every run. Call before show().
   void SetChooser(hx::flash::IdentityProbe& probe);
+  // Where each run reads the controller's serial number before the boot
+  // command (SetChooser's probe serves too).
+  void SetSerialProbe(hx::flash::IdentityProbe& probe) { serialProbe_ = &probe; }
 
   hx::flash::FlashTool& Core() { return *core_; }
   // How the last run ended; nothing while none has.
@@ -49,6 +54,7 @@ class frmMain : public QWidget, public hx::flash::FlashUi {
   bool StopRequested() override { return stopRequested_; }
   void ClearStop() override { stopRequested_ = false; }
   void Log(const std::string& line) override;
+  void LogHeader(const std::string& line) override;
 
  signals:
   void runFinished();
@@ -84,6 +90,8 @@ class frmMain : public QWidget, public hx::flash::FlashUi {
   hx::flash::FlashClock& clock_;
   std::unique_ptr<hx::flash::FlashTool> core_;
   hx::flash::IdentityProbe* probe_ = nullptr;  // set in form mode
+  hx::flash::IdentityProbe* serialProbe_ = nullptr;
+  int runFirstLine_ = 0;  // the log line the running run's log starts at
   std::string extraOptions_;                   // options of the tail the form passes on
   std::optional<hx::flash::RunEnd> result_;
   int exitStatus_ = 1;

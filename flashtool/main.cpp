@@ -1,6 +1,8 @@
 // flashtool: the firmware programmer. With --batch it runs without a window
 // (see batch.h); with --choose its window opens as a form to choose the
-// controller, product and file; otherwise the window runs once and closes.
+// controller, product and file; otherwise the window runs once and closes
+// (started from hydrix, it stays open with its log). --history prints the
+// last runs of the firmware history.
 #include <QApplication>
 #include <QLibraryInfo>
 #include <csignal>
@@ -21,7 +23,16 @@ int main(int argc, char** argv) {
   // A file-size limit (ulimit -f, a quota) makes a write fail with EFBIG,
   // handled as a full disk is, instead of ending the program unseen.
   std::signal(SIGXFSZ, SIG_IGN);
-  const auto args = hx::flash::ParseProgramArguments(argc, argv);
+  auto args = hx::flash::ParseProgramArguments(argc, argv);
+  if (args.error.empty() && args.history && (args.batch || args.choose || !args.tail.empty())) {
+    args.error = "--history takes no command tail and no other option";
+  }
+  if (!args.error.empty()) {
+    // A usage error, as the command tail's are: what was wrong, then how
+    // the program is called.
+    std::cerr << "flashtool: " << args.error << "\n\n" << hx::flash::HelpText();
+    return 2;
+  }
   if (args.help) {
     std::cout << hx::flash::HelpText();
     return 0;
@@ -30,7 +41,12 @@ int main(int argc, char** argv) {
     std::cout << "flashtool " HYDRIX_VERSION "\n";
     return 0;
   }
+  // Every run appends its line to the firmware history in the state folder.
+  const auto historyFile = hx::flash::HistoryFile(hx::UserStateFolder());
+  if (args.history) return hx::flash::PrintHistory(historyFile, args.historyCount, std::cout, std::cerr);
   hx::flash::FlashEnvironment env;
+  env.keepHistory = true;
+  env.historyFile = historyFile;
   env.title = hx::ProgramTitle();
   if (env.title.empty()) env.title = "flashtool";
   // The parameter file is a shipped file: beside the program in a build
@@ -43,6 +59,8 @@ int main(int argc, char** argv) {
   if (env.listFolder.empty()) noFolder = "No folder for flashtool's working files: " + noFolder;
   hx::flash::HxBootBinding library;
   hx::flash::SteadyFlashClock clock;
+  // The serial number is read from the application before the boot command.
+  hx::flash::HxUsbIfProbe probe;
 
   if (args.batch) {
     // A relative HEX path names a file in the caller's current folder.
@@ -52,7 +70,7 @@ int main(int argc, char** argv) {
       std::cout << noFolder << "\nResult: failed (exit 1)\n";
       return hx::flash::kExitFailed;
     }
-    return hx::flash::RunBatch(args.tail, env, library, clock, std::cout, std::cerr, args.yes);
+    return hx::flash::RunBatch(args.tail, env, library, clock, std::cout, std::cerr, args.yes, &probe);
   }
 
   // Without a display Qt would end with a plugin error: say it in one line.
@@ -80,7 +98,7 @@ int main(int argc, char** argv) {
   }
   frmMain window(args.tail, env, library, dialogs, clock);
   dialogs.SetParent(&window);
-  hx::flash::HxUsbIfProbe probe;
+  window.SetSerialProbe(probe);
   if (args.choose) window.SetChooser(probe);
   window.show();
   app.exec();

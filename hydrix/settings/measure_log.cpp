@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 
 #include "common/lock_file.h"
 #include "common/numbers.h"
@@ -19,18 +18,6 @@ std::string MeasureLogHeader() {
   return "time,battery_voltage_V,temperature_C,charging_current_mA,discharging_current_mA,turbine,relay,"
          "not_charging,charge_state,state,state_text,delay_on_start_s,delay_after_charge_s,"
          "delay_before_charge_s,delay_before_relay_s";
-}
-
-std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
-  const std::time_t t = std::chrono::system_clock::to_time_t(when);
-  std::tm local{};
-  localtime_r(&t, &local);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-  // "+0100" becomes "+01:00".
-  std::string s = text;
-  if (s.size() >= 5) s.insert(s.size() - 2, ":");
-  return s;
 }
 
 std::string MeasureLogLine(std::chrono::system_clock::time_point when, const MeasureBlock& block) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/local_time.h"  // IsoLocalTime, which the log lines start with
 #include "hydrix/settings/measures_codec.h"
 
 namespace hx {
@@ -21,8 +22,6 @@ std::string MeasureLogLine(std::chrono::system_clock::time_point when, const Mea
 // The line of a reading that got no answer: the time, the measure fields
 // empty.
 std::string MeasureLogMissedLine(std::chrono::system_clock::time_point when);
-// "2024-03-07T14:05:09+01:00" for `when` in the local time zone.
-std::string IsoLocalTime(std::chrono::system_clock::time_point when);
 
 class MeasureLog {
  public:

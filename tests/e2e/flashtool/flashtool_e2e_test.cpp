@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "flash_test_support.h"
+#include "flashtool/flash_history.h"
 #include "flashtool/hxboot_binding.h"
 #include "support/sim_daemon.h"
 
@@ -64,7 +65,9 @@ class FlashtoolEndToEnd : public ::testing::Test {
   CommandResult Flash(const std::string& tail, bool yes = false, const std::string& exe = FLASHTOOL_EXE) {
     const std::string cmd = "cd " + Quote(daemon->folder().string()) + " && " + shellLimits + "exec " +
                             Quote(exe) + " --batch " + Quote(tail) + (yes ? " --yes" : "");
-    return RunProgram({"/bin/sh", "-c", cmd}, {"HYDRIX_SIM_SOCKET=" + daemon->socket()});
+    std::vector<std::string> env = extraEnv;
+    env.push_back("HYDRIX_SIM_SOCKET=" + daemon->socket());
+    return RunProgram({"/bin/sh", "-c", cmd}, env);
   }
   std::string Dump(int id, const std::string& what) {
     return RunProgram(
@@ -88,6 +91,7 @@ class FlashtoolEndToEnd : public ::testing::Test {
   std::unique_ptr<SimDaemon> daemon;
   std::filesystem::path firmware;
   std::string shellLimits;  // shell commands run before flashtool ("ulimit -f 64 && ")
+  std::vector<std::string> extraEnv;  // given to flashtool besides the daemon's socket
 };
 
 const std::string kFirmwareRow0 = "000200: 40 EF 01 F0 80 81 82 83 84 85 86 87 88 89 8A 8B";
@@ -429,6 +433,62 @@ TEST_F(FlashtoolEndToEnd, TheDaemonRefusesRequestsOutsideTheChipAndASecondBootLo
   EXPECT_LT(lib.OpenPIC(33, 0, 150), 0);
   ASSERT_EQ(Set(33, "fault", "none"), 0);
   EXPECT_GE(lib.OpenPIC(33, 0, 150), 1);
+}
+
+TEST_F(FlashtoolEndToEnd, EveryRunLeavesItsHistoryLineWithTheSerialAndHistoryShowsThem) {
+  StartWith({"id=34"});
+  const auto state = daemon->folder() / "state";
+  extraEnv = {"XDG_STATE_HOME=" + state.string()};
+  auto history = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {FLASHTOOL_EXE, "--history"});
+    return RunProgram(args, extraEnv);
+  };
+  auto r = history({});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "No firmware history yet: " + (state / "hydrix" / "flash-history.csv").string() +
+                       " does not exist (each run of flashtool adds a line).\n");
+
+  // The serial number comes from the application through libhxusbif.
+  ASSERT_EQ(Flash("device=arvel;usbid=34;prg=fw.hex").status, 0);
+  ASSERT_EQ(Flash("device=arvel;usbid=34;prg=nothere.hex").status, 1);
+  std::ifstream in(state / "hydrix" / "flash-history.csv");
+  std::stringstream text;
+  text << in.rdbuf();
+  const auto lines = Lines(text.str());
+  ASSERT_EQ(lines.size(), 3u) << text.str();
+  const auto done = flash::SplitCsvLine(lines[1]);
+  ASSERT_EQ(done.size(), 14u);
+  EXPECT_EQ(std::vector<std::string>(done.begin() + 3, done.begin() + 8),
+            (std::vector<std::string>{"34", "24000034", "ARVEL", "PIC18F2550", firmware.string()}));
+  // Two records a row: each row is written twice, read back once.
+  EXPECT_EQ(std::vector<std::string>(done.end() - 4, done.end()),
+            (std::vector<std::string>{"128", "64", "completed", "0"}));
+
+  r = history({"1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto table = Lines(r.out);
+  ASSERT_EQ(table.size(), 2u) << r.out;
+  // Each field stands under its column's name.
+  auto column = [&](const std::string& name) {
+    const std::size_t at = table[0].find(name + " ");
+    const std::size_t next = table[0].find_first_not_of(' ', table[0].find(' ', at));
+    std::string field = table[1].substr(at, next == std::string::npos ? std::string::npos : next - at);
+    while (!field.empty() && field.back() == ' ') field.pop_back();
+    return field;
+  };
+  EXPECT_EQ(table[0].rfind("time  ", 0), 0u);
+  EXPECT_EQ(column("connection"), "34") << r.out;
+  EXPECT_EQ(column("serial"), "");  // refused before the boot command: not read
+  EXPECT_EQ(column("product"), "ARVEL");
+  EXPECT_EQ(column("hex_file"), (daemon->folder() / "nothere.hex").string());
+  EXPECT_EQ(column("result"), "failed");
+  EXPECT_TRUE(table[1].ends_with(" 1"));
+  EXPECT_EQ(Lines(history({}).out).size(), 3u);
+
+  r = history({"many"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("flashtool: --history takes a number of lines from 0 to 1000000, not \"many\"\n", 0), 0u)
+      << r.err;
 }
 
 }  // namespace

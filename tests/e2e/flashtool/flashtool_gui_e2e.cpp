@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -26,15 +27,28 @@ TEST(FlashtoolWindowEndToEnd, ProgramsThroughTheLibraryAndTheDaemon) {
   folder.Write("fw.hex", flash::test::MakeHex(0x200, app));
 
   flash::HxBootBinding library(HXBOOT_LIB);
+  flash::HxUsbIfProbe probe(HXUSBIF_LIB);
   test::RecordingDialogService dialogs;
   flash::SteadyFlashClock clock;
+  // The command line hydrix's Firmware Update passes.
   frmMain window("LANGUE=English ;device=arvel;USBID=41;prg=" + (folder.path() / "fw.hex").string(),
                  {"flashtool", folder.path(), folder.path(), folder.path()}, library, dialogs, clock);
+  window.SetSerialProbe(probe);
   window.show();
-  for (int i = 0; i < 1000 && window.isVisible(); ++i) QTest::qWait(10);
-  ASSERT_FALSE(window.isVisible());
+  for (int i = 0; i < 1000 && !window.Result(); ++i) QTest::qWait(10);
   EXPECT_EQ(window.Result(), flash::RunEnd::Completed);
   EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{"Programming complete."});
+  // Started from hydrix, the window stays open with its log, which opens
+  // with the serial number the application gave before the boot command.
+  QTest::qWait(50);
+  EXPECT_TRUE(window.isVisible());
+  const QString log = window.findChild<QPlainTextEdit*>("lstLog")->toPlainText();
+  EXPECT_TRUE(log.startsWith("Run of ")) << log.toStdString();
+  EXPECT_TRUE(log.section('\n', 0, 0).contains(", connection 41, serial 24000041, product ARVEL, HEX file "))
+      << log.toStdString();
+  EXPECT_TRUE(log.endsWith("Result: completed (exit 0)"));
+  window.close();
+  EXPECT_FALSE(window.isVisible());
 
   const auto flash =
       test::RunProgram({HYDRIX_SIM_EXE, "dump", "--socket", daemon.socket(), "--id", "41", "flash"}).out;

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -46,12 +47,17 @@ class FrmMain : public ::testing::Test {
  protected:
   FrmMain() { folder.Write("fw.hex", MakeHex(0x200, {0x40, 0xEF, 0x01, 0xF0, 1, 2, 3, 4})); }
   std::unique_ptr<frmMain> Make(const std::string& tail) {
-    auto w = std::make_unique<frmMain>(
-        tail, FlashEnvironment{"flashtool", folder.path(), folder.path(), folder.path()}, lib, dialogs,
-        clock);
+    FlashEnvironment env{"flashtool", folder.path(), folder.path(), folder.path()};
+    env.keepHistory = keepHistory;
+    env.historyFile = folder.path() / "state" / kHistoryFileName;
+    auto w = std::make_unique<frmMain>(tail, env, lib, dialogs, clock);
     dialogs.window = w.get();
     return w;
   }
+  QStringList LogLines(QWidget& w) {
+    return w.findChild<QPlainTextEdit*>("lstLog")->toPlainText().split('\n');
+  }
+  bool keepHistory = false;
   TempFolder folder;
   FakeBootLibrary lib;
   WatchingDialogs dialogs;
@@ -120,11 +126,18 @@ TEST_F(FrmMain, AnEmptyCommandLinePrintsTheUsageOnTheWindow) {
 TEST_F(FrmMain, ClosingTheWindowEndsBootMode) {
   lib.acceptsBootCommand = false;
   auto w = Make("boot;usbid=1");
-  // The run's loop processes window events, so the operator's close arrives inside it.
-  QTimer::singleShot(50, w.get(), [&] {
+  // The run's loop processes window events, so the operator's close arrives
+  // inside it: here once the loop has gone round twice (a fixed delay would
+  // depend on the machine's load).
+  QTimer watch;
+  watch.setInterval(0);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (lib.rawSent.size() < 2) return;
+    watch.stop();
     sentBeforeClose = lib.rawSent.size();
     w->close();  // asks the loop to stop; the run then closes the window
   });
+  watch.start();
   w->show();
   ASSERT_TRUE(WaitClosed(*w));
   EXPECT_GE(sentBeforeClose, 2u);
@@ -140,6 +153,10 @@ class FakeProbe : public IdentityProbe {
  public:
   std::vector<ListedController> Answering() override {
     return lib && lib->inBootLoader ? std::vector<ListedController>{} : answering;
+  }
+  std::optional<std::int32_t> Serial(std::int32_t) override {
+    if (lib && lib->inBootLoader) return std::nullopt;
+    return 24000001;
   }
   std::vector<ListedController> answering;
   FakeBootLibrary* lib = nullptr;
@@ -284,4 +301,68 @@ TEST_F(FrmMain, FailureDialogsCarryTheReason) {
   EXPECT_EQ(text.rfind("Erreur effacement\nErase failed at address 00", 0), 0u) << text;
   EXPECT_TRUE(text.ends_with(" (erasing 000200-007FFF)\n\n" + std::string(kLeftInBootLoader))) << text;
   EXPECT_TRUE(lib.inBootLoader);
+}
+
+TEST_F(FrmMainForm, EveryRunFromTheFormLeavesItsHistoryLineAndItsLogStartsWithTheRun) {
+  keepHistory = true;
+  const std::string hex = (folder.path() / "fw.hex").string();
+  auto w = Form("prg=" + hex);
+  Find<QComboBox>(*w, "cboController")->setCurrentIndex(0);
+  auto* cancel = Find<QPushButton>(*w, "cmdCancel");
+  QTest::mouseClick(Find<QPushButton>(*w, "cmdProgram"), Qt::LeftButton);
+  ASSERT_EQ(w->Result(), RunEnd::Completed);
+  // Cancelled as soon as it starts: its header comes before its own lines.
+  QTimer::singleShot(0, cancel, [cancel] { QTest::mouseClick(cancel, Qt::LeftButton); });
+  QTest::mouseClick(Find<QPushButton>(*w, "cmdProgram"), Qt::LeftButton);
+  ASSERT_EQ(w->Result(), RunEnd::Failed);
+
+  const auto history = folder.Read("state/flash-history.csv");
+  std::vector<std::vector<std::string>> rows;
+  for (const auto& line : QString::fromStdString(history).split('\n', Qt::SkipEmptyParts))
+    rows.push_back(SplitCsvLine(line.toStdString()));
+  ASSERT_EQ(rows.size(), 3u) << history;
+  EXPECT_EQ(rows[1][4], "24000001");
+  EXPECT_EQ(rows[1][6], "PIC18F2550");
+  EXPECT_EQ(rows[1][7], hex);
+  EXPECT_EQ((std::vector<std::string>(rows[1].end() - 4, rows[1].end())),
+            (std::vector<std::string>{"16", "16", "completed", "0"}));
+  EXPECT_EQ((std::vector<std::string>(rows[2].end() - 4, rows[2].end())),
+            (std::vector<std::string>{"0", "0", "cancelled", "1"}));
+
+  // The pane keeps both runs, each opening with its header line.
+  const QStringList log = LogLines(*w);
+  const QString header = "Run of " + QString::fromStdString(rows[1][0]) +
+                         ", connection 1, serial 24000001, product ARVEL, HEX file " +
+                         QString::fromStdString(hex) + " (" + QString::fromStdString(rows[1][8]) +
+                         " bytes, CRC-32 " + QString::fromStdString(rows[1][9]) + ")";
+  EXPECT_EQ(log[0], header);
+  const int second =
+      static_cast<int>(log.indexOf(QRegularExpression(".*  Result: completed \\(exit 0\\)"))) + 1;
+  ASSERT_GT(second, 1) << log.join('\n').toStdString();
+  EXPECT_TRUE(log[second].startsWith("Run of " + QString::fromStdString(rows[2][0]) +
+                                     ", connection 1, serial not read, product ARVEL"))
+      << log[second].toStdString();
+  EXPECT_TRUE(log[second + 1].endsWith("Cancelled: nothing was sent to the controller"));
+  EXPECT_TRUE(log.back().endsWith("  Result: cancelled (exit 1)"));
+}
+
+TEST_F(FrmMain, StartedFromHydrixTheWindowStaysOpenWithItsLog) {
+  auto w = Make("LANGUE=English ;device=arvel;USBID=1;prg=fw.hex");
+  w->show();
+  for (int i = 0; i < 500 && !w->Result(); ++i) QTest::qWait(10);
+  ASSERT_EQ(w->Result(), RunEnd::Completed);
+  QTest::qWait(50);
+  EXPECT_TRUE(w->isVisible());
+  const QStringList log = LogLines(*w);
+  EXPECT_TRUE(log[0].startsWith("Run of ")) << log[0].toStdString();
+  EXPECT_TRUE(log[0].endsWith(", connection 1, serial not read, product ARVEL, HEX file " +
+                              QString::fromStdString((folder.path() / "fw.hex").string()) + " (" +
+                              QString::number(folder.Read("fw.hex").size()) + " bytes, CRC-32 " +
+                              log[0].right(9).left(8) + ")"));
+  EXPECT_TRUE(log.back().endsWith("  Result: completed (exit 0)"));
+  EXPECT_TRUE(w->findChild<QLabel*>("txtOpStatus")->text().endsWith("close this window when you have read or saved the log."));
+  // The operator closes it.
+  w->close();
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_EQ(w->ExitStatus(), 0);
 }
