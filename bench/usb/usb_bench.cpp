@@ -5,7 +5,8 @@
 // no implementation can beat on this bed) and, for exchanges, beside a floor
 // that opens, claims, releases and closes per exchange as the design does,
 // without looking the controllers up. Each case reports the USB requests the
-// device saw (bulk OUT transfers) per iteration.
+// device saw (bulk OUT transfers) and the reads (bulk IN transfers, those
+// that drop a late answer included) per iteration.
 #include <benchmark/benchmark.h>
 #include <libusb.h>
 #include <stdlib.h>
@@ -48,14 +49,14 @@ struct Bed {
     ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
     ::setenv("XDG_CACHE_HOME", folder.c_str(), 1);
     ::setenv("HYDRIX_USB_BACKEND", "usb", 1);
-    bed.Add({.vendor = kAppVendor, .product = kAppProduct, .serial = "HX-BENCH", .ports = {4}, .address = 5},
+    app = bed.Add({.vendor = kAppVendor, .product = kAppProduct, .serial = "HX-BENCH", .ports = {4}, .address = 5},
             [this](std::span<const std::uint8_t> request) {
               ++requests;
               std::lock_guard lock(mutex);
               const auto answer = model.Exchange(request);
               return answer ? std::vector<Bytes>{*answer} : std::vector<Bytes>{};
             });
-    bed.Add({.vendor = kBootVendor, .product = kBootProduct, .ports = {5}, .address = 6},
+    boot = bed.Add({.vendor = kBootVendor, .product = kBootProduct, .ports = {5}, .address = 6},
             [this](std::span<const std::uint8_t> packet) {
               ++requests;
               std::lock_guard lock(mutex);
@@ -71,6 +72,16 @@ struct Bed {
   hx::testing::BootLoaderDevice loader;
   std::atomic<long> requests{0};
   std::filesystem::path folder;
+  std::string app, boot;  // their sysfs paths
+
+  // Bulk IN transfers submitted to either device so far (reads that drop a
+  // late answer included).
+  long Reads() const {
+    long n = 0;
+    for (const auto* d : {&app, &boot})
+      for (const char c : bed.BulkLog(*d)) n += c == 'I';
+    return n;
+  }
 };
 
 Bed& TheBed() {
@@ -115,10 +126,16 @@ struct Raw {
     if (device) libusb_unref_device(device);
     libusb_exit(context);
   }
+  // Waits up to a second for the library of an earlier case to release it.
   bool Claim() {
     if (!device || libusb_open(device, &handle) != 0) return false;
     libusb_set_auto_detach_kernel_driver(handle, 1);
-    return libusb_claim_interface(handle, 0) == 0;
+    for (int i = 0; i < 100; ++i) {
+      const int rc = libusb_claim_interface(handle, 0);
+      if (rc != LIBUSB_ERROR_BUSY) return rc == 0;
+      usleep(10000);
+    }
+    return false;
   }
   void Release() {
     if (!handle) return;
@@ -141,9 +158,11 @@ struct Raw {
   libusb_device_handle* handle = nullptr;
 };
 
-void Report(benchmark::State& state, long before) {
+void Report(benchmark::State& state, long before, long readsBefore) {
   state.counters["requests"] = benchmark::Counter(static_cast<double>(TheBed().requests - before),
                                                   benchmark::Counter::kAvgIterations);
+  state.counters["reads"] = benchmark::Counter(static_cast<double>(TheBed().Reads() - readsBefore),
+                                               benchmark::Counter::kAvgIterations);
 }
 
 // --- One exchange and a full settings read --------------------------------
@@ -151,9 +170,9 @@ void Report(benchmark::State& state, long before) {
 void BM_Exchange_Library(benchmark::State& state) {
   TheBed();
   Program p;
-  const long before = TheBed().requests;
+  const long before = TheBed().requests, readsBefore = TheBed().Reads();
   for (auto _ : state) benchmark::DoNotOptimize(p.device.LitEEprom(0));
-  Report(state, before);
+  Report(state, before, readsBefore);
   if (!p.device.LastAnswerComplete()) state.SkipWithError("no answer");
 }
 BENCHMARK(BM_Exchange_Library)->Unit(benchmark::kMicrosecond);
@@ -162,12 +181,12 @@ void BM_Exchange_OpenClosePerExchange(benchmark::State& state) {
   TheBed();
   Raw raw(kAppVendor, kAppProduct);
   const auto frame = hx::FrameReadEeprom(0, 0);
-  const long before = TheBed().requests;
+  const long before = TheBed().requests, readsBefore = TheBed().Reads();
   for (auto _ : state) {
     if (!raw.Claim() || raw.Transfer(frame) != hx::answer::kReadEeprom) state.SkipWithError("no answer");
     raw.Release();
   }
-  Report(state, before);
+  Report(state, before, readsBefore);
 }
 BENCHMARK(BM_Exchange_OpenClosePerExchange)->Unit(benchmark::kMicrosecond);
 
@@ -176,20 +195,20 @@ void BM_Exchange_HeldHandle(benchmark::State& state) {
   Raw raw(kAppVendor, kAppProduct);
   if (!raw.Claim()) state.SkipWithError("cannot open");
   const auto frame = hx::FrameReadEeprom(0, 0);
-  const long before = TheBed().requests;
+  const long before = TheBed().requests, readsBefore = TheBed().Reads();
   for (auto _ : state) {
     if (raw.Transfer(frame) != hx::answer::kReadEeprom) state.SkipWithError("no answer");
   }
-  Report(state, before);
+  Report(state, before, readsBefore);
 }
 BENCHMARK(BM_Exchange_HeldHandle)->Unit(benchmark::kMicrosecond);
 
 void BM_SettingsRead_Library(benchmark::State& state) {
   TheBed();
   Program p;
-  const long before = TheBed().requests;
+  const long before = TheBed().requests, readsBefore = TheBed().Reads();
   for (auto _ : state) benchmark::DoNotOptimize(p.device.LitImage());
-  Report(state, before);
+  Report(state, before, readsBefore);
   if (!p.device.ImageComplete()) state.SkipWithError("the image was not read whole");
 }
 BENCHMARK(BM_SettingsRead_Library)->Unit(benchmark::kMillisecond);
@@ -197,7 +216,7 @@ BENCHMARK(BM_SettingsRead_Library)->Unit(benchmark::kMillisecond);
 void BM_SettingsRead_OpenClosePerExchange(benchmark::State& state) {
   TheBed();
   Raw raw(kAppVendor, kAppProduct);
-  const long before = TheBed().requests;
+  const long before = TheBed().requests, readsBefore = TheBed().Reads();
   for (auto _ : state) {
     for (int i = 0; i < 258; ++i) {
       const auto frame = hx::FrameReadEeprom(static_cast<std::uint8_t>(i / 2), 0);
@@ -205,7 +224,7 @@ void BM_SettingsRead_OpenClosePerExchange(benchmark::State& state) {
       raw.Release();
     }
   }
-  Report(state, before);
+  Report(state, before, readsBefore);
 }
 BENCHMARK(BM_SettingsRead_OpenClosePerExchange)->Unit(benchmark::kMillisecond);
 
@@ -213,14 +232,14 @@ void BM_SettingsRead_HeldHandle(benchmark::State& state) {
   TheBed();
   Raw raw(kAppVendor, kAppProduct);
   if (!raw.Claim()) state.SkipWithError("cannot open");
-  const long before = TheBed().requests;
+  const long before = TheBed().requests, readsBefore = TheBed().Reads();
   for (auto _ : state) {
     for (int i = 0; i < 258; ++i) {
       const auto frame = hx::FrameReadEeprom(static_cast<std::uint8_t>(i / 2), 0);
       if (raw.Transfer(frame) != hx::answer::kReadEeprom) state.SkipWithError("no answer");
     }
   }
-  Report(state, before);
+  Report(state, before, readsBefore);
 }
 BENCHMARK(BM_SettingsRead_HeldHandle)->Unit(benchmark::kMillisecond);
 
@@ -320,14 +339,14 @@ void BM_ProgramRun_Library(benchmark::State& state) {
   auto boot = hx::boot::MakeUsbBackend(config);
   const auto handle = boot->Open(hx::usb::IdentifierOf("1-5"), hx::boot::kBootLoaderInterface);
   if (handle <= 0) state.SkipWithError("cannot open the boot loader");
-  const long before = TheBed().requests;
+  const long before = TheBed().requests, readsBefore = TheBed().Reads();
   for (auto _ : state) {
     if (!RunThroughLibrary(*boot, handle, packed)) {
       state.SkipWithError("the run failed");
       break;
     }
   }
-  Report(state, before);
+  Report(state, before, readsBefore);
   boot->Close(handle);
 }
 BENCHMARK(BM_ProgramRun_Library)->Arg(0)->Arg(1)->ArgName("packed")->Unit(benchmark::kMillisecond);
@@ -337,7 +356,7 @@ void BM_ProgramRun_HeldHandle(benchmark::State& state) {
   Raw raw(kBootVendor, kBootProduct);
   if (!raw.Claim()) state.SkipWithError("cannot open");
   const Packets run = RunPackets(state.range(0) != 0);
-  const long before = TheBed().requests;
+  const long before = TheBed().requests, readsBefore = TheBed().Reads();
   static std::string error;
   for (auto _ : state) {
     for (std::size_t i = 0; i < run.packets.size(); ++i) {
@@ -351,7 +370,7 @@ void BM_ProgramRun_HeldHandle(benchmark::State& state) {
     }
     if (!error.empty()) break;
   }
-  Report(state, before);
+  Report(state, before, readsBefore);
 }
 BENCHMARK(BM_ProgramRun_HeldHandle)->Arg(0)->Arg(1)->ArgName("packed")->Unit(benchmark::kMillisecond);
 

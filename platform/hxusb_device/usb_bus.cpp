@@ -3,6 +3,7 @@
 #include <libusb.h>
 
 #include <algorithm>
+#include <thread>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -174,10 +175,7 @@ std::vector<FoundDevice> UsbBus::Find(const usbconf::UsbIdentity& identity, bool
   return found;
 }
 
-// Whether the device found at `port` is still there as it was found: the
-// same bus address and serial number in its own sysfs entry (a few small
-// reads, no scan of the bus). Without that entry the bus is looked over again.
-static bool StillThere(const FoundDevice& device) {
+bool StillThere(const FoundDevice& device) {
   const std::filesystem::path dir = std::filesystem::path("/sys/bus/usb/devices") / device.port;
   std::error_code ec;
   if (device.port.empty() || !std::filesystem::is_directory(dir, ec)) return false;
@@ -243,6 +241,13 @@ std::unique_ptr<DeviceLink> UsbBus::Open(std::int32_t id, const usbconf::UsbIden
                 Hex4(identity.product) + ") is attached";
       return nullptr;
     }
+    rc = OpenFound(*wanted, identity, handle);
+  }
+  // Another program's exchange, or the moment it keeps the controller
+  // claimed after one: wait for it a little before saying it is in use.
+  for (const auto until = std::chrono::steady_clock::now() + kBusyWait;
+       rc == LIBUSB_ERROR_BUSY && std::chrono::steady_clock::now() < until;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
     rc = OpenFound(*wanted, identity, handle);
   }
   if (rc == 0) {

@@ -67,11 +67,16 @@ class UsbBus {
   // cannot start (Problem() says why). Every call looks the bus over again
   // and keeps what it found for Open.
   std::vector<FoundDevice> Find(const usbconf::UsbIdentity& identity, bool bootLoader);
+  // How long Open waits for an interface that another program has claimed
+  // (longer than a library keeps a controller after its last exchange).
+  static constexpr std::chrono::milliseconds kBusyWait{500};
+
   // Opens the device of `identity` whose identifier is `id` and claims the
   // configured interface. On failure, `status` says why and `problem` holds
   // the message for the operator. The devices found last are used as they
   // are; the bus is looked over again (Find) only when `id` is not among
   // them, the device is no longer where it was found, or opening it fails.
+  // An interface claimed elsewhere is tried again for up to kBusyWait.
   std::unique_ptr<DeviceLink> Open(std::int32_t id, const usbconf::UsbIdentity& identity, bool bootLoader,
                                    OpenStatus& status, std::string& problem);
   // Why libusb cannot start, else why the port memory was refused, or empty.
@@ -90,6 +95,10 @@ class UsbBus {
   bool foundBootLoader_ = false;
   bool foundValid_ = false;
 };
+
+// Whether `device` is still where it was found: the same bus address and
+// serial number in its own sysfs entry (a few small reads, no scan of the bus).
+bool StillThere(const FoundDevice& device);
 
 // The operator's messages for a device that cannot be opened.
 std::string AccessMessage(const FoundDevice& device);

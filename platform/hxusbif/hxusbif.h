@@ -17,7 +17,12 @@
  * under [application] in hxusb.conf, named by their serial number string or
  * port path (see platform/hxusb_device/usb_ids.h). A request and its answer
  * are one bulk transfer each; a read that gets no answer in time reads 0
- * bytes. USB_GetBackendProblem tells why a device could not be opened,
+ * bytes. A controller stays claimed 100 ms after its last handle closes, so
+ * that exchanges in a row do not reopen it; an answer that came after its
+ * read gave up is dropped before the next request (it can only be there
+ * after a request whose answer was not read, or on a device just opened).
+ * An interface another program holds is waited for up to 500 ms.
+ * USB_GetBackendProblem tells why a device could not be opened,
  * USB_GetBackendName which backend is in force. */
 #ifndef HXUSBIF_H
 #define HXUSBIF_H

@@ -37,7 +37,14 @@ class Transport {
 
 // Today's backend: the hydrix-sim daemon.
 std::unique_ptr<Transport> MakeSimTransport();
+// How long the USB backend keeps a controller claimed after its last handle
+// closed, so that exchanges in a row do not reopen it each time.
+inline constexpr std::chrono::milliseconds kKeepClaimed{100};
+
 // Real controllers through libusb: the application identity of `config`.
-std::unique_ptr<Transport> MakeUsbTransport(usbconf::UsbConfig config);
+// A controller stays claimed `keep` after its last handle closed (0: it is
+// released at once); a thread of the transport's own releases it.
+std::unique_ptr<Transport> MakeUsbTransport(usbconf::UsbConfig config,
+                                            std::chrono::milliseconds keep = kKeepClaimed);
 
 }  // namespace hx::usbif

@@ -42,6 +42,7 @@ struct Device {
   bool gone = false, heldElsewhere = false, driverBound = false;
   UMockdevIoctlClient* claimedBy = nullptr;  // our reference while claimed
   int detaches = 0;
+  std::string bulkLog{};
   std::deque<std::vector<std::uint8_t>> inQueue{};
   std::list<Urb> flying{}, discarded{};
 };
@@ -164,11 +165,13 @@ void SubmitUrb(Device& d, UMockdevIoctlClient* client) {
     urb.status = Control(d, static_cast<std::uint8_t*>(u->buffer), urb.in);
   } else if (u->type == USBDEVFS_URB_TYPE_BULK && u->endpoint == d.spec.endpointOut) {
     urb.ready = true;
+    d.bulkLog += 'O';
     auto* bytes = static_cast<const std::uint8_t*>(u->buffer);
     for (auto& answer : d.handler(std::span(bytes, std::size_t(u->buffer_length))))
       d.inQueue.push_back(std::move(answer));
   } else if (u->type == USBDEVFS_URB_TYPE_BULK && u->endpoint == d.spec.endpointIn) {
     urb.toHost = true;
+    d.bulkLog += 'I';
   } else {
     err = ENOENT;  // no such endpoint
   }
@@ -479,6 +482,17 @@ void UsbTestbed::QueueIn(const std::string& sysfsPath, std::vector<std::uint8_t>
 int UsbTestbed::DetachCount(const std::string& sysfsPath) const {
   std::lock_guard lock(impl_->mutex);
   return impl_->Find(sysfsPath).detaches;
+}
+
+bool UsbTestbed::Claimed(const std::string& sysfsPath) const {
+  std::lock_guard lock(impl_->mutex);
+  auto& d = impl_->Find(sysfsPath);
+  return d.claimedBy && umockdev_ioctl_client_get_connected(d.claimedBy);
+}
+
+std::string UsbTestbed::BulkLog(const std::string& sysfsPath) const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->Find(sysfsPath).bulkLog;
 }
 
 std::string UsbTestbed::DevNode(const std::string& sysfsPath) const {

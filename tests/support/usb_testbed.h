@@ -56,6 +56,10 @@ class UsbTestbed {
   void QueueIn(const std::string& sysfsPath, std::vector<std::uint8_t> data);
 
   int DetachCount(const std::string& sysfsPath) const;      // kernel driver detaches so far
+  bool Claimed(const std::string& sysfsPath) const;         // a program holds the interface
+  // The bulk transfers submitted to the device so far, in order: 'O' for a
+  // request (OUT), 'I' for a read (IN), whether or not it got data.
+  std::string BulkLog(const std::string& sysfsPath) const;
   std::string DevNode(const std::string& sysfsPath) const;  // "/dev/bus/usb/BBB/DDD"
 
  private:

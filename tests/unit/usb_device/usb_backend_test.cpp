@@ -1,13 +1,15 @@
 // Both libraries' USB backends through the real libusb, against fake devices
 // on umockdev's emulated bus: identifiers, shared handles, kernel driver
-// detach, time-outs, a device leaving the bus, devices in use and devices the
-// user may not open.
+// detach, time-outs, late answers, a device leaving the bus, devices in use
+// and devices the user may not open.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
+#include <thread>
+#include <utility>
 
 #include "platform/hxboot/backend.h"
 #include "platform/hxusb_device/usb_bus.h"
@@ -53,7 +55,10 @@ class UsbBackends : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(cache_); }
 
   // Built after the devices are added, dropped before the testbed goes.
-  std::unique_ptr<usbif::Transport> Transport() { return usbif::MakeUsbTransport(AppUsbConfig()); }
+  // Released as soon as its last handle closes, unless told otherwise.
+  std::unique_ptr<usbif::Transport> Transport(std::chrono::milliseconds keep = 0ms) {
+    return usbif::MakeUsbTransport(AppUsbConfig(), keep);
+  }
   std::unique_ptr<boot::Backend> Boot() { return boot::MakeUsbBackend(AppUsbConfig()); }
 
   UsbTestbed bed;
@@ -89,12 +94,6 @@ TEST_F(UsbBackends, ListsTheApplicationsByTheirStableIdentifiersAndSharesOneDevi
   ASSERT_EQ(n, 2u);
   EXPECT_EQ(answer[0], 0xF0);
 
-  // An answer that came too late is not taken for the next one.
-  bed.QueueIn(withSerial, {0x55, 0x55});
-  ASSERT_TRUE(usb->Write(write, Bytes{0xFE, 0x10}));
-  ASSERT_EQ(usb->Read(read, answer, 200ms), 2u);
-  EXPECT_EQ(answer[0], 0xFE);
-
   // The device stays claimed while a handle is open; the kernel driver gets
   // it back once the last one closes (and is detached again at the next open).
   EXPECT_TRUE(usb->Close(write));
@@ -106,6 +105,53 @@ TEST_F(UsbBackends, ListsTheApplicationsByTheirStableIdentifiersAndSharesOneDevi
   EXPECT_EQ(bed.DetachCount(withSerial), 2);
   EXPECT_TRUE(usb->Close(later));
   EXPECT_FALSE(usb->Close(read));
+}
+
+// The link's exchange: a handle to write, one to read, both closed after.
+// The first answer byte, or -1 when no answer came.
+int Exchange(usbif::Transport& usb, std::int32_t id, std::uint8_t command) {
+  const auto write = usb.Open(id), read = usb.Open(id);
+  std::array<std::uint8_t, 2> answer{};
+  const bool answered = usb.Write(write, Bytes{command, 0x10}) && usb.Read(read, answer, 50ms) == 2u;
+  usb.Close(read);
+  usb.Close(write);
+  return answered ? answer[0] : -1;
+}
+
+TEST_F(UsbBackends, ALateAnswerIsDroppedAfterAnExchangeThatGaveUpOrAnOpeningAndNeverWaitedForOtherwise) {
+  // 0xFC gets no answer in time; everything else is answered at once.
+  const auto app = bed.Add(AppSpec({4}, 5), [](std::span<const std::uint8_t> request) {
+    return request[0] == 0xFC ? std::vector<Bytes>{} : std::vector<Bytes>{Bytes{request[0], 1}};
+  });
+  auto usb = Transport(1s);
+  const auto id = usb::IdentifierOf("1-4");
+  auto newReads = [&, seen = std::size_t{0}]() mutable {
+    const auto log = bed.BulkLog(app);
+    return log.substr(std::exchange(seen, log.size()));
+  };
+
+  // Just opened: whatever waits is read first.
+  EXPECT_EQ(Exchange(*usb, id, 0xF0), 0xF0);
+  EXPECT_EQ(newReads(), "IOI");
+  // Exchanges in a row keep the controller claimed and make no other read.
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Exchange(*usb, id, 0xFE), 0xFE);
+  EXPECT_EQ(newReads(), "OIOIOI");
+  EXPECT_TRUE(bed.Claimed(app));
+
+  // The answer comes after the read gave up: it is dropped before the next
+  // request, and the exchange after that reads nothing more.
+  EXPECT_EQ(Exchange(*usb, id, 0xFC), -1);
+  bed.QueueIn(app, {0xFC, 0x99});
+  EXPECT_EQ(Exchange(*usb, id, 0xFE), 0xFE);
+  EXPECT_EQ(Exchange(*usb, id, 0xF0), 0xF0);
+  EXPECT_EQ(newReads(), "OI" "IIOI" "OI");
+
+  // Released once idle; what another program left meanwhile is dropped.
+  for (int i = 0; i < 500 && bed.Claimed(app); ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_FALSE(bed.Claimed(app));
+  bed.QueueIn(app, {0x55, 0x55});
+  EXPECT_EQ(Exchange(*usb, id, 0xFE), 0xFE);
+  EXPECT_EQ(newReads(), "IIOI");
 }
 
 TEST_F(UsbBackends, NoAnswerInTimeIsAnEmptyReadAndADeviceGoneIsAFailure) {
