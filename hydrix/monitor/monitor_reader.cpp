@@ -30,10 +30,12 @@ bool MonitorReader::Wanted(std::int32_t id) const {
   return wanted_.empty() || std::find(wanted_.begin(), wanted_.end(), id) != wanted_.end();
 }
 
-PeriodResult MonitorReader::Period(const std::function<bool()>& stop) {
+PeriodResult MonitorReader::Period(const std::function<bool()>& stop,
+                                   const std::function<void(const PeriodResult& sofar)>& sink) {
   PeriodResult result;
   // The missing and new controllers first, so that one found is read at once.
   Look(result, stop);
+  if (sink) sink(result);
   for (auto& c : controllers_) {
     if (stop && stop()) break;
     if (!c.online) continue;
@@ -51,9 +53,10 @@ PeriodResult MonitorReader::Period(const std::function<bool()>& stop) {
     if (!why.empty()) {
       c.online = false;
       result.events.push_back({ControllerEvent::Kind::Offline, c, why});
-      continue;
+    } else {
+      result.readings.push_back({c.serial, now_(), device_.ImageMesures()});
     }
-    result.readings.push_back({c.serial, now_(), device_.ImageMesures()});
+    if (sink) sink(result);
   }
   return result;
 }

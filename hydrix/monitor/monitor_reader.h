@@ -62,7 +62,11 @@ class MonitorReader {
   // when it is wanted. Then reads every controller online; one that does
   // not answer with a reading goes offline.
   // `stop` is asked before each controller: a stop cuts the period short.
-  PeriodResult Period(const std::function<bool()>& stop = {});
+  // `sink`, when given, receives the events and each reading as soon as
+  // they happen (so a reading goes out before the next controller is read);
+  // the result then holds them too.
+  PeriodResult Period(const std::function<bool()>& stop = {},
+                      const std::function<void(const PeriodResult& sofar)>& sink = {});
 
   const std::vector<WatchedController>& controllers() const { return controllers_; }
   // Probes wait this long for an answer, so silent identifiers cost little.

@@ -107,40 +107,52 @@ class Monitor {
     link_.Publish(m);
   }
 
+  // One period: each event and reading is published (or queued) as soon as
+  // the reader has it, so a reading waits for no other controller.
   void Read() {
-    const PeriodResult result = reader_.Period([this] { return stop_.load(); });
-    for (const auto& note : result.notes) Log(note);
+    std::size_t events = 0, readings = 0, notes = 0;
+    reader_.Period([this] { return stop_.load(); },
+                   [&](const PeriodResult& sofar) {
+                     for (; notes < sofar.notes.size(); ++notes) Log(sofar.notes[notes]);
+                     for (; events < sofar.events.size(); ++events) Event(sofar.events[events]);
+                     for (; readings < sofar.readings.size(); ++readings) Publish(sofar.readings[readings]);
+                     Flush();
+                     // Acknowledgements in, without waiting: the window stays open.
+                     link_.Service(std::chrono::milliseconds(0));
+                   });
+  }
+
+  void Event(const ControllerEvent& e) {
     const std::string& prefix = config_.topicPrefix;
-    for (const auto& e : result.events) {
-      const auto& c = e.controller;
-      const std::string who = "controller " + c.serial + " (id " + std::to_string(c.id) + ")";
-      switch (e.kind) {
-        case ControllerEvent::Kind::Found:
-          Log(who + " online: " + c.type + " " + c.firmware);
-          for (const auto& m : DiscoveryMessages(prefix, config_.clientId, c)) SetRetained(m);
-          SetRetained({AvailabilityTopic(prefix, c.serial), "online", true});
-          break;
-        case ControllerEvent::Kind::Online:
-          Log(who + " online again");
-          SetRetained({AvailabilityTopic(prefix, c.serial), "online", true});
-          break;
-        case ControllerEvent::Kind::Offline:
-          Log(who + " offline: " + e.detail + "; looked for again each period");
-          SetRetained({AvailabilityTopic(prefix, c.serial), "offline", true});
-          break;
-      }
+    const auto& c = e.controller;
+    const std::string who = "controller " + c.serial + " (id " + std::to_string(c.id) + ")";
+    switch (e.kind) {
+      case ControllerEvent::Kind::Found:
+        Log(who + " online: " + c.type + " " + c.firmware);
+        for (const auto& m : DiscoveryMessages(prefix, config_.clientId, c)) SetRetained(m);
+        SetRetained({AvailabilityTopic(prefix, c.serial), "online", true});
+        break;
+      case ControllerEvent::Kind::Online:
+        Log(who + " online again");
+        SetRetained({AvailabilityTopic(prefix, c.serial), "online", true});
+        break;
+      case ControllerEvent::Kind::Offline:
+        Log(who + " offline: " + e.detail + "; looked for again each period");
+        SetRetained({AvailabilityTopic(prefix, c.serial), "offline", true});
+        break;
     }
-    for (const auto& r : result.readings) {
-      const auto c = std::find_if(reader_.controllers().begin(), reader_.controllers().end(),
-                                  [&](auto& w) { return w.serial == r.serial; });
-      if (c == reader_.controllers().end()) continue;
-      MqttMessage m{StateTopic(prefix, r.serial), StateJson(*c, r), false};
-      if (verbose_) Log(m.topic + " " + m.payload);
-      if (!queue_.Push(std::move(m)) && !dropping_) {
-        dropping_ = true;
-        Log("the queue is full (queue_max " + std::to_string(queue_.Max()) +
-            "): the oldest readings are dropped until the broker is back");
-      }
+  }
+
+  void Publish(const Reading& r) {
+    const auto c = std::find_if(reader_.controllers().begin(), reader_.controllers().end(),
+                                [&](auto& w) { return w.serial == r.serial; });
+    if (c == reader_.controllers().end()) return;
+    MqttMessage m{StateTopic(config_.topicPrefix, r.serial), StateJson(*c, r), false};
+    if (verbose_) Log(m.topic + " " + m.payload);
+    if (!queue_.Push(std::move(m)) && !dropping_) {
+      dropping_ = true;
+      Log("the queue is full (queue_max " + std::to_string(queue_.Max()) +
+          "): the oldest readings are dropped until the broker is back");
     }
   }
 
