@@ -97,8 +97,7 @@ std::vector<MqttMessage> DiscoveryMessages(const std::string& prefix, const std:
   std::vector<MqttMessage> out;
   const std::string node = "hydrix_" + c.serial;
   const std::string device = "{\"identifiers\":[" + Quoted(node) + "],\"name\":" + Quoted(c.type + " " + c.serial) +
-                             ",\"model\":" + Quoted(c.type) + ",\"sw_version\":" + Quoted(c.firmware) +
-                             ",\"serial_number\":" + Quoted(c.serial) + "}";
+                             ",\"model\":" + Quoted(c.type) + ",\"sw_version\":" + Quoted(c.firmware) + "}";
   const std::string availability = "[{\"topic\":" + Quoted(MonitorAvailabilityTopic(prefix, clientId)) +
                                    "},{\"topic\":" + Quoted(AvailabilityTopic(prefix, c.serial)) + "}]";
   for (const Entity& e : kEntities) {

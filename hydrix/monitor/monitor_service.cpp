@@ -72,8 +72,7 @@ class Monitor {
         slot = std::max(slot + 1, static_cast<long long>((Clock::now() - start) / step) + 1);
         due = start + slot * step;
       }
-      if (link_.TakeFreshConnection()) Reconnected();
-      Flush();
+      Pump();
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
       link_.Service(std::clamp(left, std::chrono::milliseconds(1), kSlice));
     }
@@ -116,7 +115,7 @@ class Monitor {
                      for (; notes < sofar.notes.size(); ++notes) Log(sofar.notes[notes]);
                      for (; events < sofar.events.size(); ++events) Event(sofar.events[events]);
                      for (; readings < sofar.readings.size(); ++readings) Publish(sofar.readings[readings]);
-                     Flush();
+                     Pump();
                      // Acknowledgements in, without waiting: the window stays open.
                      link_.Service(std::chrono::milliseconds(0));
                    });
@@ -166,6 +165,13 @@ class Monitor {
     if (const std::size_t dropped = queue_.TakeDropped(); dropped > 0)
       Log(std::to_string(dropped) + " readings were dropped while the broker was away (queue_max " +
           std::to_string(queue_.Max()) + "); " + std::to_string(queue_.Size()) + " kept are published");
+  }
+
+  // A new connection first gets the retained messages again, then what
+  // waits in the queue.
+  void Pump() {
+    if (link_.TakeFreshConnection()) Reconnected();
+    Flush();
   }
 
   void Flush() {

@@ -223,6 +223,19 @@ TEST_F(MonitorEndToEnd, PublishesStatesDiscoveryAndAvailability) {
   EXPECT_EQ(Count(log, "connected to mqtt://127.0.0.1:"), 1u) << log;
   EXPECT_EQ(Count(log, "\n"), 7u) << log;  // started, connected, two online, offline, online again, stopped
   EXPECT_NE(log.find("hydrix-monitor: stopped\n"), std::string::npos) << log;
+
+  // A monitor that dies without a word: the broker sends its last will.
+  const pid_t crash = StartMonitor("crash", Plain("topic_prefix = crash\nclient_id = crash\n"));
+  auto monitorIs = [](const char* what) {
+    return [=](const Messages& all) {
+      const auto a = Payloads(all, "crash/monitor/crash/availability");
+      return !a.empty() && a.back() == what;
+    };
+  };
+  MqttSubscriber crashes(broker->port(), {"crash/monitor/#"});
+  ASSERT_TRUE(crashes.WaitFor(monitorIs("online"))) << Log("crash");
+  ::kill(crash, SIGKILL);
+  EXPECT_TRUE(crashes.WaitFor(monitorIs("offline")));
 }
 
 // The broker stops for a while: every reading of the gap arrives afterwards,
