@@ -35,7 +35,7 @@ for page in "$tree"/usr/share/man/man*/*.gz; do
 done
 [ -f "$tree/usr/share/hydrix/help/index.html" ] || fail "no help pages in /usr/share/hydrix/help"
 [ -f "$tree/etc/hydrix/monitor.conf" ] || fail "no /etc/hydrix/monitor.conf"
-[ -f "$tree/lib/systemd/system/hydrix-monitor.service" ] || fail "no hydrix-monitor.service"
+[ -f "$tree/usr/lib/systemd/system/hydrix-monitor.service" ] || fail "no hydrix-monitor.service"
 dpkg-deb -e "$deb" "$work/control"
 grep -qx /etc/hydrix/monitor.conf "$work/control/conffiles" || fail "monitor.conf is not a conffile"
 chmod -R a-w "$tree"
@@ -69,7 +69,7 @@ scenario() {
 	# The list files stay in the runtime folder; the controller's run lock goes.
 	[ -f "$home/run/hydrix/progmem.lst" ] || fail "no list file in the runtime folder"
 	! ls "$home/run/hydrix" | grep -q '^flashtool-.*\.lock$' || fail "flashtool left its run lock"
-	monitor_scenario "$bin" "$home"
+	monitor_scenario "$1" "$home"
 	"${as_user[@]}" "$bin/hydrix" >"$home/window.log" 2>&1 &
 	local window=$!
 	sleep 3
@@ -94,7 +94,7 @@ monitor_scenario() {
 	printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$port" >"$home/mosquitto.conf"
 	printf 'broker = mqtt://127.0.0.1:%s\ncontrollers = all\n' "$port" >"$home/monitor.conf"
 	chown 65534:65534 "$home/mosquitto.conf" "$home/monitor.conf"
-	"${as_user[@]}" mosquitto -c "$home/mosquitto.conf" >"$home/broker.log" 2>&1 &
+	"${as_user[@]}" "$(command -v mosquitto)" -c "$home/mosquitto.conf" >"$home/broker.log" 2>&1 &
 	local broker=$!
 	sleep 1
 	"${as_user[@]}" "$bin/hydrix-monitor" --config "$home/monitor.conf" 2>"$home/monitor.log" &
@@ -122,7 +122,7 @@ if [ "${HYDRIX_TEST_MAY_INSTALL:-}" = 1 ]; then
 	[ -f /usr/lib/udev/rules.d/70-hydrix.rules ] || fail "the udev rule is not in place"
 	[ -f /etc/hydrix/hxusb.conf ] || fail "no /etc/hydrix/hxusb.conf"
 	[ -f /etc/hydrix/monitor.conf ] || fail "no /etc/hydrix/monitor.conf"
-	[ -f /lib/systemd/system/hydrix-monitor.service ] || fail "no hydrix-monitor.service"
+	[ -f /usr/lib/systemd/system/hydrix-monitor.service ] || fail "no hydrix-monitor.service"
 	scenario "" "$work/home2"
 	dpkg -r hydrix >/dev/null
 	installed=
