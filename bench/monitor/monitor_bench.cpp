@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <regex>
 #include <set>
 #include <sstream>

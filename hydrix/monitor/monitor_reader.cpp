@@ -1,6 +1,7 @@
 #include "hydrix/monitor/monitor_reader.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "wire/identity.h"
 

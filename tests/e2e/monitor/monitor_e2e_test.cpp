@@ -6,10 +6,12 @@
 #include <spawn.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "support/mqtt_broker.h"
