@@ -340,7 +340,8 @@ std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, 
       if (iface == Interface::BootLoader) ++s->bootConnections;
       return Reply(Status::Ok);
     }
-    case Op::Write: {
+    case Op::Write:
+    case Op::WriteTake: {
       if (!bound) return Reply(Status::NotOpen);
       const auto data = in.rest();
       std::lock_guard lock(mutex_);
@@ -351,7 +352,15 @@ std::vector<std::uint8_t> SimServer::Handle(std::span<const std::uint8_t> body, 
       h.readyAt = now + std::chrono::milliseconds(bound->device.faults().latencyMs);
       answered_.notify_all();
       if (bound->device.lastRequestFailed()) return Reply(Status::Failed, bound->device.lastError());
-      return Reply(Status::Ok);
+      if (static_cast<Op>(op) == Op::Write) return Reply(Status::Ok);
+      Writer w;
+      w.u8(static_cast<std::uint8_t>(Status::Ok));
+      if (h.readyAt > now) return w.u8(0).body();
+      // What a Read would take now: the answer, or nothing when none came.
+      w.u8(1);
+      if (h.pending) w.bytes(*h.pending);
+      h.pending.reset();
+      return w.body();
     }
     case Op::Read: {
       std::uint32_t maxLength = 0;

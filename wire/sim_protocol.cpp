@@ -20,10 +20,23 @@ constexpr std::uint32_t kMaxBody = 1 << 20;
 
 using Clock = std::chrono::steady_clock;
 
-// Reads exactly n bytes before `deadline` (none: no limit).
-bool ReadExactly(int fd, std::uint8_t* out, std::size_t n, std::optional<Clock::time_point> deadline) {
+// Reads exactly n bytes before `deadline` (none: no limit). With `ready`,
+// bytes already there are taken before any wait (a message's body comes
+// with its length, so waiting for it first costs a call for nothing).
+bool ReadExactly(int fd, std::uint8_t* out, std::size_t n, std::optional<Clock::time_point> deadline,
+                 bool ready = false) {
   std::size_t done = 0;
   while (done < n) {
+    if (ready) {
+      ready = false;
+      const ssize_t got = ::recv(fd, out + done, n - done, MSG_DONTWAIT);
+      if (got == 0) return false;
+      if (got > 0) {
+        done += static_cast<std::size_t>(got);
+        continue;
+      }
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
+    }
     if (deadline) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
@@ -147,7 +160,7 @@ std::optional<std::vector<std::uint8_t>> ReceiveMessage(int fd, std::chrono::mil
       head[0] | (head[1] << 8) | (head[2] << 16) | (static_cast<std::uint32_t>(head[3]) << 24);
   if (n > kMaxBody) return std::nullopt;
   std::vector<std::uint8_t> body(n);
-  if (n > 0 && !ReadExactly(fd, body.data(), n, deadline)) return std::nullopt;
+  if (n > 0 && !ReadExactly(fd, body.data(), n, deadline, true)) return std::nullopt;
   return body;
 }
 

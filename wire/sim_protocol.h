@@ -36,6 +36,11 @@ enum class Op : std::uint8_t {
   BootWrite = 10,  // 12-byte request, data -> result
   // The controllers whose boot loader can be opened now.
   ListBootLoaders = 11,  // -> u32 count, count x i32 identifier
+  // A Write whose reply also hands over the answer when it is ready at once
+  // (the controller answers without latency): status, then u8 1 and the
+  // answer's bytes (none: the controller did not answer), or u8 0 when the
+  // answer is left to a Read.
+  WriteTake = 12,  // bytes -> status, u8 taken, bytes
 };
 
 enum class Interface : std::uint8_t { Application = 0, BootLoader = 1 };

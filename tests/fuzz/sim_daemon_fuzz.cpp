@@ -40,7 +40,7 @@ struct SimServerProbe {
 
     for (int frame = 0; frame < 64 && !in.Empty(); ++frame) {
       Connection& c = connections[in.Byte() % 3];
-      const auto op = static_cast<Op>(in.Byte() % 12);
+      const auto op = static_cast<Op>(in.Byte() % 13);
       std::vector<std::uint8_t> body{static_cast<std::uint8_t>(op)};
       auto rest = in.Run();
       if (op == Op::Read) {
@@ -56,6 +56,8 @@ struct SimServerProbe {
       if (!c.bound) continue;
       const auto key = std::make_pair(c.pid, c.boundId);
       if (op == Op::Write) asked[key] = true;
+      // An answer handed over with its request is no longer waiting.
+      if (op == Op::WriteTake) asked[key] = !(ok && reply.size() >= 2 && reply[1] == 1);
       if (op == Op::Read && ok && reply.size() > 1) {
         if (!asked[key]) std::abort();  // an answer to another program's request
         asked[key] = false;

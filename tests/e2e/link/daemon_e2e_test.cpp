@@ -167,6 +167,31 @@ TEST_F(DaemonEndToEnd, IdleAndSurplusConnectionsDoNotStopService) {
   ::close(late);
 }
 
+// The library keeps a program's connections a moment after an exchange to
+// use them again; the daemon, at its cap, closes the idlest, which are those.
+// The next exchange still gets its answer, and in time, not after a time-out.
+TEST_F(DaemonEndToEnd, KeptConnectionsTheDaemonClosedCostNoAnswer) {
+  StartWith({"id=5"}, {"--max-connections", "2"});
+  Program program(5);
+  program.device.link().SetReadTimeoutMs(2000);
+  ASSERT_NE(program.device.LitDateEtHeure(), "00/00/00 - 00:00:00");
+  // Each of these is served only after the daemon made room for it.
+  std::vector<sim::Connection> others(2);
+  for (auto& c : others) {
+    std::string error;
+    ASSERT_TRUE(c.Connect(daemon->socket(), error)) << error;
+    sim::Writer w;
+    w.u8(static_cast<std::uint8_t>(sim::Op::List));
+    ASSERT_TRUE(c.Call(w.body(), std::chrono::seconds(2), error)) << error;
+  }
+  others.clear();
+  const auto started = Clock::now();
+  EXPECT_NE(program.device.LitDateEtHeure(), "00/00/00 - 00:00:00");
+  EXPECT_FALSE(program.device.TimeOut());
+  EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(1000));
+  EXPECT_TRUE(program.dialogs.messages.empty()) << program.dialogs.Texts()[0];
+}
+
 TEST_F(DaemonEndToEnd, OutOfDescriptorsTheDaemonWaitsInsteadOfSpinning) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizers' own checks need descriptors the daemon has run out of";
