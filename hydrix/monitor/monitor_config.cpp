@@ -7,6 +7,7 @@
 #include <charconv>
 #include <map>
 
+#include "common/config_text.h"
 #include "common/paths.h"
 #include "common/safe_file.h"
 #include "common/shown_text.h"
@@ -19,18 +20,6 @@ constexpr const char* kKeys =
     "broker, username, password_file, ca_file, client_id, topic_prefix, period_s, controllers, queue_max";
 constexpr int kMaxPeriodS = 86400;
 constexpr std::size_t kMaxQueue = 1000000;
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-  return out;
-}
 
 template <class T>
 std::optional<T> Whole(std::string_view s, T min, T max) {
@@ -45,10 +34,10 @@ std::string SetBroker(MonitorConfig& c, std::string_view value) {
   const std::string shown = "\"" + ShownText(value) + "\"";
   const std::string accepted = " (accepted: mqtt://host[:port] or mqtts://host[:port])";
   std::string_view rest;
-  if (Lower(value.substr(0, 7)) == "mqtt://") {
+  if (LowerAscii(value.substr(0, 7)) == "mqtt://") {
     c.tls = false;
     rest = value.substr(7);
-  } else if (Lower(value.substr(0, 8)) == "mqtts://") {
+  } else if (LowerAscii(value.substr(0, 8)) == "mqtts://") {
     c.tls = true;
     rest = value.substr(8);
   } else {
@@ -117,7 +106,7 @@ void ParseMonitorConfig(std::string_view text, std::string_view name, MonitorCon
   std::size_t pos = 0;
   while (pos <= text.size()) {
     const auto end = std::min(text.find('\n', pos), text.size());
-    std::string_view line = Trim(text.substr(pos, end - pos));
+    std::string_view line = TrimBlanks(text.substr(pos, end - pos));
     pos = end + 1;
     ++lineNumber;
     if (line.empty() || line.front() == '#' || line.front() == ';') continue;
@@ -126,8 +115,8 @@ void ParseMonitorConfig(std::string_view text, std::string_view name, MonitorCon
       problem(lineNumber, "\"" + ShownText(line) + "\" is not a key = value line (accepted keys: " + kKeys + ")");
       continue;
     }
-    const std::string key = Lower(Trim(line.substr(0, eq)));
-    const std::string_view value = Trim(line.substr(eq + 1));
+    const std::string key = LowerAscii(TrimBlanks(line.substr(0, eq)));
+    const std::string_view value = TrimBlanks(line.substr(eq + 1));
     if (const auto first = firstLine.find(key); first != firstLine.end()) {
       problem(lineNumber, ShownText(key) + " is given a second time (first on line " +
                               std::to_string(first->second) + ")");
@@ -165,11 +154,11 @@ void ParseMonitorConfig(std::string_view text, std::string_view name, MonitorCon
       else wrong = "queue_max " + shown + " is not a count of readings (accepted: 0 to 1000000)";
     } else if (key == "controllers") {
       config.controllers.clear();
-      if (Lower(value) != "all") {
+      if (LowerAscii(value) != "all") {
         std::string list(value);
         std::replace(list.begin(), list.end(), ',', ' ');
         std::string_view rest = list;
-        while (wrong.empty() && !(rest = Trim(rest)).empty()) {
+        while (wrong.empty() && !(rest = TrimBlanks(rest)).empty()) {
           const auto word = rest.substr(0, std::min(rest.find(' '), rest.size()));
           rest.remove_prefix(word.size());
           const auto id = Whole<std::int32_t>(word, INT32_MIN, INT32_MAX);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 
+#include "common/config_text.h"
 #include "common/paths.h"
 #include "common/safe_file.h"
 #include "common/shown_text.h"
@@ -18,18 +19,6 @@ namespace hx::usbconf {
 namespace {
 
 constexpr const char* kSections = "[backend], [bootloader], [application]";
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-  return out;
-}
 
 // A decimal or 0x-prefixed hexadecimal number no larger than `max`.
 std::optional<std::uint32_t> ParseNumber(std::string_view s, std::uint32_t max) {
@@ -78,7 +67,7 @@ std::string SetIdentityKey(UsbIdentity& id, const std::string& key, std::string_
 }  // namespace
 
 std::optional<Backend> ParseBackend(std::string_view text) {
-  const auto t = Lower(Trim(text));
+  const auto t = LowerAscii(TrimBlanks(text));
   if (t == "sim") return Backend::Sim;
   if (t == "usb") return Backend::Usb;
   return std::nullopt;
@@ -101,7 +90,7 @@ void ParseUsbConfig(std::string_view text, std::string_view name, UsbConfig& con
     pos = end + 1;
     ++lineNumber;
     if (const auto c = line.find_first_of(";#"); c != std::string_view::npos) line = line.substr(0, c);
-    line = Trim(line);
+    line = TrimBlanks(line);
     if (line.empty()) continue;
     if (line.front() == '[') {
       if (line.back() != ']') {
@@ -109,7 +98,7 @@ void ParseUsbConfig(std::string_view text, std::string_view name, UsbConfig& con
         section = "?";
         continue;
       }
-      section = Lower(Trim(line.substr(1, line.size() - 2)));
+      section = LowerAscii(TrimBlanks(line.substr(1, line.size() - 2)));
       if (section != "backend" && section != "bootloader" && section != "application") {
         problem("unknown section [" + ShownText(section) + "] (accepted: " + kSections + ")");
         section = "?";
@@ -121,8 +110,8 @@ void ParseUsbConfig(std::string_view text, std::string_view name, UsbConfig& con
       problem("\"" + ShownText(line) + "\" is not a key=value line");
       continue;
     }
-    const auto key = Lower(Trim(line.substr(0, eq)));
-    const auto value = Trim(line.substr(eq + 1));
+    const auto key = LowerAscii(TrimBlanks(line.substr(0, eq)));
+    const auto value = TrimBlanks(line.substr(eq + 1));
     std::string wrong;
     // A key given twice is a mistake either way: the first was meant, or
     // the second; taking one silently could reach the wrong device.
