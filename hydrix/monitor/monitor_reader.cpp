@@ -132,6 +132,18 @@ void MonitorReader::Look(PeriodResult& result, const std::function<bool()>& stop
     result.events.push_back({ControllerEvent::Kind::Found, found, {}});
   }
   link.SetReadTimeoutMs(readTimeout);
+  if (stop && stop()) return;
+  // A controller the configuration names and that was never found is said
+  // once, not every period; a Found event follows when it comes.
+  for (const std::int32_t id : wanted_) {
+    if (ignored_.count(id) || missingTold_.count(id) ||
+        std::any_of(controllers_.begin(), controllers_.end(), [&](auto& c) { return c.id == id; }))
+      continue;
+    missingTold_.insert(id);
+    const bool onTheBus = std::find(attached.begin(), attached.end(), id) != attached.end();
+    result.notes.push_back("controller " + std::to_string(id) + (onTheBus ? " does not answer" : " is not connected") +
+                           "; it is looked for every period");
+  }
 }
 
 }  // namespace hx

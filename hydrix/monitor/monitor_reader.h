@@ -23,8 +23,8 @@ namespace hx {
 
 // A controller the monitor publishes, named by its serial number.
 struct WatchedController {
-  std::string serial;    // "24001001"; "id1001" when the serial cannot be read
-  std::int32_t id = 0;   // the identifier it answers on now
+  std::string serial;   // "24001001"; "id1001" when the serial cannot be read
+  std::int32_t id = 0;  // the identifier it answers on now
   int typeCode = 0;
   std::string type;      // "Hydrix"
   std::string firmware;  // "1.05"
@@ -90,6 +90,7 @@ class MonitorReader {
   // Identifiers that answered as a controller not watched (another type,
   // not listed): not probed again while they stay attached.
   std::set<std::int32_t> ignored_;
+  std::set<std::int32_t> missingTold_;  // listed, never found, and said so
 };
 
 }  // namespace hx

@@ -18,7 +18,8 @@ using Kind = ControllerEvent::Kind;
 
 std::vector<std::pair<Kind, std::string>> Events(const PeriodResult& r) {
   std::vector<std::pair<Kind, std::string>> out;
-  for (const auto& e : r.events) out.emplace_back(e.kind, e.controller.serial + "@" + std::to_string(e.controller.id));
+  for (const auto& e : r.events)
+    out.emplace_back(e.kind, e.controller.serial + "@" + std::to_string(e.controller.id));
   return out;
 }
 
@@ -58,7 +59,8 @@ TEST(MonitorReader, FollowsControllersBySerialAndNeverWrites) {
 
   // Controller 24000005 is plugged into another port: found by its serial.
   auto& moved = usb.Add(9);
-  for (int i = 0; i < 4; ++i) moved.model().eeprom()[36u + i] = static_cast<std::uint8_t>(24000005u >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    moved.model().eeprom()[36u + i] = static_cast<std::uint8_t>(24000005u >> (8 * i));
   usb.Find(6)->faults().mode = sim::Faults::Mode::None;
   r = reader.Period();
   EXPECT_EQ(Events(r), (std::vector<std::pair<Kind, std::string>>{{Kind::Online, "24000006@6"},
@@ -74,13 +76,21 @@ TEST(MonitorReader, FollowsControllersBySerialAndNeverWrites) {
         << int(code);
   }
 
-  // A list of identifiers: only those.
-  MonitorReader listed(usb, {6, 8});
+  // A list of identifiers: only those; one not there, or silent, is said
+  // once and found when it comes.
+  MonitorReader listed(usb, {6, 8, 5, 12});
   r = listed.Period();
   EXPECT_EQ(Events(r), (std::vector<std::pair<Kind, std::string>>{{Kind::Found, "24000006@6"}}));
-  ASSERT_EQ(r.notes.size(), 1u);
-  EXPECT_EQ(r.notes[0], "controller 8 is a Belmo, not a Hydrix: its measures are not read");
-  EXPECT_TRUE(listed.Period().events.empty());
+  EXPECT_EQ(r.notes,
+            (std::vector<std::string>{"controller 8 is a Belmo, not a Hydrix: its measures are not read",
+                                      "controller 5 does not answer; it is looked for every period",
+                                      "controller 12 is not connected; it is looked for every period"}));
+  r = listed.Period();
+  EXPECT_TRUE(r.events.empty());
+  EXPECT_TRUE(r.notes.empty());
+  usb.Add(12);
+  EXPECT_EQ(Events(listed.Period()),
+            (std::vector<std::pair<Kind, std::string>>{{Kind::Found, "24000012@12"}}));
 }
 
 TEST(MonitorPayloads, StateJsonDiscoveryAndTopics) {
@@ -101,11 +111,12 @@ TEST(MonitorPayloads, StateJsonDiscoveryAndTopics) {
   const std::string json = StateJson(c, r);
   const std::string time = IsoLocalTimeMs(r.when);
   EXPECT_EQ(time.substr(19, 4), ".250");
-  EXPECT_EQ(json, "{\"time\":\"" + time +
-                      "\",\"id\":5,\"serial\":\"24000005\",\"type\":\"Hydrix\",\"firmware\":\"1.05\","
-                      "\"battery_voltage_V\":13.500,\"temperature_C\":21,\"charging_current_mA\":1500,"
-                      "\"discharging_current_mA\":200,\"power_W\":20.25,\"charging\":true,\"charge_fault\":false,"
-                      "\"turbine_running\":true,\"relay\":false}");
+  EXPECT_EQ(json,
+            "{\"time\":\"" + time +
+                "\",\"id\":5,\"serial\":\"24000005\",\"type\":\"Hydrix\",\"firmware\":\"1.05\","
+                "\"battery_voltage_V\":13.500,\"temperature_C\":21,\"charging_current_mA\":1500,"
+                "\"discharging_current_mA\":200,\"power_W\":20.25,\"charging\":true,\"charge_fault\":false,"
+                "\"turbine_running\":true,\"relay\":false}");
   // Discharging only: a negative balance; both currents 0: 0.
   word(4, 0);
   word(6, 200);
@@ -133,7 +144,8 @@ TEST(MonitorPayloads, StateJsonDiscoveryAndTopics) {
                                       "\"device_class\":\"voltage\""),
             std::string::npos);
   EXPECT_EQ(discovery[7].topic, "homeassistant/binary_sensor/hydrix_24000005/turbine_running/config");
-  EXPECT_NE(discovery[7].payload.find("{{ 'ON' if value_json.turbine_running else 'OFF' }}"), std::string::npos);
+  EXPECT_NE(discovery[7].payload.find("{{ 'ON' if value_json.turbine_running else 'OFF' }}"),
+            std::string::npos);
 }
 
 TEST(PublishQueue, KeepsTheNewestAndCountsWhatItDropped) {
