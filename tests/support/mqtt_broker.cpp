@@ -91,7 +91,8 @@ bool MqttBroker::Start(const Tls* tls) {
     std::ofstream c(conf);
     const passwd* me = ::getpwuid(::geteuid());
     c << "user " << (me ? me->pw_name : "root") << "\n"
-      << "persistence false\n"
+      << (keepSessions_ ? "persistence true\npersistence_location " + (folder_ / "").string() + "\n"
+                        : std::string("persistence false\n"))
       << "log_dest stderr\n"
       << "log_type error\nlog_type warning\nlog_type notice\n"
       << "listener " << port_ << " 127.0.0.1\n";
@@ -146,7 +147,8 @@ std::string MqttBroker::Log() const { return ReadAll(folder_ / "mosquitto.log");
 MqttSubscriber::MqttSubscriber(int port, std::vector<std::string> topics, Options options)
     : topics_(std::move(topics)) {
   InitLibrary();
-  mosq_ = mosquitto_new(nullptr, true, this);
+  mosq_ = mosquitto_new(options.clientId.empty() ? nullptr : options.clientId.c_str(), options.clientId.empty(),
+                        this);
   mosquitto_connect_callback_set(mosq_, &MqttSubscriber::OnConnect);
   mosquitto_message_callback_set(mosq_, &MqttSubscriber::OnMessage);
   if (!options.user.empty()) mosquitto_username_pw_set(mosq_, options.user.c_str(), options.password.c_str());

@@ -37,6 +37,10 @@ class MqttBroker {
   // Starts it (on the same port after a Stop) and waits until it accepts
   // connections; false when it did not come up.
   bool Start(const Tls* tls = nullptr);
+  // From the next Start on, the broker keeps its clients' sessions and
+  // their queued messages across a Stop and a Start, as a broker with
+  // persistence does.
+  void KeepSessions() { keepSessions_ = true; }
   void Stop();
   int port() const { return port_; }
   std::string Log() const;
@@ -46,6 +50,7 @@ class MqttBroker {
   int port_ = 0;
   pid_t pid_ = -1;
   const Tls* tls_ = nullptr;
+  bool keepSessions_ = false;
 };
 
 class MqttSubscriber {
@@ -58,6 +63,9 @@ class MqttSubscriber {
   };
   struct Options {
     std::string caFile, user, password;
+    // With an identifier, a session the broker keeps while the subscriber
+    // is away (what is published meanwhile waits for it).
+    std::string clientId;
   };
   // Connects to 127.0.0.1:`port` and subscribes to `topics` (again after
   // each reconnection, tried every second).
