@@ -74,7 +74,9 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent), view_(new QChartView(
     QFont small = entry->font();
     small.setPointSizeF(small.pointSizeF() * 0.8);
     entry->setFont(small);
-    legend->addWidget(entry, i / 2, i % 2);
+    // One series a row: two side by side would cut the longer titles in
+    // the chart's column on a laptop's screen.
+    legend->addWidget(entry, i, 0);
     legend_[static_cast<std::size_t>(i)] = entry;
   }
   // The view's two buttons, right of the legend (no object names either:
@@ -94,7 +96,7 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent), view_(new QChartView(
   buttons->addStretch(1);
   buttons->addWidget(wholeButton_);
   buttons->addWidget(fitButton_);
-  legend->addLayout(buttons, 2, 0, 1, 2);
+  legend->addLayout(buttons, hx::TrendData::kSeries, 0);
 
   menu_ = new QMenu(this);
   QAction* exportData = menu_->addAction(QString());
