@@ -15,6 +15,7 @@
 #include "flash_test_support.h"
 #include "frmMain.h"
 #include "support/recording_dialog_service.h"
+#include "support/whole_captions.h"
 
 using namespace hx::flash;
 using namespace hx::flash::test;
@@ -210,6 +211,8 @@ TEST_F(FrmMainForm, OpensFilledFromTheOptionsAndWaitsForTheOperator) {
   EXPECT_TRUE(lib.calls.empty());
   EXPECT_TRUE(dialogs.messages.empty());
   EXPECT_FALSE(w->Result().has_value());
+  // Every caption whole at the size it opens at.
+  EXPECT_EQ(hx::test::CutCaptions(*w), std::vector<std::string>{});
 }
 
 TEST_F(FrmMainForm, ProgramsFromTheFormAndStaysOpenWithTheLog) {

@@ -2,7 +2,6 @@
 // 1366×768): it fits with a window manager's frame in every language, a
 // geometry kept on a larger screen comes back within this one, and the
 // status bar's lines leave room for its messages and never widen the window.
-#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLayout>
@@ -10,6 +9,7 @@
 #include <QStatusBar>
 
 #include "live_view_fixture.h"
+#include "support/whole_captions.h"
 
 namespace hx::test {
 namespace {
@@ -48,17 +48,7 @@ TEST_F(LaptopScreenTest, TheWindowFitsTheScreenWithAFrameInEveryLanguage) {
     window_->resize(window_->size().boundedTo(room));
     window_->layout()->activate();
     QCoreApplication::processEvents();
-    std::vector<std::string> cut;
-    for (QWidget* w : window_->centralWidget()->findChildren<QWidget*>()) {
-      if (!w->isVisibleTo(window_.get())) continue;
-      const auto* label = qobject_cast<QLabel*>(w);
-      const bool caption = (label && !label->wordWrap() && !label->text().isEmpty()) ||
-                           qobject_cast<QCheckBox*>(w) || qobject_cast<QAbstractButton*>(w);
-      if (caption && w->sizeHint().width() > w->width())
-        cut.push_back(w->objectName().toStdString() + " \"" +
-                      (label ? label->text() : qobject_cast<QAbstractButton*>(w)->text()).toStdString() + "\" " +
-                      std::to_string(w->width()) + " < " + std::to_string(w->sizeHint().width()));
-    }
+    const auto cut = CutCaptions(*window_->centralWidget());
     EXPECT_TRUE(cut.empty()) << ::testing::PrintToString(cut);
   }
 }

@@ -44,6 +44,7 @@
 #include "hydrix/selection/frmConnect.h"
 #include "support/inprocess_usb.h"
 #include "support/recording_dialog_service.h"
+#include "support/whole_captions.h"
 
 // Readable QString values in failure messages.
 void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -746,6 +747,7 @@ TEST_F(MainScreenTest, TheReportAppendsWhatTheWindowShowsAndSurvivesABadFile) {
   const fs::path log = folder_ / "4711.log";
   dialogs.files = {std::string("/no/such/folder/4711.log"), log.string()};
   OnModal<frmProduction>([](frmProduction* d) {
+    EXPECT_EQ(hx::test::CutCaptions(*d), std::vector<std::string>{});
     d->findChild<QLineEdit*>("Commande")->setText("4711");
     d->findChild<QPlainTextEdit*>("Commentaires")->setPlainText("unit 1");
     d->PrintReport_Click();  // the log cannot be created: the window stays

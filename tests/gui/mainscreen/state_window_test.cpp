@@ -2,6 +2,7 @@
 // redraws the last measure block every second without any exchange.
 #include "hydrix/mainscreen/frm_etat.h"
 #include "live_view_fixture.h"
+#include "support/whole_captions.h"
 
 namespace hx::test {
 namespace {
@@ -15,6 +16,7 @@ TEST_F(LiveViewTest, TheStateWindowShowsTheLastMeasuresAndIsOpenedOnce) {
   EXPECT_TRUE(etat->isVisible());
   EXPECT_FALSE(etat->isModal());
   EXPECT_EQ(etat->windowTitle(), "HydrixIP  State");
+  EXPECT_EQ(CutCaptions(*etat), std::vector<std::string>{});
   EXPECT_TRUE(etat->findChild<QTimer*>("Timer1")->isActive());
   auto box = [&](const char* name, int index = -1) { return etat->Control<QLineEdit>(name, index); };
   EXPECT_EQ(box("State", 0)->text(), "Text1");
