@@ -10,11 +10,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -54,22 +52,6 @@ long StatusKb(pid_t pid, const std::string& key) {
   for (std::string line; std::getline(in, line);)
     if (line.rfind(key + ":", 0) == 0) return std::stol(line.substr(key.size() + 1));
   return -1;
-}
-
-long long TimeMs(const std::string& payload) {
-  std::smatch m;
-  if (!std::regex_search(payload, m,
-                         std::regex(R"re("time":"(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)\.(\d{3})([+-])(\d\d):(\d\d)")re")))
-    return -1;
-  std::tm tm{};
-  tm.tm_year = std::stoi(m[1]) - 1900;
-  tm.tm_mon = std::stoi(m[2]) - 1;
-  tm.tm_mday = std::stoi(m[3]);
-  tm.tm_hour = std::stoi(m[4]);
-  tm.tm_min = std::stoi(m[5]);
-  tm.tm_sec = std::stoi(m[6]);
-  const long long offset = (std::stoi(m[9]) * 60 + std::stoi(m[10])) * (m[8] == "+" ? 1 : -1);
-  return (static_cast<long long>(timegm(&tm)) - offset * 60) * 1000 + std::stoi(m[7]);
 }
 
 // This process's CPU time so far, in seconds.
@@ -167,7 +149,7 @@ int main(int argc, char** argv) {
   const long long toMs = duration_cast<milliseconds>(to.time_since_epoch()).count();
   std::vector<double> delays;
   for (const auto& m : sub.Messages()) {
-    const long long t = TimeMs(m.payload);
+    const long long t = hx::test::IsoTimeMs(m.payload);
     if (t < fromMs || t >= toMs) continue;
     delays.push_back(static_cast<double>(duration_cast<microseconds>(m.at.time_since_epoch()).count()) / 1000.0 -
                      static_cast<double>(t));

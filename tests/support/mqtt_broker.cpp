@@ -11,7 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -206,6 +208,22 @@ int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+}
+
+long long IsoTimeMs(const std::string& text) {
+  std::smatch m;
+  if (!std::regex_search(text, m,
+                         std::regex(R"((\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)\.(\d{3})([+-])(\d\d):(\d\d))")))
+    return -1;
+  std::tm tm{};
+  tm.tm_year = std::stoi(m[1]) - 1900;
+  tm.tm_mon = std::stoi(m[2]) - 1;
+  tm.tm_mday = std::stoi(m[3]);
+  tm.tm_hour = std::stoi(m[4]);
+  tm.tm_min = std::stoi(m[5]);
+  tm.tm_sec = std::stoi(m[6]);
+  const long long offset = (std::stoi(m[9]) * 60 + std::stoi(m[10])) * (m[8] == "+" ? 1 : -1);
+  return (static_cast<long long>(timegm(&tm)) - offset * 60) * 1000 + std::stoi(m[7]);
 }
 
 }  // namespace hx::test

@@ -86,6 +86,10 @@ class MqttSubscriber {
   std::vector<Message> messages_;
 };
 
+// The first "2026-03-07T14:05:09.250+01:00" in `text` (the monitor's
+// reading times) as milliseconds since the epoch; -1 when there is none.
+long long IsoTimeMs(const std::string& text);
+
 // A started process's exit status, waiting at most `limit` (then it is
 // killed and -1 returned).
 int WaitExit(pid_t pid, std::chrono::milliseconds limit);

@@ -23,6 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using hx::test::MqttBroker;
+using hx::test::IsoTimeMs;
 using hx::test::MqttSubscriber;
 using hx::test::RunProgram;
 using hx::test::SimDaemon;
@@ -42,22 +43,6 @@ std::string Field(const std::string& json, const std::string& key) {
   std::smatch m;
   if (!std::regex_search(json, m, std::regex("\"" + key + "\":(\"([^\"]*)\"|[^,}]*)"))) return "";
   return m[2].matched ? m[2].str() : m[1].str();
-}
-
-// "2026-03-07T14:05:09.250+01:00" as milliseconds since the epoch.
-long long TimeMs(const std::string& t) {
-  std::smatch m;
-  if (!std::regex_match(t, m, std::regex(R"((\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)\.(\d{3})([+-])(\d\d):(\d\d))")))
-    return -1;
-  std::tm tm{};
-  tm.tm_year = std::stoi(m[1]) - 1900;
-  tm.tm_mon = std::stoi(m[2]) - 1;
-  tm.tm_mday = std::stoi(m[3]);
-  tm.tm_hour = std::stoi(m[4]);
-  tm.tm_min = std::stoi(m[5]);
-  tm.tm_sec = std::stoi(m[6]);
-  const long long offset = (std::stoi(m[9]) * 60 + std::stoi(m[10])) * (m[8] == "+" ? 1 : -1);
-  return (static_cast<long long>(timegm(&tm)) - offset * 60) * 1000 + std::stoi(m[7]);
 }
 
 std::vector<std::string> Payloads(const Messages& all, const std::string& topic) {
@@ -269,7 +254,7 @@ TEST_F(MonitorEndToEnd, ReadingsOfABrokerGapArriveAfterwardsInOrder) {
   auto after = [&](const std::string& topic) {
     return [=](const Messages& all) {
       const auto p = Payloads(all, topic);
-      return !p.empty() && TimeMs(Field(p.back(), "time")) >
+      return !p.empty() && IsoTimeMs(Field(p.back(), "time")) >
                                std::chrono::duration_cast<std::chrono::milliseconds>(restarted.time_since_epoch()).count() + 2000;
     };
   };
@@ -281,7 +266,7 @@ TEST_F(MonitorEndToEnd, ReadingsOfABrokerGapArriveAfterwardsInOrder) {
 
   // Every reading, in order: one a second, no hole, none twice out of turn.
   std::vector<long long> times;
-  for (const auto& p : Payloads(sub.Messages(), "gap/24000005/state")) times.push_back(TimeMs(Field(p, "time")));
+  for (const auto& p : Payloads(sub.Messages(), "gap/24000005/state")) times.push_back(IsoTimeMs(Field(p, "time")));
   std::vector<long long> distinct;
   for (long long t : times) {
     if (!distinct.empty() && t == distinct.back()) continue;  // a QoS 1 repeat
@@ -303,7 +288,7 @@ TEST_F(MonitorEndToEnd, ReadingsOfABrokerGapArriveAfterwardsInOrder) {
   // Its readings have one hole, of the readings it dropped: the oldest of
   // the outage went, the newest came afterwards.
   std::set<long long> kept;
-  for (const auto& p : Payloads(sub.Messages(), "small/24000005/state")) kept.insert(TimeMs(Field(p, "time")));
+  for (const auto& p : Payloads(sub.Messages(), "small/24000005/state")) kept.insert(IsoTimeMs(Field(p, "time")));
   std::vector<long long> holes;
   for (auto it = std::next(kept.begin()); it != kept.end(); ++it)
     if (*it - *std::prev(it) > 1600) holes.push_back(*it - *std::prev(it));

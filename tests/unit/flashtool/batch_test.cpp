@@ -17,15 +17,6 @@
 using namespace hx::flash;
 using namespace hx::flash::test;
 
-namespace {
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
-}  // namespace
-
 class Batch : public ::testing::Test {
  protected:
   Batch() { folder.Write("fw.hex", MakeHex(0x200, {0x40, 0xEF, 0x01, 0xF0, 1, 2, 3, 4})); }

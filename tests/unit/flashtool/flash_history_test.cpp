@@ -17,13 +17,6 @@ using namespace hx::flash::test;
 
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
-
 // The application answers with its serial number until the boot command.
 class SerialProbe : public IdentityProbe {
  public:

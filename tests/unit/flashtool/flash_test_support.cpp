@@ -196,4 +196,11 @@ std::string MakeHex(std::uint32_t address, const std::vector<std::uint8_t>& byte
   return out;
 }
 
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
 }  // namespace hx::flash::test

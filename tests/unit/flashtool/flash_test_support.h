@@ -142,6 +142,9 @@ inline const std::string kLeft = "\n\n" + std::string(kLeftInBootLoader);
 // The shipped parameter file's text.
 std::string ShippedIni();
 
+// A text's lines, without their line ends.
+std::vector<std::string> Lines(const std::string& text);
+
 // Intel HEX text for `bytes` at `address` (16-byte data records, type 04
 // records where the upper address changes), ending with the end record.
 std::string MakeHex(std::uint32_t address, const std::vector<std::uint8_t>& bytes, int perRecord = 16);
